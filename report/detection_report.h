@@ -1,0 +1,114 @@
+// The detection report: the worker queues each new detection, and a sender thread
+// wakes once a period, turns everything queued into one "ALERT" mail of fixed-column
+// arrival lines and sends it. The queue lock is never held across network traffic.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace zelvik::report {
+
+// The mail values of the settings (section MAIL), copied once at start-up.
+struct MailSettings {
+    std::string server;     // host name or IPv4 address; empty = no mail
+    std::string recipient;  // one address, used as given
+    std::string sender;     // envelope sender and From address
+    std::string network;    // first column of each line; "QRS" when empty
+    int port = 0;           // 0 = the "mail" service port, else 25
+};
+
+// One queued detection.
+struct ReportEntry {
+    std::string station;        // at most 15 characters
+    double onset = 0.0;         // seconds since 1970 UTC
+    double sta_variance = 0.0;  // trigger STA variance at the detection
+    float ratio = 0.0f;         // trigger STA/LTA variance ratio
+};
+
+// The column header that starts every report body (127 characters and "\n").
+extern const std::string_view kReportHeader;
+
+// One arrival line, 128 columns and "\n". `det_id` is the entry's position in its
+// report counted from 0. A field that runs past the line end is cut there.
+std::string format_report_line(const ReportEntry& entry, std::string_view network, int det_id);
+
+// The whole body: the header and one line per entry, in order.
+std::string format_report_body(const std::vector<ReportEntry>& entries, std::string_view network);
+
+// Owns the report queue and the sender thread.
+class ReportSender {
+public:
+    struct Timing {
+        std::chrono::milliseconds period{60000};        // sender wake-up period
+        std::chrono::milliseconds smtp_timeout{30000};  // connect and each read
+    };
+
+    explicit ReportSender(MailSettings mail);
+    ReportSender(MailSettings mail, Timing timing);
+    ~ReportSender();  // request_stop() and join(smtp_timeout) when still running
+    ReportSender(const ReportSender&) = delete;
+    ReportSender& operator=(const ReportSender&) = delete;
+
+    // Starts the sender thread when the server and the recipient are both set and
+    // makes the queue ready. False (no thread, detections discarded) otherwise, or
+    // when already started.
+    [[nodiscard]] bool start();
+
+    // True once start() has made the queue ready; stays true for the object's life.
+    bool ready() const { return ready_.load(std::memory_order_acquire); }
+
+    // Worker thread. Queues a detection (station cut to 15 characters) when ready;
+    // never waits for the network. Returns whether the detection was queued.
+    bool report_detection(std::string_view station, double onset, double sta_variance,
+                          float ratio);
+
+    // The report stop flag. Raising it wakes the sender at once; what is queued
+    // then is still mailed once before the thread ends. Any thread.
+    void request_stop();
+    void clear_stop();
+    bool stop_requested() const { return stop_.load(std::memory_order_acquire); }
+
+    // Waits at most `timeout` for the sender thread to end. When it runs out, logs,
+    // abandons the mail in progress (its network waits end within ~50 ms) and still
+    // joins, so the thread is never left behind. True when it ended in time (or was
+    // never started).
+    [[nodiscard]] bool join(std::chrono::milliseconds timeout);
+
+    // Mails whose dialogue succeeded / failed so far. Any thread.
+    int mails_sent() const { return mails_sent_.load(); }
+    int mails_failed() const { return mails_failed_.load(); }
+
+private:
+    void run() noexcept;
+    void send_report();
+    std::vector<ReportEntry> take_entries();
+
+    const MailSettings mail_;  // read-only after construction
+    const Timing timing_;
+
+    std::atomic<bool> ready_{false};
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> abort_{false};  // cuts a hanging dialogue short at join timeout
+    std::atomic<int> mails_sent_{0};
+    std::atomic<int> mails_failed_{0};
+
+    // Guards entries_.
+    std::mutex queue_mutex_;
+    std::vector<ReportEntry> entries_;
+
+    // Guards the wake-up and end-of-thread signalling (stop_ is also set under it so
+    // a wake-up cannot be missed).
+    std::mutex wake_mutex_;
+    std::condition_variable wake_;
+    bool finished_ = false;
+
+    std::thread thread_;
+};
+
+}  // namespace zelvik::report

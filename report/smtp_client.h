@@ -1,0 +1,87 @@
+// Zelvik's own small SMTP client: HELO, MAIL FROM, RCPT TO, DATA, QUIT over a plain
+// TCP connection. Every reply is read whole and its code checked; the dialogue stops
+// at the first refusal, and last_error() then carries the server's reply.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "report/tcp_socket.h"
+
+namespace zelvik::report {
+
+// The port of the "mail" service (or "smtp") in the services database, else 25.
+int default_smtp_port();
+
+// One client per mail, used by one thread. Not copyable.
+class SmtpClient {
+public:
+    static constexpr std::chrono::milliseconds kDefaultTimeout{30000};
+
+    // `timeout` bounds connecting and every single read or write. `cancel`, when
+    // given, must outlive the client; raising it ends any wait at once.
+    explicit SmtpClient(std::chrono::milliseconds timeout = kDefaultTimeout,
+                        const std::atomic<bool>* cancel = nullptr);
+    ~SmtpClient();  // sends QUIT when still connected
+    SmtpClient(const SmtpClient&) = delete;
+    SmtpClient& operator=(const SmtpClient&) = delete;
+
+    // Connects to `server` (IPv4; port 0 = default_smtp_port()), waits for the 220
+    // greeting and says "HELO <server>". Quits a previous connection first.
+    // Returns false on any failure (resolution, connect, timeout, refusal).
+    [[nodiscard]] bool open(const std::string& server, int port);
+
+    void set_sender(std::string_view address) { sender_ = address; }
+    void set_subject(std::string_view subject) { subject_ = subject; has_subject_ = true; }
+    void set_body(std::string_view body) { body_ = body; }
+
+    // Appends "<name><<address>>"; false (nothing appended) when address is empty.
+    [[nodiscard]] bool add_recipient(std::string_view address, std::string_view name);
+
+    // MAIL FROM, RCPT TO for each recipient, DATA, header and body. True only when
+    // the server accepted the message (250 after the final "."). A refused command
+    // ends the dialogue with false; the connection stays open for quit().
+    [[nodiscard]] bool send_mail();
+
+    // Sends QUIT, reads the reply and closes. False when not connected or the send
+    // failed; the socket is closed either way.
+    bool quit();
+
+    bool connected() const { return connected_; }
+
+    // "[operation] what went wrong : server reply", empty after success.
+    const std::string& last_error() const { return last_error_; }
+
+    // The header block sent before the body (Date, From, To, Cc, Subject, MIME).
+    // Public so the exact header can be checked without a server.
+    std::string compose_header() const;
+
+private:
+    bool command(const char* operation, std::string_view text, int expected_code);
+    bool read_reply(const char* operation, int expected_code);
+    void drop_connection();
+
+    std::chrono::milliseconds timeout_;
+    TcpSocket socket_;
+    bool connected_ = false;
+    std::string sender_;
+    std::string subject_;
+    bool has_subject_ = false;
+    std::string body_;
+    std::vector<std::string> recipients_;  // "name<address>"
+    std::string last_reply_;               // whole text of the last reply
+    std::string last_error_;
+};
+
+// The body as it goes on the wire: every line end made "\r\n" and every line that
+// begins with "." given a second one, so no line can end the DATA phase early.
+std::string smtp_encode_body(std::string_view body);
+
+// "Wed, 09 Dec 2026 10:00:00 +0000" for a UTC instant, with English names whatever
+// the process locale is (mail programs parse only these).
+std::string rfc5322_date(double epoch_seconds);
+
+}  // namespace zelvik::report
