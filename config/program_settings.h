@@ -1,0 +1,57 @@
+// The single process-wide settings object of Zelvik: the connection part plus the
+// SYSTEM, MAIL and ALARM values, read once at start-up and only read afterwards.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "config/connection_config.h"
+
+namespace zelvik::config {
+
+// Linux stand-in for the Windows default ".\snd0.wav".
+inline constexpr const char* kDefaultWavFile = "./snd0.wav";
+
+class ProgramSettings : public ConnectionConfig {
+public:
+    using ConnectionConfig::ConnectionConfig;
+
+    // SYSTEM SLEEP (default "40"), STORAGE_TIME ("30"), THREADS ("0"): leading-number
+    // conversion, so "40ms" gives 40 and an empty value 0.
+    void load_system();
+    // MAIL SERVER, RECIPIENT, SENDER, NETWORK (default empty, 511 characters).
+    void load_mail();
+    // ALARM WAVFILE (kDefaultWavFile), SILENCE ("30"), MAXDURATION ("120").
+    void load_alarm();
+
+    int sleep_time() const { return sleep_; }            // worker pause, as SYSTEM SLEEP
+    int storage_time() const { return storage_time_; }   // days; <= 0 keeps events forever
+    int thread_count() const { return thread_count_; }   // number of THREADn sections
+    std::string mail_server() const { return mail_server_; }
+    std::string mail_recipient() const { return mail_recipient_; }
+    std::string mail_sender() const { return mail_sender_; }
+    std::string mail_network() const { return mail_network_; }
+    std::string alarm_wav_file() const { return wav_file_; }  // "*..." means no sound
+    int alarm_silence() const { return silence_; }            // seconds
+    int alarm_max_duration() const { return max_duration_; }  // seconds
+
+protected:
+    // Adds SLEEP, STORAGE_TIME, THREADS, SERVER, RECIPIENT, SENDER, NETWORK, WAVFILE,
+    // SILENCE and MAXDURATION to the connection names.
+    bool lookup_param(std::string_view name, std::string& out) const override;
+
+private:
+    std::string mail_server_;
+    std::string mail_recipient_;
+    std::string mail_sender_;
+    std::string mail_network_;
+    int sleep_ = 0;
+    int storage_time_ = 0;
+    int thread_count_ = 0;
+    std::string wav_file_;
+    int silence_ = 0;
+    int max_duration_ = 0;
+};
+
+}  // namespace zelvik::config
