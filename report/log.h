@@ -1,0 +1,49 @@
+// The daily log: one file DDMMYYYY.log per local day, every line stamped and tagged,
+// a message equal to the previous one folded into that line with a count. One lock
+// guards the whole append, so every thread may call log_write at any time.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace zelvik::config {
+class ConnectionConfig;
+}
+
+namespace zelvik::report {
+
+// Line buffer of the writer: a stored line (CR LF included) never exceeds this many
+// bytes; a longer message is cut so that the line still ends with "#" CR LF.
+inline constexpr size_t kLogLineBytes = 1024;
+
+// The start-up line; writing it records the program's start time for day headers.
+inline constexpr const char* kStartedMessage = "Zelvik (v.20140306) started...";
+inline constexpr const char* kStoppedMessage = "Zelvik (v.20140306) stoped...";
+
+// Reads the LOG section through `settings` (load_log_section), creates the log
+// directory level by level and enables the log. Returns true when the log is enabled;
+// false leaves it disabled (the directory cannot be made), after which every log_write
+// returns false at once. Main thread, before any other thread writes.
+bool log_open(zelvik::config::ConnectionConfig& settings);
+
+// Appends one line stamped with the local time of common::now_utc(). An empty message
+// only makes sure today's file exists (with its day header). Returns true when the line
+// was written or the message was empty; false when the log is disabled or the file
+// could not be opened or written (that line is lost; the next call tries again).
+// Any thread; never throws.
+bool log_write(std::string_view message);
+
+// Formats into the line buffer (cut at kLogLineBytes - 1), then log_write.
+bool log_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Whether LOG LEVEL is "DEBUG" in any letter case (false while the log is disabled).
+bool log_debug();
+
+// The log directory in use, ending with "/"; empty while disabled. Any thread.
+std::string log_directory();
+
+// Back to the initial state: disabled, no directory, no start time, no last message.
+void log_reset_for_testing();
+
+}  // namespace zelvik::report
