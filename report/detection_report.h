@@ -60,7 +60,7 @@ public:
     // when already started.
     [[nodiscard]] bool start();
 
-    // True once start() has made the queue ready; stays true for the object's life.
+    // True from a successful start() until the sender thread has ended.
     bool ready() const { return ready_.load(std::memory_order_acquire); }
 
     // Worker thread. Queues a detection (station cut to 15 characters) when ready;

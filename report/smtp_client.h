@@ -34,7 +34,8 @@ public:
     // Returns false on any failure (resolution, connect, timeout, refusal).
     [[nodiscard]] bool open(const std::string& server, int port);
 
-    void set_sender(std::string_view address) { sender_ = address; }
+    // An empty address gives the null reverse path "<>" and no From header.
+    void set_sender(std::string_view address) { sender_ = address; has_sender_ = true; }
     void set_subject(std::string_view subject) { subject_ = subject; has_subject_ = true; }
     void set_body(std::string_view body) { body_ = body; }
 
@@ -60,19 +61,23 @@ public:
     std::string compose_header() const;
 
 private:
-    bool command(const char* operation, std::string_view text, int expected_code);
-    bool read_reply(const char* operation, int expected_code);
-    void drop_connection();
+    bool command(const char* operation, std::string_view text, char expected_class);
+    bool read_reply(const char* operation, char expected_class);
+    bool take_reply_line(std::string& line);
+    void close_connection();
 
     std::chrono::milliseconds timeout_;
     TcpSocket socket_;
     bool connected_ = false;
     std::string sender_;
+    bool has_sender_ = false;
     std::string subject_;
     bool has_subject_ = false;
     std::string body_;
     std::vector<std::string> recipients_;  // "name<address>"
+    std::string inbox_;                    // received bytes not yet read as a reply
     std::string last_reply_;               // whole text of the last reply
+    bool refused_ = false;                 // the last reply was a refusal, link still up
     std::string last_error_;
 };
 
