@@ -1,0 +1,109 @@
+// WaveStore's reading: one select of the segments overlapping a window, each segment
+// read into its place, and the look-up of where a channel's data resumes after a gap.
+#include <algorithm>
+
+#include "db/sample_reading.h"
+#include "db/store_connection.h"
+#include "db/wave_store.h"
+
+namespace zelvik::db {
+namespace {
+
+// Adds [first, first+count) to `ranges`, kept sorted and merged where they touch:
+// overlapping segments must not report one stretch twice.
+void add_range(std::vector<FilledRange>& ranges, size_t first, size_t count) {
+    if (count == 0) return;
+    size_t last = first + count;
+    auto it = std::lower_bound(ranges.begin(), ranges.end(), first,
+                               [](const FilledRange& r, size_t f) { return r.first + r.count < f; });
+    while (it != ranges.end() && it->first <= last) {
+        first = std::min(first, it->first);
+        last = std::max(last, it->first + it->count);
+        it = ranges.erase(it);
+    }
+    ranges.insert(it, FilledRange{first, last - first});
+}
+
+}  // namespace
+
+int WaveStore::read_samples(float* buffer, size_t capacity, std::string_view sta, std::string_view chan,
+                            std::string_view loc, double& t0, double& t1, std::vector<FilledRange>* filled) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (filled != nullptr) filled->clear();
+    if (!(t1 > t0)) return kEmptyWindow;
+    if (!is_alive_locked()) return kConnectionLost;
+    // A stored code has at most 7 characters, so a longer one matches nothing.
+    if (sta.size() > 7 || chan.size() > 7 || loc.size() > 7) return kNoSegment;
+    SegmentQuery& q = unlocated(loc) ? conn_->unlocated : conn_->located;
+    if (!q.stmt.valid()) return kStatementError;
+    q.set(sta, chan, loc, t0, t1);
+    double delivered_end = t0;
+    const int r = read_rows_locked(q, buffer, capacity, t0, t1, delivered_end, filled);
+    q.stmt.close_cursor();
+    if (r != kOk) return r;
+    t1 = delivered_end;
+    return kOk;
+}
+
+int WaveStore::read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity, double t0, double t1,
+                                double& delivered_end, std::vector<FilledRange>* filled) {
+    if (!odbc_ok(SQLExecute(q.stmt.get()))) return kStatementError;
+    SQLRETURN f = SQLFetch(q.stmt.get());
+    if (f == SQL_NO_DATA) return kNoSegment;
+    bool any = false;
+    for (; f != SQL_NO_DATA; f = SQLFetch(q.stmt.get())) {
+        if (!odbc_ok(f)) return kStatementError;
+        if (q.ind[0] == SQL_NULL_DATA || q.ind[1] == SQL_NULL_DATA || q.ind[2] == SQL_NULL_DATA)
+            return kSegmentReadError;
+        if (q.ind[5] == SQL_NULL_DATA) return kFileOpenError;
+        SegmentRow row;
+        row.tbegin = q.tbegin;
+        row.sps = q.sps;
+        row.tqty = q.tqty;
+        row.datatype = q.ind[3] == SQL_NULL_DATA ? int16_t{-1} : static_cast<int16_t>(q.datatype);
+        row.foff = q.ind[4] == SQL_NULL_DATA ? 0 : static_cast<int64_t>(q.foff);
+        row.cpath = q.cpath;
+        SegmentOutcome out;
+        const int r = read_segment(buffer, capacity, t0, t1, row, data_file_path(data_dir_, row.cpath), out);
+        if (filled != nullptr) add_range(*filled, out.first, out.samples_read);
+        if (r != kOk) return r;
+        // The end of what was delivered is the latest segment end seen, not the last
+        // segment's length added to the window start.
+        delivered_end = any ? std::max(delivered_end, out.end) : out.end;
+        any = true;
+    }
+    return kOk;
+}
+
+int WaveStore::next_data_start(std::string_view sta, std::string_view chan, std::string_view loc, double after,
+                               double& start) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (sta.size() > 7 || chan.size() > 7 || loc.size() > 7) return 0;
+    if (!conn_) {
+        last_error_ = "[next_data_start] Not connected";
+        return -1;
+    }
+    NextStartQuery& q = unlocated(loc) ? conn_->next_unlocated : conn_->next_located;
+    if (!q.stmt.valid()) {
+        last_error_ = "[next_data_start] Execute statement error";
+        return -1;
+    }
+    q.set(sta, chan, loc, after, 0);
+    if (!odbc_ok(SQLExecute(q.stmt.get()))) {
+        last_error_ = q.stmt.error_text("next_data_start", "Execute statement error");
+        q.stmt.close_cursor();
+        return -1;
+    }
+    const SQLRETURN f = SQLFetch(q.stmt.get());
+    if (f != SQL_NO_DATA && !odbc_ok(f)) {
+        last_error_ = q.stmt.error_text("next_data_start", "Fetch data error");
+        q.stmt.close_cursor();
+        return -1;
+    }
+    q.stmt.close_cursor();
+    if (f == SQL_NO_DATA || q.first_ind == SQL_NULL_DATA) return 0;
+    start = q.first;
+    return 1;
+}
+
+}  // namespace zelvik::db

@@ -1,0 +1,146 @@
+// WaveStore: the program's one connection to the waveform store (an ODBC data source
+// plus data files under a data directory). Every public operation takes the store's
+// single mutex for its whole length, so the supervisor and the worker may share it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "db/store_catalog.h"
+#include "db/store_status.h"
+
+namespace zelvik::db {
+
+class StoreConnection;
+struct SegmentQuery;
+class ResponseQueries;
+class EventListQueries;
+
+// Sample indices of a reading window that segments filled with samples read from files.
+struct FilledRange {
+    size_t first;  // index into the caller's buffer
+    size_t count;  // samples
+};
+
+// A calendar instant as the response selects bind it (UTC, whole fields).
+struct StoreTimestamp {
+    int year = 1970, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+    unsigned fraction = 0;  // nanoseconds
+};
+
+// UTC calendar fields of `epoch` (seconds since 1970), fraction dropped.
+StoreTimestamp store_timestamp_utc(double epoch);
+
+class WaveStore {
+public:
+    // Defaults: data source "QSX", user "QSX", password "VEM", data directory "D:/Data",
+    // use-TEND on. Nothing is connected until connect().
+    WaveStore();
+    ~WaveStore();  // disconnects when the connection is alive; sends nothing otherwise
+    WaveStore(const WaveStore&) = delete;
+    WaveStore& operator=(const WaveStore&) = delete;
+
+    // name (any case): "odbc", "user", "password" (at most 31 characters each), "data"
+    // (backslashes become '/'), "use_tend" (decimal integer, non-zero = on; with an open
+    // connection the TEND column check runs at once).
+    // @retval 0 stored; kUnknownParam for another name; -1 for a text over 31 characters
+    //         (nothing changes, last_error() says why). Does not log.
+    [[nodiscard]] int set_param(std::string_view name, std::string_view value);
+
+    // Releases any previous (possibly lost) connection first, then opens a new one, builds
+    // the catalogue, checks TEND, and prepares every statement. True when connected and
+    // the response and event list statements are prepared. A failed prepare of those is
+    // written to the log; other failures are in last_error(), for the caller to log.
+    [[nodiscard]] bool connect();
+
+    // Runs the prepared probe; false when not connected, the probe is missing or fails.
+    [[nodiscard]] bool is_alive();
+
+    // Frees every statement, disconnects, frees the handles. Safe to call twice.
+    void disconnect();
+
+    // Reads the channel's samples of [t0, t1) into buffer[0..capacity) as floats, sample
+    // of t0 at index 0, never writing at or past `capacity`. A location that is empty or
+    // "??" matches rows whose LCODE is "??" or NULL.
+    // On success t0 is unchanged and t1 becomes the end of the data delivered: the
+    // latest effective end of the segments read (segments whose format delivers no
+    // samples still count, so a reader moves past them). `filled` (optional, cleared
+    // first) receives the merged index stretches holding samples read from files; gaps
+    // and samples a short file could not supply are left out.
+    // @retval 0, kEmptyWindow, kConnectionLost, kStatementError, kNoSegment,
+    //         kFileOpenError, kSegmentOutsideWindow, kSegmentReadError. On a non-zero
+    //         return t0 and t1 are unchanged; samples of segments read before the failing
+    //         one stay in the buffer (and in `filled`). Does not log.
+    [[nodiscard]] int read_samples(float* buffer, size_t capacity, std::string_view sta,
+                                   std::string_view chan, std::string_view loc, double& t0,
+                                   double& t1, std::vector<FilledRange>* filled = nullptr);
+
+    // Earliest segment start at or after `after` for the channel (location rule as in
+    // read_samples). Call it with the end of a window that answered kNoSegment; a segment
+    // starting exactly there is found.
+    // @retval 1 found (`start` set), 0 none, -1 error (last_error()).
+    [[nodiscard]] int next_data_start(std::string_view sta, std::string_view chan,
+                                      std::string_view loc, double after, double& start);
+
+    // The channel's SPS from SITECHAN (first matching row; NULL gives 0).
+    // @retval rate, 0 when no row matches, -1 on a database error (last_error()).
+    [[nodiscard]] double get_sps(std::string_view sta, std::string_view chan, std::string_view loc);
+
+    // Instrument response text valid at `when` appended to `out`. Empty network and
+    // location match any; "??" is an ordinary location here.
+    // @retval 1 found, 0 no row or NULL value, -1 error (response_last_error()).
+    [[nodiscard]] int select_sac(std::string_view sta, std::string_view chan, std::string_view loc,
+                                 std::string_view net, const StoreTimestamp& when, std::string& out);
+    [[nodiscard]] int select_fap(std::string_view sta, std::string_view chan, std::string_view loc,
+                                 std::string_view net, const StoreTimestamp& when, std::string& out);
+    std::string response_last_error() const;
+
+    // Event list (EVENTLIST rows with EVENT_TYPE 1, which this program owns).
+    // delete_data: removes such rows with TBEGIN before `limit`, any station.
+    [[nodiscard]] bool delete_data(double limit);
+    // @retval 1 a row for this station and exactly this time exists, 0 none, -1 error.
+    [[nodiscard]] int is_exist(std::string_view sta, double onset);
+    // Writes one row; amplitude and period both become 0 unless both are > 0.
+    [[nodiscard]] bool insert_data(std::string_view sta, double onset, double amp, double per);
+    std::string event_last_error() const;
+
+    // Text of the last failure of connect/set_param/get_sps/next_data_start:
+    // "[operation] message : driver message".
+    std::string last_error() const;
+
+    std::string data_source_name() const;
+    std::string data_directory() const;
+    bool use_tend() const;
+    // A copy of the catalogue built at the last connect.
+    StoreCatalog catalog() const;
+
+private:
+    bool connect_locked();
+    void disconnect_locked();
+    bool is_alive_locked();
+    void check_tend_locked();
+    int prepare_all_locked();
+    int read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity, double t0, double t1,
+                         double& delivered_end, std::vector<FilledRange>* filled);
+
+    // Guards every member below and the connection's handles and statements.
+    mutable std::mutex mutex_;
+    std::string data_source_ = "QSX";  // at most 31 characters
+    std::string user_ = "QSX";
+    std::string password_ = "VEM";
+    std::string data_dir_ = "D:/Data";  // forward slashes
+    bool use_tend_ = true;
+    std::string last_error_;      // connect, set_param, get_sps, next_data_start
+    std::string response_error_;  // select_sac, select_fap
+    std::string event_error_;     // delete_data, is_exist, insert_data
+    StoreCatalog catalog_;
+    // Declared after the catalogue so that statements go before it on destruction.
+    std::unique_ptr<StoreConnection> conn_;
+};
+
+}  // namespace zelvik::db
