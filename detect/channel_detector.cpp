@@ -1,0 +1,210 @@
+// Channel detector: setup and the per-window step. Samples are placed by time, never by
+// buffer position alone: each stretch the store filled is fed with its own sample times,
+// so a gap reaches the open measurements, and a gap longer than the LTA window starts
+// the warm-up again rather than ringing the filters with a jump to zero.
+#include "detect/channel_detector.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "common/civil_time.h"
+#include "common/clock.h"
+#include "db/store_status.h"
+#include "detect/store_link.h"
+#include "report/log.h"
+
+namespace zelvik::detect {
+
+ChannelDetector::ChannelDetector(StoreLink& link, MeasurementSink* sink, DetectionHook hook)
+    : link_(link), sink_(sink), hook_(std::move(hook)) {}
+
+ChannelDetector::~ChannelDetector() = default;
+
+std::string ChannelDetector::name() const {
+    return settings_.station + "." + settings_.channel + "." + settings_.location;
+}
+
+void ChannelDetector::setup(const std::string& settings_path, int n, double start) {
+    settings_ = read_channel_settings(settings_path, n);
+    read_position_ = start;
+    (void)prepare();
+}
+
+void ChannelDetector::set_state(ChannelState next, const std::string& reason) {
+    const ChannelState before = state_.exchange(next);
+    if (before == next && next != ChannelState::kRunning) return;
+    const char* what = next == ChannelState::kRunning           ? "runs"
+                       : next == ChannelState::kWaitingForStore ? "waits for the store"
+                                                                : "skipped";
+    report::log_printf("Channel %d (%s) %s: %s", settings_.index, name().c_str(), what, reason.c_str());
+}
+
+ChannelState ChannelDetector::prepare() {
+    // An outage is the worker's to retry (once per pass, not once per channel).
+    if (link_.down()) {
+        set_state(ChannelState::kWaitingForStore, "no connection");
+        return state_.load();
+    }
+    const double sps = link_.store().get_sps(settings_.station, settings_.channel, settings_.location);
+    if (sps < 0) {
+        set_state(ChannelState::kWaitingForStore, "sample rate query failed: " + link_.store().last_error());
+        return state_.load();
+    }
+    const std::string problem = channel_settings_problem(settings_, sps);
+    if (!problem.empty()) {
+        outages_seen_ = link_.outages_ended();
+        set_state(ChannelState::kUnusable, problem);
+        return state_.load();
+    }
+    sample_rate_ = sps;
+    sample_interval_ = 1.0 / sps;
+    if (!build_chain()) {
+        outages_seen_ = link_.outages_ended();
+        set_state(ChannelState::kUnusable, trigger_filter_.last_error() + measurement_filter_.last_error() +
+                                               (rule_ ? rule_->last_error() : std::string()));
+        return state_.load();
+    }
+    choose_response();
+    char text[200];
+    std::snprintf(text, sizeof text, "%g sps, ORDER %d, %.3f-%.3f Hz, STA %.3f s, LTA %.3f s, ratio %.3f", sps,
+                  settings_.order, settings_.fr1, settings_.fr2, settings_.sta_seconds, settings_.lta_seconds,
+                  settings_.threshold);
+    set_state(ChannelState::kRunning, text);
+    return ChannelState::kRunning;
+}
+
+bool ChannelDetector::build_chain() {
+    const auto dt = static_cast<float>(sample_interval_);
+    rule_.emplace();
+    return trigger_filter_.design(settings_.order, "BP", settings_.fr1, settings_.fr2, dt) &&
+           measurement_filter_.design(2, "BP", 0.6f, 1.9f, dt) &&
+           rule_->init(sample_rate_, settings_.lta_seconds, settings_.sta_seconds, settings_.threshold);
+}
+
+void ChannelDetector::choose_response() {
+    db::WaveStore& store = link_.store();
+    const db::StoreTimestamp now = db::store_timestamp_utc(common::now_utc());
+    const char* sta = settings_.station.c_str();
+    const char* cha = settings_.channel.c_str();
+    const char* loc = settings_.location.c_str();
+    std::string text;
+    int found = store.select_sac(sta, cha, loc, "", now, text);
+    if (found < 0) report::log_write(store.response_last_error());
+    if (found > 0) {
+        (void)response_.parse_paz(text);  // kind PAZ even when the text does not parse
+        report::log_printf("Response for %s.%s.%s is PAZ", sta, cha, loc);
+        return;
+    }
+    text.clear();
+    found = store.select_fap(sta, cha, loc, "", now, text);
+    if (found < 0) report::log_write(store.response_last_error());
+    if (found > 0) {
+        (void)response_.parse_fap(text);
+        report::log_printf("Response for %s.%s.%s is FAP", sta, cha, loc);
+        return;
+    }
+    response_ = InstrumentResponse();
+    report::log_printf("Response for %s.%s.%s is NONE", sta, cha, loc);
+}
+
+bool ChannelDetector::step(StepBuffers& buffers) {
+    if (state_.load() != ChannelState::kRunning) {
+        const bool retry = state_.load() == ChannelState::kWaitingForStore || link_.outages_ended() != outages_seen_;
+        if (!retry || prepare() != ChannelState::kRunning) return false;
+    }
+    double t0 = read_position_;
+    double t1 = t0 + kWindowSeconds;
+    const size_t capacity = static_cast<size_t>(sample_rate_ * kWindowSeconds) + 2;
+    if (buffers.samples.size() < capacity) buffers.samples.resize(capacity);
+    const int r = link_.store().read_samples(buffers.samples.data(), capacity, settings_.station,
+                                             settings_.channel, settings_.location, t0, t1, &buffers.filled);
+    if (r == db::kNoSegment) return jump_to_next_data(t0 + kWindowSeconds);
+    if (r == db::kConnectionLost) link_.mark_lost();
+    if (r != 0) {
+        // Retried next pass as before, but a lasting fault (a missing data file) is
+        // named once instead of leaving the channel silently stuck.
+        if (r != last_read_status_ && r != db::kConnectionLost) {
+            report::log_printf("Channel %d (%s): reading at %s failed: %s", settings_.index, name().c_str(),
+                               common::format_utc(static_cast<int64_t>(t0), "%Y-%m-%d %H:%M:%S").c_str(),
+                               db::to_string(r));
+        }
+        last_read_status_ = r;
+        return false;
+    }
+    last_read_status_ = 0;
+    if (!(t1 > read_position_)) return false;
+    read_position_ = t1;
+    bool any = false;
+    for (const db::FilledRange& range : buffers.filled) {
+        if (range.first >= capacity || range.count == 0) continue;
+        const size_t count = std::min(range.count, capacity - range.first);
+        process_stretch(buffers.samples.data() + range.first, count,
+                        t0 + static_cast<double>(range.first) / sample_rate_);
+        any = true;
+    }
+    return any;
+}
+
+bool ChannelDetector::jump_to_next_data(double window_end) {
+    double start = 0.0;
+    const int found = link_.store().next_data_start(settings_.station, settings_.channel, settings_.location,
+                                                    window_end, start);
+    if (found <= 0 || !(start > read_position_)) return false;
+    report::log_printf("Channel %d (%s): no data from %s, resuming at %s", settings_.index, name().c_str(),
+                       common::format_utc(static_cast<int64_t>(read_position_), "%Y-%m-%d %H:%M:%S").c_str(),
+                       common::format_utc(static_cast<int64_t>(start), "%Y-%m-%d %H:%M:%S").c_str());
+    read_position_ = start;
+    return true;
+}
+
+void ChannelDetector::process_stretch(const float* x, size_t count, double t_first) {
+    size_t i = 0;
+    if (last_sample_time_ > 0.0) {
+        const double expected = last_sample_time_ + sample_interval_;
+        // Samples at or before the last one fed (an overlap of segments or windows) were
+        // processed already.
+        if (t_first < expected - sample_interval_ / 2) {
+            i = static_cast<size_t>(std::ceil((expected - sample_interval_ / 2 - t_first) * sample_rate_));
+        }
+        const double gap = t_first - expected;
+        if (gap > settings_.lta_seconds) {
+            report::log_printf("Channel %d (%s): gap of %.2f s before %s, warm-up starts again", settings_.index,
+                               name().c_str(), gap,
+                               common::format_utc(static_cast<int64_t>(t_first), "%Y-%m-%d %H:%M:%S").c_str());
+            if (!build_chain()) set_state(ChannelState::kUnusable, "filters could not be rebuilt");
+        }
+    }
+    for (; i < count; ++i) feed(static_cast<double>(x[i]), t_first + static_cast<double>(i) / sample_rate_);
+    if (count > 0) {
+        last_sample_time_ = t_first + static_cast<double>(count - 1) / sample_rate_;
+        last_data_time_.store(last_sample_time_ + sample_interval_, std::memory_order_relaxed);
+    }
+}
+
+void ChannelDetector::feed(double x, double t) {
+    const double m = measurement_filter_.apply(x);
+    const double y = trigger_filter_.apply(x);
+    if (!open_.empty()) {
+        std::erase_if(open_, [](const std::unique_ptr<DetectionRecord>& r) { return r->finished(); });
+        for (auto& record : open_) record->add(m, t);
+    }
+    if (!rule_->process(y, t)) return;
+    const double onset = rule_->onset();
+    last_onset_.store(onset, std::memory_order_relaxed);
+    open_.push_back(std::make_unique<DetectionRecord>(settings_.station, settings_.channel, settings_.location,
+                                                      onset, response_, sink_));
+    DetectionRecord& record = *open_.back();
+    (void)record.set_window(sample_rate_, kRecordSeconds);  // a refused window finishes the record
+    record.add(m, t);
+    if (hook_) hook_(settings_.station, onset, rule_->trigger().sta_variance(), rule_->trigger().ratio());
+}
+
+void ChannelDetector::finish_open_measurements() {
+    // A sample an infinite time later is a gap to every record: each one measures what
+    // it has and does not take the sample.
+    for (auto& record : open_) record->add(0.0, std::numeric_limits<double>::infinity());
+    open_.clear();
+}
+
+}  // namespace zelvik::detect

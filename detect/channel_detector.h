@@ -1,0 +1,107 @@
+// One channel of the detection engine: its settings, filters, detection rule, response
+// and open measurements. step() reads the channel's next window from the store and runs
+// every delivered sample, at its true time, through the chain; gaps are never filled.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "db/wave_store.h"
+#include "detect/channel_settings.h"
+#include "detect/detection_record.h"
+#include "detect/detection_rule.h"
+#include "detect/iir_filter.h"
+#include "detect/instrument_response.h"
+
+namespace zelvik::detect {
+
+class StoreLink;
+
+enum class ChannelState : int {
+    kWaitingForStore = 0,  // setup could not reach the store; retried while it answers
+    kRunning = 1,
+    kUnusable = 2,  // settings or sample rate refused; retried after a store outage ends
+};
+
+// Called on the worker thread for every new detection (the detection report).
+using DetectionHook =
+    std::function<void(const std::string& station, double onset, double sta_variance, float ratio)>;
+
+// Scratch space of the worker, reused by every step so that a step allocates nothing.
+struct StepBuffers {
+    std::vector<float> samples;
+    std::vector<db::FilledRange> filled;
+};
+
+class ChannelDetector {
+public:
+    static constexpr double kWindowSeconds = 3600.0;  // longest stretch one step reads
+    static constexpr double kRecordSeconds = 5.0;     // measurement window
+
+    // `link` and `sink` are not owned and must outlive the detector; `sink` may be null.
+    ChannelDetector(StoreLink& link, MeasurementSink* sink, DetectionHook hook);
+    virtual ~ChannelDetector();
+    ChannelDetector(const ChannelDetector&) = delete;
+    ChannelDetector& operator=(const ChannelDetector&) = delete;
+
+    // Reads section "THREAD<n>", sets read_position to `start` (seconds since 1970) and
+    // runs prepare(). Called once, before the worker visits this detector.
+    void setup(const std::string& settings_path, int n, double start);
+
+    // The store-dependent part of setup: sample rate, checks, filters, trigger and the
+    // response. Logs one line when the channel cannot run and one when it runs again;
+    // nothing while the state stays the same. Worker thread once the worker runs.
+    ChannelState prepare();
+
+    // Worker thread. Reads [read_position, read_position + 3600 s) and processes what
+    // was delivered. True when samples were processed or the read position jumped over
+    // an outage to later data.
+    bool step(StepBuffers& buffers);
+
+    // Worker thread. Finishes every open measurement with the samples it has, so its
+    // line is logged and its row stored (end of a catch-up run).
+    void finish_open_measurements();
+
+    ChannelState state() const { return state_.load(); }
+    const ChannelSettings& settings() const { return settings_; }  // fixed after setup
+    double last_data_time() const { return last_data_time_.load(std::memory_order_relaxed); }
+    double last_onset() const { return last_onset_.load(std::memory_order_relaxed); }
+    double read_position() const { return read_position_; }  // worker thread
+    double sample_rate() const { return sample_rate_; }      // worker thread
+    ResponseKind response_kind() const { return response_.kind(); }
+
+private:
+    std::string name() const;  // "STA.CHA.LOC"
+    bool build_chain();
+    void choose_response();
+    void set_state(ChannelState next, const std::string& reason);
+    bool jump_to_next_data(double window_end);
+    void process_stretch(const float* x, size_t count, double t_first);
+    void feed(double x, double t);
+
+    StoreLink& link_;
+    MeasurementSink* sink_;
+    DetectionHook hook_;
+    ChannelSettings settings_;
+    std::vector<std::unique_ptr<DetectionRecord>> open_;  // in order of creation
+    InstrumentResponse response_;
+    IirFilter trigger_filter_;
+    IirFilter measurement_filter_;
+    std::optional<DetectionRule> rule_;  // re-made when the warm-up starts again
+    double sample_rate_ = 0.0;
+    double sample_interval_ = 0.0;
+    double read_position_ = 0.0;
+    double last_sample_time_ = 0.0;  // time of the last sample fed; 0 = none yet
+    int last_read_status_ = 0;       // last read failure logged, to log each kind once
+    uint64_t outages_seen_ = 0;      // StoreLink::outages() when the channel was refused
+    std::atomic<ChannelState> state_{ChannelState::kWaitingForStore};
+    std::atomic<double> last_data_time_{0.0};  // read by the supervisor
+    std::atomic<double> last_onset_{0.0};      // read by the supervisor
+};
+
+}  // namespace zelvik::detect

@@ -1,0 +1,92 @@
+// Worker loop. The connection is checked once per pass rather than once per channel, so
+// an outage costs one 2 s pause per pass instead of one per channel.
+#include "detect/worker.h"
+
+#include <exception>
+
+#include "detect/event_store_sink.h"
+#include "detect/stop_signal.h"
+#include "detect/store_link.h"
+#include "report/log.h"
+
+namespace zelvik::detect {
+
+Worker::Worker(const DetectorList& detectors, StoreLink& link, EventStoreSink* sink, StopSignal& stop,
+               int sleep_seconds)
+    : detectors_(detectors), link_(link), sink_(sink), stop_(stop), sleep_seconds_(sleep_seconds) {}
+
+Worker::~Worker() {
+    if (thread_.joinable()) thread_.join();
+}
+
+bool Worker::run_pass() {
+    bool any = false;
+    reached_store_ = link_.ensure_connected();
+    if (reached_store_) {
+        if (sink_ != nullptr) (void)sink_->flush();
+        for (const auto& detector : detectors_) {
+            if (stop_.requested()) break;
+            if (detector->step(buffers_)) any = true;
+        }
+    }
+    passes_.fetch_add(1);
+    return any;
+}
+
+bool Worker::start(bool stop_when_idle) {
+    if (thread_.joinable()) return false;
+    finished_.store(false);
+    thread_ = std::thread([this, stop_when_idle] { body(stop_when_idle); });
+    return true;
+}
+
+bool Worker::idle_pause() {
+    // SLEEP / 2 waits of 2000 ms each; a stop ends the wait at once.
+    for (int i = 0; i < sleep_seconds_ / 2; ++i) {
+        if (stop_.wait_for(std::chrono::milliseconds(2000))) return true;
+    }
+    return stop_.requested();
+}
+
+void Worker::finish_measurements() {
+    for (const auto& detector : detectors_) detector->finish_open_measurements();
+    if (sink_ != nullptr) (void)sink_->flush();
+}
+
+void Worker::body(bool stop_when_idle) noexcept {
+    try {
+        while (!stop_.requested()) {
+            if (run_pass()) continue;
+            if (stop_when_idle && reached_store_) {
+                finish_measurements();
+                idle_.store(true);
+                break;
+            }
+            if (idle_pause()) break;
+        }
+    } catch (const std::exception& e) {
+        report::log_printf("Worker stopped by an error: %s", e.what());
+    } catch (...) {
+        report::log_write("Worker stopped by an unknown error");
+    }
+    {
+        std::lock_guard<std::mutex> lock(finished_mutex_);
+        finished_.store(true);
+    }
+    finished_cv_.notify_all();
+}
+
+bool Worker::join(std::chrono::milliseconds timeout) {
+    if (!thread_.joinable()) return true;
+    {
+        std::unique_lock<std::mutex> lock(finished_mutex_);
+        if (!finished_cv_.wait_for(lock, timeout, [this] { return finished_.load(); })) {
+            report::log_printf("Worker did not end within %lld ms", static_cast<long long>(timeout.count()));
+            return false;
+        }
+    }
+    thread_.join();
+    return true;
+}
+
+}  // namespace zelvik::detect

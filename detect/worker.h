@@ -1,0 +1,74 @@
+// The worker thread: visits every channel detector in list order, one step each, and
+// pauses by SLEEP when no channel had new data. The detector list is complete before
+// the thread starts and is not changed until it has ended, so it is walked unlocked.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "detect/channel_detector.h"
+
+namespace zelvik::detect {
+
+class EventStoreSink;
+class StopSignal;
+class StoreLink;
+
+class Worker {
+public:
+    using DetectorList = std::vector<std::unique_ptr<ChannelDetector>>;
+
+    // None of the references is owned; all must outlive the worker. `sink` may be null.
+    // sleep_seconds: SLEEP; an idle pass waits sleep_seconds / 2 times 2000 ms.
+    Worker(const DetectorList& detectors, StoreLink& link, EventStoreSink* sink, StopSignal& stop,
+           int sleep_seconds);
+    ~Worker();  // joins (without a time limit) when the thread still runs
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
+
+    // One pass over every detector (the loop body). True when some channel had new data.
+    bool run_pass();
+
+    // Starts the thread. When `stop_when_idle`, the thread ends by itself after the
+    // first pass without new data, having finished every open measurement and stored
+    // waiting rows; idle() then turns true. Returns false when already started.
+    [[nodiscard]] bool start(bool stop_when_idle = false);
+
+    // Waits at most `timeout` for the thread, after the stop signal was raised. False
+    // (logged) when it did not end in time; the thread is then joined by the destructor.
+    [[nodiscard]] bool join(std::chrono::milliseconds timeout);
+
+    bool idle() const { return idle_.load(); }      // a catch-up run has finished
+    bool finished() const { return finished_.load(); }
+    int passes() const { return passes_.load(); }  // passes completed
+
+    // Worker thread or after it ended: finishes open measurements of every channel and
+    // stores rows that wait.
+    void finish_measurements();
+
+private:
+    void body(bool stop_when_idle) noexcept;
+    bool idle_pause();
+
+    const DetectorList& detectors_;
+    StoreLink& link_;
+    EventStoreSink* sink_;
+    StopSignal& stop_;
+    const int sleep_seconds_;
+    StepBuffers buffers_;         // worker thread only
+    bool reached_store_ = false;  // worker thread only: the last pass found the store
+    std::atomic<bool> idle_{false};
+    // Guards the hand-over of finished_ to join().
+    std::mutex finished_mutex_;
+    std::condition_variable finished_cv_;
+    std::atomic<bool> finished_{false};
+    std::atomic<int> passes_{0};
+    std::thread thread_;
+};
+
+}  // namespace zelvik::detect
