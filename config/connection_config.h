@@ -50,6 +50,9 @@ public:
     // "ERROR") from the settings file.
     void load_log_section();
 
+    // The command line as given, program name first (other options such as BEGIN= are
+    // read from it by their users).
+    const std::vector<std::string>& arguments() const { return arguments_; }
     const std::string& settings_path() const { return settings_path_; }
     const std::string& qsx_path() const { return qsx_path_; }
     std::string data_source_name() const { return data_source_; }

@@ -1,0 +1,73 @@
+// The `zelvik` program: parses its own options, then runs the start-up sequence with
+// message boxes (window mode, when built with Qt and a display is there) or on stderr
+// (--headless). SIGINT and SIGTERM end the run as the Exit of the window does.
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "config/program_settings.h"
+#include "db/wave_store.h"
+#include "shell/command_line.h"
+#include "shell/signal_watcher.h"
+#include "shell/startup.h"
+#include "shell/startup_ui.h"
+#include "shell/stop_request.h"
+#ifdef ZELVIK_HAS_QT_UI
+#include "shell/ui/qt_startup_ui.h"
+#endif
+
+namespace {
+
+using namespace zelvik;
+
+// The main job until the detection engine is wired in here: the run lasts until a
+// stop is requested.
+void run_main_job(config::ProgramSettings& /*settings*/, db::WaveStore& /*store*/,
+                  const shell::StopRequest& stop) {
+    stop.wait();
+}
+
+std::unique_ptr<shell::StartupUi> make_ui(const shell::CommandLine& options, int& argc,
+                                          char** argv) {
+#ifdef ZELVIK_HAS_QT_UI
+    if (!options.headless) {
+        if (auto ui = shell::make_qt_startup_ui(argc, argv)) return ui;
+        std::fprintf(stderr, "zelvik: no display found; running headless\n");
+    }
+#else
+    (void)argc;
+    (void)argv;
+#endif
+    return std::make_unique<shell::HeadlessStartupUi>(stderr, options.log_missing);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    shell::CommandLine options;
+    std::string error;
+    if (!shell::parse_command_line(argc, argv, options, error)) {
+        std::fprintf(stderr, "zelvik: %s\n%s", error.c_str(), shell::usage_text().c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(shell::usage_text().c_str(), stdout);
+        return 0;
+    }
+    // Before any other thread exists, so that every later thread inherits the mask.
+    shell::StopRequest stop;
+    const shell::SignalWatcher watcher(stop);
+
+    config::ProgramSettings settings(options.arguments, options.config_path);
+    db::WaveStore store;
+    const std::unique_ptr<shell::StartupUi> ui = make_ui(options, argc, argv);
+    const shell::StartupResult result = shell::run_startup(
+        settings, store, *ui, [&stop](config::ProgramSettings& s, db::WaveStore& st) {
+            run_main_job(s, st, stop);
+        });
+    if (watcher.received() != 0) {
+        std::fprintf(stderr, "zelvik: stopped by signal %d\n", watcher.received());
+    }
+    return shell::exit_status(result);
+}

@@ -1,0 +1,83 @@
+// Parsing of Zelvik's "--" options. The settings' own arguments are matched by prefix
+// elsewhere and anything unknown there is ignored; "--" options are ours alone, so a
+// misspelt one is reported rather than silently running in another mode.
+#include "shell/command_line.h"
+
+#include <string_view>
+
+namespace zelvik::shell {
+
+namespace {
+
+bool parse_log_missing(std::string_view value, LogMissingAnswer& out) {
+    if (value == "continue") {
+        out = LogMissingAnswer::kContinue;
+    } else if (value == "stop") {
+        out = LogMissingAnswer::kStop;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool parse_command_line(int argc, const char* const* argv, CommandLine& out, std::string& error) {
+    out = CommandLine{};
+    out.arguments.emplace_back(argc > 0 && argv[0] != nullptr ? argv[0] : "zelvik");
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg(argv[i]);
+        if (arg.substr(0, 2) != "--") {
+            out.arguments.emplace_back(arg);
+        } else if (arg == "--headless") {
+            out.headless = true;
+        } else if (arg == "--help") {
+            out.help = true;
+        } else if (arg == "--config" || arg.substr(0, 9) == "--config=") {
+            std::string_view value = arg.size() > 8 ? arg.substr(9) : std::string_view();
+            if (arg.size() == 8) {
+                if (i + 1 >= argc) {
+                    error = "--config needs a file name";
+                    return false;
+                }
+                value = argv[++i];
+            }
+            if (value.empty()) {
+                error = "--config needs a file name";
+                return false;
+            }
+            out.config_path = value;
+        } else if (arg.substr(0, 14) == "--log-missing=") {
+            if (!parse_log_missing(arg.substr(14), out.log_missing)) {
+                error = "--log-missing takes \"continue\" or \"stop\"";
+                return false;
+            }
+        } else {
+            error = "unknown option " + std::string(arg);
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string usage_text() {
+    return "Usage: zelvik [ODBC=name] [USER=name] [PASSWORD=text] [DATA=dir] [/use_tend]\n"
+           "              [BEGIN='date | BEGIN=-seconds] [--headless] [--config FILE]\n"
+           "              [--log-missing=continue|stop] [--help]\n"
+           "\n"
+           "  ODBC= USER= PASSWORD= DATA=  connection values; they override zelvik.ini and\n"
+           "                               qsx.ini (prefixes match in any letter case)\n"
+           "  /use_tend, -use_tend         take segment ends from the store's TEND column\n"
+           "  BEGIN='YYYY-MM-DD hh:mm:ss   where detection starts; BEGIN=-N: N seconds ago\n"
+           "  --headless                   run without windows; SIGINT/SIGTERM stop the run\n"
+           "  --config FILE                settings file instead of zelvik.ini beside the\n"
+           "                               program\n"
+           "  --log-missing=continue|stop  headless answer when the log directory cannot be\n"
+           "                               made (default: continue without a log file)\n"
+           "  --help                       this text\n"
+           "\n"
+           "Exit status: 0 after a normal run, 1 when the waveform store cannot be reached,\n"
+           "2 for a command-line error, 3 when the run stopped for want of a log directory.\n";
+}
+
+}  // namespace zelvik::shell

@@ -1,0 +1,29 @@
+// Zelvik's own command-line options (--headless, --config, --log-missing, --help).
+// Everything else (ODBC=, USER=, PASSWORD=, DATA=, /use_tend, BEGIN=...) is passed on
+// untouched to the settings, which ignore what they do not know.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "shell/startup_ui.h"
+
+namespace zelvik::shell {
+
+struct CommandLine {
+    bool headless = false;
+    bool help = false;
+    std::string config_path;  // --config FILE; empty: zelvik.ini beside the program
+    LogMissingAnswer log_missing = LogMissingAnswer::kContinue;
+    std::vector<std::string> arguments;  // program name first, own options removed
+};
+
+// Fills `out` from argv. False (with `error` set) for an unknown "--" option or a
+// missing or bad option value.
+[[nodiscard]] bool parse_command_line(int argc, const char* const* argv, CommandLine& out,
+                                      std::string& error);
+
+// The --help text.
+std::string usage_text();
+
+}  // namespace zelvik::shell
