@@ -1,0 +1,171 @@
+// WaveStore reading on both drivers: segments into place, the delivered end, filled
+// stretches, location matching, bad rows, where data resumes after a gap.
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <vector>
+
+#include "db/store_status.h"
+#include "tests/db/store_test_fixture.h"
+
+namespace zelvik::db {
+namespace {
+
+constexpr double kT = 1394100000.0;  // 2014-03-06 10:00:00 UTC, an hour boundary
+
+std::vector<int32_t> ramp(int n, int from = 0) {
+    std::vector<int32_t> v(static_cast<size_t>(n));
+    std::iota(v.begin(), v.end(), from);
+    return v;
+}
+
+class WaveStoreRead : public StoreTest {
+protected:
+    // One int32 file of `n` samples at 10 sps, starting at `tbegin`.
+    void segment(const std::string& file, double tbegin, int n, std::optional<std::string> loc = "??",
+                 int from = 0) {
+        store_->write_int32(file, ramp(n, from));
+        store_->add_segment({"ABC", "BHZ", loc, tbegin, n / 10.0, 10.0, 2, 0, file, std::nullopt});
+    }
+    int read(double& t0, double& t1, std::string_view loc = "") {
+        return ws_.read_samples(buf_.data(), buf_.size(), "ABC", "BHZ", loc, t0, t1, &filled_);
+    }
+    std::vector<float> buf_ = std::vector<float>(1001, -1.0f);
+    std::vector<FilledRange> filled_;
+};
+
+TEST_P(WaveStoreRead, DeliversSegmentsAtTheirPlaceAndTheEndOfTheData) {
+    // Two segments with a gap: [T+10, T+30) and [T+50, T+70); window [T, T+100).
+    segment("a/one.dat", kT + 10, 200);
+    segment("a/two.dat", kT + 50, 200, "??", 1000);
+    ASSERT_TRUE(connect());
+    double t0 = kT, t1 = kT + 100;
+    ASSERT_EQ(read(t0, t1), kOk);
+    EXPECT_EQ(t0, kT);
+    EXPECT_NEAR(t1, kT + 70, 1e-4);  // the later segment's end, not T + its length
+    EXPECT_EQ(buf_[99], -1.0f);
+    EXPECT_EQ(buf_[100], 0.0f);
+    EXPECT_EQ(buf_[299], 199.0f);
+    EXPECT_EQ(buf_[500], 1000.0f);
+    ASSERT_EQ(filled_.size(), 2u);
+    EXPECT_EQ(filled_[0].first, 100u);
+    EXPECT_EQ(filled_[0].count, 200u);
+    EXPECT_EQ(filled_[1].first, 500u);
+    EXPECT_EQ(filled_[1].count, 200u);
+}
+
+TEST_P(WaveStoreRead, WindowCutsSegmentsOnBothSides) {
+    segment("long.dat", kT - 50, 2000);  // [T-50, T+150)
+    ASSERT_TRUE(connect());
+    double t0 = kT, t1 = kT + 100;
+    ASSERT_EQ(read(t0, t1), kOk);
+    EXPECT_NEAR(t1, kT + 100, 1e-4);
+    EXPECT_EQ(buf_[0], 500.0f);
+    EXPECT_EQ(buf_[999], 1499.0f);
+    EXPECT_EQ(buf_[1000], -1.0f);  // n = floor(100 s x 10) samples, the +1 slot stays
+    // A window starting inside the data and ending after it ends at the data.
+    t0 = kT + 140;
+    t1 = kT + 240;
+    ASSERT_EQ(read(t0, t1), kOk);
+    EXPECT_NEAR(t1, kT + 150, 1e-4);
+}
+
+TEST_P(WaveStoreRead, OverlappingSegmentsReportOneStretch) {
+    segment("x.dat", kT, 300);
+    segment("y.dat", kT + 20, 300, "??", 5000);
+    ASSERT_TRUE(connect());
+    double t0 = kT, t1 = kT + 100;
+    ASSERT_EQ(read(t0, t1), kOk);
+    ASSERT_EQ(filled_.size(), 1u);
+    EXPECT_EQ(filled_[0].first, 0u);
+    EXPECT_EQ(filled_[0].count, 500u);
+    EXPECT_EQ(buf_[200], 5000.0f);  // the later segment is written over the earlier
+}
+
+TEST_P(WaveStoreRead, LocationNoneMatchesQuestionMarksAndNull) {
+    segment("q.dat", kT, 100, "??", 1);            // indices 0..99
+    segment("n.dat", kT + 10, 100, std::nullopt, 2);  // 100..199
+    segment("l.dat", kT + 20, 100, "00", 3);       // 200..299
+    ASSERT_TRUE(connect());
+    struct Case { const char* loc; int status; float at0, at100, at200; };
+    const Case cases[] = {
+        {"", kOk, 1, 2, -1}, {"??", kOk, 1, 2, -1}, {"00", kOk, -1, -1, 3}, {"10", kNoSegment, -1, -1, -1},
+    };
+    for (const auto& c : cases) {
+        std::fill(buf_.begin(), buf_.end(), -1.0f);
+        double t0 = kT, t1 = kT + 100;
+        ASSERT_EQ(read(t0, t1, c.loc), c.status) << c.loc;
+        EXPECT_EQ(buf_[0], c.at0) << c.loc;
+        EXPECT_EQ(buf_[100], c.at100) << c.loc;
+        EXPECT_EQ(buf_[200], c.at200) << c.loc;
+    }
+}
+
+TEST_P(WaveStoreRead, FailuresLeaveTheWindowAsItWas) {
+    segment("ok.dat", kT, 100);
+    store_->add_segment({"ABC", "BHZ", "??", kT + 20, 10, 10.0, 2, 0, "missing.dat", std::nullopt});
+    ASSERT_TRUE(connect());
+    double t0 = kT, t1 = kT + 100;
+    EXPECT_EQ(read(t0, t1), kFileOpenError);
+    EXPECT_EQ(t0, kT);
+    EXPECT_EQ(t1, kT + 100);
+    EXPECT_EQ(buf_[0], 0.0f);  // the segment before the failing one stays delivered
+    double e0 = kT, e1 = kT;
+    EXPECT_EQ(read(e0, e1), kEmptyWindow);
+}
+
+TEST_P(WaveStoreRead, TendThatDisagreesWithTheLengthIsOutsideTheWindow) {
+    store_->write_int32("t.dat", ramp(100));
+    // TEND says the segment reaches into the window, TBEGIN+TQTY says it ended before.
+    store_->add_segment({"ABC", "BHZ", "??", kT - 100, 10, 10.0, 2, 0, "t.dat", kT + 50});
+    ASSERT_TRUE(connect(true));
+    EXPECT_TRUE(ws_.use_tend());
+    double t0 = kT, t1 = kT + 100;
+    EXPECT_EQ(read(t0, t1), kSegmentOutsideWindow);
+}
+
+TEST_P(WaveStoreRead, MalformedRowsNeitherCrashNorOverrun) {
+    store_->write_int32("m.dat", ramp(10));
+    struct Case { double sps, tqty; int type; int want; };
+    const Case cases[] = {
+        {0.0, 10, 2, kSegmentReadError}, {10.0, -5, 2, kSegmentReadError}, {1e9, 10, 2, kOk},
+        {10.0, 10, 4, kOk}, {10.0, 10, 77, kOk},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(store_->exec("delete from FILELIST"));
+        store_->add_segment({"ABC", "BHZ", "??", kT + 10, c.tqty, c.sps, c.type, 0, "m.dat", std::nullopt});
+        ASSERT_TRUE(connect());
+        std::vector<float> small(50, -1.0f);
+        double t0 = kT, t1 = kT + 100;
+        EXPECT_EQ(ws_.read_samples(small.data(), 40, "ABC", "BHZ", "", t0, t1, &filled_), c.want) << c.sps;
+        EXPECT_EQ(small[40], -1.0f);
+    }
+}
+
+TEST_P(WaveStoreRead, NextDataStartFindsWhereTheChannelResumes) {
+    segment("later.dat", kT + 3600, 100);
+    segment("much_later.dat", kT + 9000, 100);
+    ASSERT_TRUE(connect());
+    double t0 = kT, t1 = kT + 3600;
+    ASSERT_EQ(read(t0, t1), kNoSegment);
+    double start = 0;
+    ASSERT_EQ(ws_.next_data_start("ABC", "BHZ", "", t1, start), 1);
+    EXPECT_EQ(start, kT + 3600);  // a segment starting exactly at the window end counts
+    ASSERT_EQ(ws_.next_data_start("ABC", "BHZ", "", kT + 3601, start), 1);
+    EXPECT_EQ(start, kT + 9000);
+    EXPECT_EQ(ws_.next_data_start("ABC", "BHZ", "", kT + 9001, start), 0);
+    EXPECT_EQ(ws_.next_data_start("ABC", "BHZ", "00", kT, start), 0);
+}
+
+TEST_P(WaveStoreRead, CodesLongerThanSevenMatchNothing) {
+    segment("s.dat", kT, 100);
+    ASSERT_TRUE(connect());
+    double t0 = kT, t1 = kT + 10;
+    // A cut "ABCDEFGH" would be "ABCDEFG", someone else's station.
+    EXPECT_EQ(ws_.read_samples(buf_.data(), buf_.size(), "ABCDEFGH", "BHZ", "", t0, t1), kNoSegment);
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, WaveStoreRead, ::testing::Values("sqlite", "postgres"), store_test_name);
+
+}  // namespace
+}  // namespace zelvik::db

@@ -1,0 +1,115 @@
+// A throw-away PostgreSQL 15 cluster for tests: initdb into a temp dir, a free loopback
+// port, password login over TCP for the test role, trust on the private socket for
+// the superuser. initdb and pg_ctl refuse root, so they run as postgres then.
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <vector>
+
+#include "tests/support/store_fixture.h"
+
+namespace zelvik::test {
+namespace {
+
+constexpr const char* kBin = "/usr/lib/postgresql/15/bin";
+
+int free_loopback_port() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return 0;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    ::close(fd);
+    return port;
+}
+
+bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
+
+}  // namespace
+
+PostgresServer& PostgresServer::shared() {
+    static PostgresServer server;
+    return server;
+}
+
+std::string PostgresServer::as_postgres(const std::string& command) const {
+    return geteuid() == 0 ? "runuser -u postgres -- " + command : command;
+}
+
+PostgresServer::PostgresServer() {
+    if (!std::filesystem::exists(std::string(kBin) + "/initdb") || !std::filesystem::exists(std::string(kBin) + "/pg_ctl")) {
+        reason_ = std::string("PostgreSQL server binaries not found under ") + kBin;
+        return;
+    }
+    available_ = true;
+    char pattern[] = "/tmp/zelvik-pg-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        reason_ = "cannot create the cluster directory";
+        return;
+    }
+    base_ = pattern;
+    if (geteuid() == 0) {
+        const passwd* pw = getpwnam("postgres");
+        if (pw == nullptr || chown(base_.c_str(), pw->pw_uid, pw->pw_gid) != 0) {
+            reason_ = "cannot hand the cluster directory to user postgres";
+            return;
+        }
+    }
+    // The superuser gets trust on the socket only; the test role logs in with a
+    // password over TCP, as a real store's user would.
+    if (!run(as_postgres(std::string(kBin) + "/initdb -D " + base_ + "/data -U postgres --auth-local=trust " +
+                         "--auth-host=scram-sha-256 --no-sync -E UTF8 --locale=C >" + base_ + "/initdb.log 2>&1"))) {
+        reason_ = "initdb failed, see " + base_ + "/initdb.log";
+        return;
+    }
+    port_ = free_loopback_port();
+    if (!start()) return;
+    if (!admin_sql(std::string("create role ") + kUser + " login createdb password '" + kPassword + "'")) {
+        reason_ = "cannot create the test role";
+        running_ = false;
+    }
+}
+
+PostgresServer::~PostgresServer() {
+    if (base_.empty()) return;
+    if (running_) (void)stop();
+    std::error_code ec;
+    std::filesystem::remove_all(base_, ec);
+}
+
+bool PostgresServer::start() {
+    const std::string opts = "-p " + std::to_string(port_) + " -k " + base_ +
+                             " -c listen_addresses=127.0.0.1 -c fsync=off -c full_page_writes=off";
+    running_ = run(as_postgres(std::string(kBin) + "/pg_ctl -D " + base_ + "/data -l " + base_ + "/server.log -w -t 30 -o '" +
+                               opts + "' start >/dev/null 2>&1"));
+    if (!running_) reason_ = "pg_ctl start failed, see " + base_ + "/server.log";
+    return running_;
+}
+
+bool PostgresServer::stop() {
+    const bool ok = run(as_postgres(std::string(kBin) + "/pg_ctl -D " + base_ + "/data -m immediate -w -t 30 stop >/dev/null 2>&1"));
+    if (ok) running_ = false;
+    return ok;
+}
+
+bool PostgresServer::admin_sql(const std::string& sql, const std::string& database) {
+    std::string quoted;
+    for (char c : sql) {
+        if (c == '"' || c == '\\' || c == '$' || c == '`') quoted.push_back('\\');
+        quoted.push_back(c);
+    }
+    return run(as_postgres("/usr/bin/psql -q -X -h " + base_ + " -p " + std::to_string(port_) + " -U postgres -d " +
+                           database + " -c \"" + quoted + "\" >/dev/null 2>>" + base_ + "/psql.log"));
+}
+
+}  // namespace zelvik::test

@@ -1,0 +1,160 @@
+// Real waveform stores for tests: a SQLite store file or a database on a throw-away
+// PostgreSQL cluster, each reached through a data source in a private odbc.ini (the
+// process's ODBCINI/ODBCSYSINI point at it; no system file is touched).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+namespace zelvik::db {
+class WaveStore;
+class OdbcEnvironment;
+class OdbcConnection;
+}  // namespace zelvik::db
+
+namespace zelvik::test {
+
+inline constexpr const char* kSqliteDriver = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
+inline constexpr const char* kPostgresDriver = "/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so";
+
+// Adds (or replaces) a data source in the process's private odbc.ini, creating that
+// file and pointing ODBCINI and ODBCSYSINI at it on first use.
+void add_odbc_data_source(const std::string& dsn, const std::vector<std::pair<std::string, std::string>>& keys);
+// Path of the private odbc.ini.
+std::string odbc_ini_path();
+
+// One FILELIST row. An unset location writes NULL.
+struct TestSegment {
+    std::string sta, chan;
+    std::optional<std::string> loc;
+    double tbegin = 0, tqty = 0, sps = 0;
+    int datatype = 2;
+    int64_t foff = 0;
+    std::string cpath;
+    std::optional<double> tend;  // written only when the table has TEND
+};
+
+// A response row of CALIBRATION; dates are "YYYY-MM-DD HH:MM:SS", bound as timestamps.
+struct TestResponse {
+    std::string sta, chan, loc, net;
+    std::string start;
+    std::optional<std::string> end;
+    std::optional<std::string> sac, fap;
+};
+
+class TestStore {
+public:
+    virtual ~TestStore();
+
+    const std::string& dsn() const { return dsn_; }
+    const std::string& user() const { return user_; }
+    const std::string& password() const { return password_; }
+    const std::string& data_dir() const { return data_dir_.path(); }
+    virtual std::string driver_name() const = 0;  // "sqlite" or "postgres"
+
+    // Runs SQL text directly; false (with error()) on failure.
+    bool exec(const std::string& sql);
+    const std::string& error() const { return error_; }
+    // The schema zelvik-store init creates.
+    void create_schema();
+
+    void add_channel(const std::string& sta, const std::string& chan, std::optional<std::string> loc, double sps);
+    void add_segment(const TestSegment& s);
+    void add_response(const TestResponse& r);
+    // Little-endian int32 samples to data_dir/relative; returns the full path.
+    std::string write_int32(const std::string& relative, const std::vector<int32_t>& samples,
+                            std::string_view header = {});
+    // Number of rows a query's first column yields, or -1 on error.
+    long count(const std::string& sql);
+    // First column of the first row as text ("" when none).
+    std::string scalar(const std::string& sql);
+
+    // set_param odbc/user/password/data on `store`.
+    void configure(db::WaveStore& store, bool use_tend = false) const;
+    // Drops the fixture's own connection (e.g. before the server goes down).
+    void close_connection();
+
+protected:
+    TestStore(std::string dsn, std::string user, std::string password);
+    bool open_connection();
+
+    std::string dsn_, user_, password_;
+    TempDir data_dir_{"zelvik-data"};
+    std::string error_;
+    std::unique_ptr<db::OdbcEnvironment> env_;
+    std::unique_ptr<db::OdbcConnection> conn_;
+};
+
+// A fresh SQLite store file with its own data source; the schema unless `schema` is false.
+class SqliteTestStore : public TestStore {
+public:
+    explicit SqliteTestStore(bool schema = true);
+    ~SqliteTestStore() override;
+    std::string driver_name() const override { return "sqlite"; }
+    const std::string& file() const { return file_; }
+
+private:
+    TempDir dir_{"zelvik-sqlite"};
+    std::string file_;
+};
+
+// A PostgreSQL 15 cluster on loopback, initialised in a temp dir on first use and
+// stopped when the process ends. initdb and pg_ctl run as user postgres when the test
+// runs as root (they refuse root).
+class PostgresServer {
+public:
+    // The process's server, started on first call; check available() before use.
+    static PostgresServer& shared();
+    ~PostgresServer();
+
+    // False only when the server binaries are missing; reason() says why.
+    bool available() const { return available_; }
+    const std::string& reason() const { return reason_; }
+    // Started and accepting connections.
+    bool running() const { return running_; }
+    int port() const { return port_; }
+
+    [[nodiscard]] bool stop();
+    [[nodiscard]] bool start();
+    // Runs SQL through psql as the superuser; false on failure.
+    bool admin_sql(const std::string& sql, const std::string& database = "postgres");
+
+    static constexpr const char* kUser = "zelvik";
+    static constexpr const char* kPassword = "zelvik-secret";
+
+private:
+    PostgresServer();
+    std::string as_postgres(const std::string& command) const;
+
+    bool available_ = false;
+    bool running_ = false;
+    std::string reason_;
+    std::string base_;  // owned temp dir (data, socket, logs)
+    int port_ = 0;
+};
+
+// A fresh database on the shared server with its own data source (password login
+// over TCP on 127.0.0.1); the schema unless `schema` is false. Construct only when
+// PostgresServer::shared().available().
+class PostgresTestStore : public TestStore {
+public:
+    explicit PostgresTestStore(bool schema = true);
+    std::string driver_name() const override { return "postgres"; }
+    const std::string& database() const { return database_; }
+
+private:
+    std::string database_;
+};
+
+// Makes the store kind named "sqlite" or "postgres" (nullptr for postgres when the
+// server is not available; `skip_reason` then says why).
+std::unique_ptr<TestStore> make_test_store(const std::string& kind, std::string& skip_reason, bool schema = true);
+
+}  // namespace zelvik::test
