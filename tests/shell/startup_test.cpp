@@ -1,0 +1,193 @@
+// The start-up sequence through the shell library, with a real WaveStore that cannot
+// reach its data source (a private, empty odbc.ini) and a real log in a temp directory.
+// Only the user's answers are scripted.
+#include "shell/startup.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "common/clock.h"
+#include "config/program_settings.h"
+#include "db/wave_store.h"
+#include "report/log.h"
+#include "shell/command_line.h"
+#include "shell/startup_ui.h"
+#include "tests/support/scoped_temp_dir.h"
+
+namespace zelvik::shell {
+namespace {
+
+using testing::read_bytes;
+using testing::ScopedTempDir;
+
+// Answers the log question as told and records what was shown.
+class ScriptedUi : public StartupUi {
+public:
+    explicit ScriptedUi(bool answer) : answer_(answer) {}
+    bool ask_yes_no(const std::string& text, const std::string& caption) override {
+        questions.push_back(caption + "|" + text);
+        return answer_;
+    }
+    void show_error(const std::string& text, const std::string& caption) override {
+        errors.push_back(caption + "|" + text);
+    }
+    std::vector<std::string> questions;
+    std::vector<std::string> errors;
+
+private:
+    bool answer_;
+};
+
+// The messages of a log file, stamps and tags removed.
+std::vector<std::string> log_messages(const std::string& text) {
+    const std::string prefix_end = "  #[ZELVIK] ";
+    std::vector<std::string> out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find("#\r\n", pos);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(pos, end - pos);
+        const size_t p = line.find(prefix_end);
+        out.push_back(p == std::string::npos ? "MALFORMED " + line : line.substr(p + prefix_end.size()));
+        pos = end + 3;
+    }
+    return out;
+}
+
+class StartupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // A private, empty ODBC configuration: no data source of this machine is reached.
+        dir_.write("odbc.ini", "");
+        dir_.write("odbcinst.ini", "");
+        ::setenv("ODBCINI", dir_.file("odbc.ini").c_str(), 1);
+        ::setenv("ODBCSYSINI", dir_.path().c_str(), 1);
+        ::setenv("WINDIR", dir_.path().c_str(), 1);
+        ::setenv("TZ", "UTC", 1);
+        ::unsetenv("QSX");
+        common::set_clock_for_testing([] { return 1796738589.0; });  // 14:03:09 08.12.2026
+        report::log_reset_for_testing();
+    }
+    void TearDown() override {
+        report::log_reset_for_testing();
+        common::set_clock_for_testing({});
+    }
+    StartupResult run(const std::string& log_dir, const std::string& level, StartupUi& ui,
+                      bool* job_ran = nullptr) {
+        const std::string ini =
+            dir_.write("zelvik.ini", "[LOG]\nDIR=" + log_dir + "\nLEVEL=" + level + "\n");
+        config::ProgramSettings settings(
+            {"zelvik", "odbc=zelvik_no_such_dsn", "USER=bob", "PASSWORD=s3cret"}, ini);
+        return run_startup(settings, store_, ui, [job_ran](config::ProgramSettings&, db::WaveStore&) {
+            if (job_ran) *job_ran = true;
+        });
+    }
+
+    ScopedTempDir dir_;
+    db::WaveStore store_;
+};
+
+const char* kFailureText = "Couldn't connect to DB (zelvik_no_such_dsn/bob/***).\r\nApplication terminated.";
+
+TEST_F(StartupTest, UnreachableStoreEndsWithBoxAndMaskedPassword) {
+    struct Case {
+        const char* level;
+        bool debug_lines;
+    };
+    for (const Case c : {Case{"debug", true}, Case{"Error", false}, Case{"", false}}) {
+        SCOPED_TRACE(c.level);
+        report::log_reset_for_testing();
+        ScopedTempDir logs;
+        ScriptedUi ui(true);
+        bool job_ran = false;
+        EXPECT_EQ(run(logs.path(), c.level, ui, &job_ran), StartupResult::kStoreFailed);
+        EXPECT_EQ(exit_status(StartupResult::kStoreFailed), 1);
+        EXPECT_FALSE(job_ran);
+        EXPECT_TRUE(ui.questions.empty());
+        ASSERT_EQ(ui.errors.size(), 1u);
+        EXPECT_EQ(ui.errors[0], std::string("DB connection error|") + kFailureText);
+
+        const std::string text = read_bytes(logs.file("08122026.log"));
+        EXPECT_EQ(text.find("s3cret"), std::string::npos);
+        std::vector<std::string> expected = {"Zelvik (v.20140306) started..."};
+        if (c.debug_lines) {
+            expected.insert(expected.end(),
+                            {"LOG level set to DEBUG", "Load DB connect paramerets...",
+                             "Try connection to DB (zelvik_no_such_dsn/bob/***)..."});
+        }
+        const std::vector<std::string> messages = log_messages(text);
+        ASSERT_EQ(messages.size(), expected.size() + 3) << text;
+        for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(messages[i], expected[i]);
+        EXPECT_EQ(messages[expected.size()].rfind("[connect]", 0), 0u) << messages[expected.size()];
+        EXPECT_EQ(messages[expected.size() + 1], kFailureText);
+        EXPECT_EQ(messages[expected.size() + 2], "Zelvik (v.20140306) stoped...");
+    }
+}
+
+TEST_F(StartupTest, LogDirectoryThatCannotBeMadeAsksFirst) {
+    const std::string blocked = dir_.write("plain", "not a directory") + "/log";
+    const std::string question = "LOG-file warning|Couldn't find (create) LOG directory (" +
+                                 blocked +
+                                 ").\r\nDo you want to continue application without LOG-file?";
+    {
+        ScriptedUi no(false);
+        EXPECT_EQ(run(blocked, "DEBUG", no), StartupResult::kLogDeclined);
+        EXPECT_EQ(exit_status(StartupResult::kLogDeclined), 3);
+        EXPECT_EQ(no.questions, std::vector<std::string>{question});
+        EXPECT_TRUE(no.errors.empty());
+        EXPECT_EQ(store_.last_error(), "");  // no connection was tried
+    }
+    report::log_reset_for_testing();
+    {
+        ScriptedUi yes(true);
+        EXPECT_EQ(run(blocked, "DEBUG", yes), StartupResult::kStoreFailed);
+        EXPECT_EQ(yes.questions, std::vector<std::string>{question});
+        ASSERT_EQ(yes.errors.size(), 1u);  // the run went on to the connection attempt
+        EXPECT_NE(store_.last_error(), "");
+        EXPECT_FALSE(report::log_write("after"));
+    }
+}
+
+TEST(CommandLine, SeparatesOwnOptionsFromSettingsArguments) {
+    struct Case {
+        std::vector<const char*> argv;
+        bool ok;
+        bool headless;
+        std::string config;
+        LogMissingAnswer log_missing;
+        std::vector<std::string> arguments;
+    };
+    const auto kGo = LogMissingAnswer::kContinue;
+    const Case cases[] = {
+        {{"zelvik"}, true, false, "", kGo, {"zelvik"}},
+        {{"./zelvik", "ODBC=x", "--headless", "/use_tend", "BEGIN=-60"}, true, true, "", kGo,
+         {"./zelvik", "ODBC=x", "/use_tend", "BEGIN=-60"}},
+        {{"z", "--config", "a.ini", "USER=u"}, true, false, "a.ini", kGo, {"z", "USER=u"}},
+        {{"z", "--config=b.ini", "--log-missing=stop"}, true, false, "b.ini",
+         LogMissingAnswer::kStop, {"z"}},
+        {{"z", "--config"}, false, false, "", kGo, {}},
+        {{"z", "--config="}, false, false, "", kGo, {}},
+        {{"z", "--log-missing=maybe"}, false, false, "", kGo, {}},
+        {{"z", "--headles"}, false, false, "", kGo, {}},
+    };
+    for (const Case& c : cases) {
+        CommandLine out;
+        std::string error;
+        const bool ok = parse_command_line(static_cast<int>(c.argv.size()), c.argv.data(), out, error);
+        ASSERT_EQ(ok, c.ok) << c.argv.back();
+        if (!ok) {
+            EXPECT_FALSE(error.empty());
+            continue;
+        }
+        EXPECT_EQ(out.headless, c.headless);
+        EXPECT_EQ(out.config_path, c.config);
+        EXPECT_EQ(out.log_missing, c.log_missing);
+        EXPECT_EQ(out.arguments, c.arguments);
+    }
+}
+
+}  // namespace
+}  // namespace zelvik::shell

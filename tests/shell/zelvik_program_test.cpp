@@ -1,0 +1,89 @@
+// The real `zelvik` program started as a child process: exit status, stderr and log
+// for the endings that need no reachable store.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/shell/child_process.h"
+#include "tests/support/scoped_temp_dir.h"
+
+namespace zelvik::shell {
+namespace {
+
+using testing::read_bytes;
+using testing::ScopedTempDir;
+
+class ZelvikProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_.write("odbc.ini", "");
+        dir_.write("odbcinst.ini", "");
+        ::setenv("ODBCINI", dir_.file("odbc.ini").c_str(), 1);
+        ::setenv("ODBCSYSINI", dir_.path().c_str(), 1);
+        ::setenv("WINDIR", dir_.path().c_str(), 1);
+        ::unsetenv("QSX");
+    }
+    std::string settings(const std::string& log_dir) {
+        return dir_.write("zelvik.ini", "[LOG]\nDIR=" + log_dir + "\nLEVEL=DEBUG\n");
+    }
+    ScopedTempDir dir_;
+};
+
+TEST_F(ZelvikProgramTest, UnreachableStoreExitsWithOneAndMasksThePassword) {
+    const ChildResult r = run_child({ZELVIK_BINARY, "--headless", "--config",
+                                     settings(dir_.file("log")), "ODBC=zelvik_no_such_dsn",
+                                     "USER=bob", "PASSWORD=s3cret"});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.err,
+              "zelvik: DB connection error: Couldn't connect to DB (zelvik_no_such_dsn/bob/***).\n"
+              "Application terminated.\n");
+    std::string log;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.file("log"))) {
+        log += read_bytes(entry.path().string());
+    }
+    EXPECT_NE(log.find("Try connection to DB (zelvik_no_such_dsn/bob/***)..."), std::string::npos);
+    EXPECT_NE(log.find("Zelvik (v.20140306) stoped...#\r\n"), std::string::npos);
+    EXPECT_EQ(log.find("s3cret"), std::string::npos);
+}
+
+TEST_F(ZelvikProgramTest, MissingLogDirectoryIsAnsweredByTheOption) {
+    const std::string blocked = dir_.write("plain", "x") + "/log";
+    const std::string question =
+        "zelvik: LOG-file warning: Couldn't find (create) LOG directory (" + blocked +
+        ").\nDo you want to continue application without LOG-file?\n";
+    struct Case {
+        const char* option;
+        int exit_status;
+        std::string err;
+    };
+    const Case cases[] = {
+        {nullptr, 1,
+         question + "zelvik: continuing without a log file (--log-missing=continue)\n"
+                    "zelvik: DB connection error: Couldn't connect to DB (nosuch/QSX/***).\n"
+                    "Application terminated.\n"},
+        {"--log-missing=stop", 3, question + "zelvik: stopping (--log-missing=stop)\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {ZELVIK_BINARY, "--headless", "--config", settings(blocked),
+                                         "ODBC=nosuch"};
+        if (c.option) args.push_back(c.option);
+        const ChildResult r = run_child(args);
+        EXPECT_EQ(r.exit_status, c.exit_status) << (c.option ? c.option : "default");
+        EXPECT_EQ(r.err, c.err);
+    }
+}
+
+TEST_F(ZelvikProgramTest, CommandLineErrorsAndHelp) {
+    const ChildResult bad = run_child({ZELVIK_BINARY, "--headles"});
+    EXPECT_EQ(bad.exit_status, 2);
+    EXPECT_EQ(bad.err.rfind("zelvik: unknown option --headles\nUsage: zelvik", 0), 0u) << bad.err;
+    const ChildResult help = run_child({ZELVIK_BINARY, "--help"});
+    EXPECT_EQ(help.exit_status, 0);
+    EXPECT_NE(help.out.find("--log-missing=continue|stop"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zelvik::shell
