@@ -1,0 +1,73 @@
+#!/usr/bin/python3
+# A real SMTP server for the report tests: aiosmtpd on a free loopback port. Every
+# accepted message is stored in the directory given as mail-NNNN.eml (the content as
+# received, dot-stuffing removed) and mail-NNNN.env (HELO, MAIL FROM, RCPT TO lines,
+# and the Date header as Python's mail parser reads it: "DATE <epoch>" per header).
+# Recipients whose local part starts with "refused" get a 550. Prints "PORT n" once
+# listening; ends on SIGTERM or when its standard input closes.
+import asyncio
+import email
+import email.policy
+import email.utils
+import os
+import signal
+import sys
+import threading
+
+from aiosmtpd.smtp import SMTP
+
+
+class Store:
+    def __init__(self, out_dir):
+        self.out_dir = out_dir
+        self.count = 0
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address.split("@")[0].startswith("refused"):
+            return "550 5.1.1 <%s>: Recipient address rejected" % address
+        envelope.rcpt_tos.append(address)
+        return "250 2.1.5 Ok"
+
+    async def handle_DATA(self, server, session, envelope):
+        self.count += 1
+        base = os.path.join(self.out_dir, "mail-%04d" % self.count)
+        with open(base + ".env.tmp", "w") as env:
+            env.write("HELO %s\nFROM %s\n" % (session.host_name, envelope.mail_from))
+            for rcpt in envelope.rcpt_tos:
+                env.write("TO %s\n" % rcpt)
+            message = email.message_from_bytes(envelope.original_content,
+                                               policy=email.policy.compat32)
+            for date in message.get_all("Date") or []:
+                try:
+                    when = int(email.utils.parsedate_to_datetime(date).timestamp())
+                    env.write("DATE %d\n" % when)
+                except (TypeError, ValueError):
+                    env.write("DATE unparsable %s\n" % date)
+        with open(base + ".eml.tmp", "wb") as eml:
+            eml.write(envelope.original_content)
+        # The .eml appears last, whole: a test that sees it may read both files.
+        os.rename(base + ".env.tmp", base + ".env")
+        os.rename(base + ".eml.tmp", base + ".eml")
+        return "250 2.0.0 Ok: queued as %d" % self.count
+
+
+async def main(out_dir):
+    loop = asyncio.get_running_loop()
+    store = Store(out_dir)
+    server = await loop.create_server(
+        lambda: SMTP(store, hostname="zelvik-test-sink"), "127.0.0.1", 0)
+    stop = asyncio.Event()
+    loop.add_signal_handler(signal.SIGTERM, stop.set)
+
+    def watch_stdin():
+        sys.stdin.buffer.read()
+        loop.call_soon_threadsafe(stop.set)
+
+    threading.Thread(target=watch_stdin, daemon=True).start()
+    print("PORT", server.sockets[0].getsockname()[1], flush=True)
+    await stop.wait()
+    server.close()
+
+
+if __name__ == "__main__":
+    asyncio.run(main(sys.argv[1]))
