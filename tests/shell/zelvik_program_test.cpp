@@ -2,13 +2,17 @@
 // for the endings that need no reachable store.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/shell/child_process.h"
 #include "tests/support/scoped_temp_dir.h"
+#include "tests/support/store_fixture.h"
 
 namespace zelvik::shell {
 namespace {
@@ -26,6 +30,15 @@ protected:
         ::setenv("WINDIR", dir_.path().c_str(), 1);
         ::unsetenv("QSX");
     }
+    // Everything in the log directory, "" while it holds nothing.
+    std::string whole_log() const {
+        std::string log;
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.file("log"), ec)) {
+            log += read_bytes(entry.path().string());
+        }
+        return log;
+    }
     std::string settings(const std::string& log_dir) {
         return dir_.write("zelvik.ini", "[LOG]\nDIR=" + log_dir + "\nLEVEL=DEBUG\n");
     }
@@ -40,10 +53,7 @@ TEST_F(ZelvikProgramTest, UnreachableStoreExitsWithOneAndMasksThePassword) {
     EXPECT_EQ(r.err,
               "zelvik: DB connection error: Couldn't connect to DB (zelvik_no_such_dsn/bob/***).\n"
               "Application terminated.\n");
-    std::string log;
-    for (const auto& entry : std::filesystem::directory_iterator(dir_.file("log"))) {
-        log += read_bytes(entry.path().string());
-    }
+    const std::string log = whole_log();
     EXPECT_NE(log.find("Try connection to DB (zelvik_no_such_dsn/bob/***)..."), std::string::npos);
     EXPECT_NE(log.find("Zelvik (v.20140306) stoped...#\r\n"), std::string::npos);
     EXPECT_EQ(log.find("s3cret"), std::string::npos);
@@ -73,6 +83,42 @@ TEST_F(ZelvikProgramTest, MissingLogDirectoryIsAnsweredByTheOption) {
         const ChildResult r = run_child(args);
         EXPECT_EQ(r.exit_status, c.exit_status) << (c.option ? c.option : "default");
         EXPECT_EQ(r.err, c.err);
+    }
+}
+
+// A reachable SQLite store: the run lasts until SIGTERM or SIGINT, then ends like the
+// confirmed Exit with status 0 and the closing line.
+TEST_F(ZelvikProgramTest, SignalEndsANormalRun) {
+    for (const int sig : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(sig);
+        std::filesystem::remove_all(dir_.file("log"));
+        test::SqliteTestStore store;
+        Child child({ZELVIK_BINARY, "--headless", "--config", settings(dir_.file("log")),
+                     "ODBC=" + store.dsn(), "PASSWORD=s3cret", "DATA=" + store.data_dir()});
+        ASSERT_TRUE(child.started());
+        // The run is up once the settings are loaded, which follows the last start-up line.
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (whole_log().find("Catalog with data") == std::string::npos &&
+               std::chrono::steady_clock::now() < give_up) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        child.signal(sig);
+        const ChildResult r = child.finish();
+        EXPECT_EQ(r.exit_status, 0) << r.err;
+        EXPECT_EQ(r.err, "zelvik: stopped by signal " + std::to_string(sig) + "\n");
+        const std::string log = whole_log();
+        const std::string expected[] = {
+            "Try connection to DB (" + store.dsn() + "/QSX/***)...",
+            "Connected to database: ODBC=" + store.dsn() + "(cmd line), USER=QSX(QSX.ini)#",
+            "Catalog with data: " + store.data_dir() + "(cmd line)#",
+            "Zelvik (v.20140306) stoped...#\r\n",
+        };
+        size_t at = 0;
+        for (const std::string& line : expected) {
+            at = log.find(line, at);
+            EXPECT_NE(at, std::string::npos) << line << "\n" << log;
+        }
+        EXPECT_EQ(log.find("s3cret"), std::string::npos);
     }
 }
 
