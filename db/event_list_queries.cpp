@@ -27,7 +27,7 @@ bool EventListQueries::prepare_statement(OdbcStatement& st, const char* op, cons
         last_error_ = odbc_error_text(op, "Statement handle allocation error", SQL_HANDLE_DBC, conn_->get());
         return false;
     }
-    if (!step_ok(SQLPrepare(st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS))) {
+    if (!step_ok(st.prepare(sql))) {
         last_error_ = st.error_text(op, "Prepare statement error");
         return false;
     }

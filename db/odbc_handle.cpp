@@ -88,6 +88,13 @@ void OdbcConnection::disconnect() {
     }
 }
 
+SQLRETURN OdbcStatement::prepare(const std::string& sql) const {
+    const SQLRETURN r = SQLPrepare(get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
+    if (!odbc_ok(r)) return r;
+    SQLSMALLINT columns = 0;
+    return SQLNumResultCols(get(), &columns);
+}
+
 void OdbcStatement::close_cursor() const {
     // SQLFreeStmt(SQL_CLOSE) rather than SQLCloseCursor: it does not complain (24000)
     // when no cursor is open, which is the common case after a failed execute.

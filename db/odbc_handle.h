@@ -90,6 +90,10 @@ public:
 
     bool valid() const { return h_.valid(); }
     SQLHSTMT get() const { return static_cast<SQLHSTMT>(h_.get()); }
+    // SQLPrepare, then SQLNumResultCols: psqlODBC (and SQLite's driver for some
+    // statements) defer the real parse to the first execute, and asking for the result
+    // shape makes a missing table or column fail here, at prepare time, on every driver.
+    SQLRETURN prepare(const std::string& sql) const;
     // Closes an open cursor; harmless when there is none.
     void close_cursor() const;
     void reset() { h_.reset(); }

@@ -79,7 +79,7 @@ bool ResponseQueries::prepare_one(bool sac, Variant v) {
                           col("ENDDATE"));
             break;
     }
-    if (!step_ok(SQLPrepare(s.stmt.get(), reinterpret_cast<SQLCHAR*>(sql), SQL_NTS))) {
+    if (!step_ok(s.stmt.prepare(sql))) {
         fail(s, s.stmt.error_text(op, "Prepare statement error"));
         return false;
     }

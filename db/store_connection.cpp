@@ -41,7 +41,7 @@ bool ChannelQuery::prepare(const OdbcConnection& conn, const std::string& sql, b
     stmt = OdbcStatement(conn);
     located = with_loc;
     if (!stmt.valid()) return false;
-    if (!odbc_ok(SQLPrepare(stmt.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS))) {
+    if (!odbc_ok(stmt.prepare(sql))) {
         stmt.reset();
         return false;
     }
@@ -75,7 +75,7 @@ int StoreConnection::prepare_probe(const StoreCatalog& c) {
     if (!probe.valid()) return kProbePrepareError;
     const std::string sql = "select " + c.column(Table::kFilelist, "TBEGIN") + " from " + c.table(Table::kFilelist) +
                             " where 1=0";
-    if (!odbc_ok(SQLPrepare(probe.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS))) {
+    if (!odbc_ok(probe.prepare(sql))) {
         probe.reset();
         return kProbePrepareError;
     }
