@@ -62,7 +62,8 @@ int64_t Supervisor::start_up() {
     board_.resize(detectors_.size());
     readings_.resize(detectors_.size());
     sender_.clear_stop();
-    worker_ = std::make_unique<Worker>(detectors_, link_, &sink_, stop_, settings_.sleep_seconds);
+    worker_ = std::make_unique<Worker>(detectors_, link_, &sink_, stop_, settings_.sleep_seconds,
+                                       settings_.reconnect_pause_ms);
     (void)worker_->start(settings_.stop_when_idle);
     return start_time_;
 }

@@ -12,8 +12,13 @@
 namespace zelvik::detect {
 
 Worker::Worker(const DetectorList& detectors, StoreLink& link, EventStoreSink* sink, StopSignal& stop,
-               int sleep_seconds)
-    : detectors_(detectors), link_(link), sink_(sink), stop_(stop), sleep_seconds_(sleep_seconds) {}
+               int sleep_seconds, int reconnect_pause_ms)
+    : detectors_(detectors),
+      link_(link),
+      sink_(sink),
+      stop_(stop),
+      sleep_seconds_(sleep_seconds),
+      reconnect_pause_ms_(reconnect_pause_ms) {}
 
 Worker::~Worker() {
     if (thread_.joinable()) thread_.join();
@@ -21,7 +26,7 @@ Worker::~Worker() {
 
 bool Worker::run_pass() {
     bool any = false;
-    reached_store_ = link_.ensure_connected();
+    reached_store_ = link_.ensure_connected(false, reconnect_pause_ms_);
     if (reached_store_) {
         if (sink_ != nullptr) (void)sink_->flush();
         for (const auto& detector : detectors_) {

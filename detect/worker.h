@@ -25,8 +25,9 @@ public:
 
     // None of the references is owned; all must outlive the worker. `sink` may be null.
     // sleep_seconds: SLEEP; an idle pass waits sleep_seconds / 2 times 2000 ms.
+    // reconnect_pause_ms: the pause of the reconnect protocol before each attempt.
     Worker(const DetectorList& detectors, StoreLink& link, EventStoreSink* sink, StopSignal& stop,
-           int sleep_seconds);
+           int sleep_seconds, int reconnect_pause_ms = 2000);
     ~Worker();  // joins (without a time limit) when the thread still runs
     Worker(const Worker&) = delete;
     Worker& operator=(const Worker&) = delete;
@@ -60,6 +61,7 @@ private:
     EventStoreSink* sink_;
     StopSignal& stop_;
     const int sleep_seconds_;
+    const int reconnect_pause_ms_;
     StepBuffers buffers_;         // worker thread only
     bool reached_store_ = false;  // worker thread only: the last pass found the store
     std::atomic<bool> idle_{false};

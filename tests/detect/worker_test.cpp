@@ -1,0 +1,69 @@
+// Worker passes driven by hand over a PostgreSQL store that is stopped in the middle of
+// a run and started again: the outage is logged once, detection resumes where it left
+// off, the measurement open across the outage is finished, no row is lost or doubled.
+#include "detect/worker.h"
+
+#include <gtest/gtest.h>
+
+#include "detect/event_store_sink.h"
+#include "detect/stop_signal.h"
+#include "detect/store_link.h"
+#include "tests/detect/engine_fixture.h"
+
+namespace zelvik::detect {
+namespace {
+
+using test::kT0;
+
+TEST(Worker, ResumesAfterTheStoreCameBack) {
+    auto& server = test::PostgresServer::shared();
+    if (!server.available()) GTEST_SKIP() << server.reason();
+    test::EngineFixture fx;  // settings file and log
+    test::PostgresTestStore pg;
+    pg.add_channel("PGS", "HHZ", std::nullopt, 100);
+    // Bursts at 600 s and 3597 s of the first hour (the second still being measured
+    // when the hour ends) and at 1200 s of the second hour.
+    pg.write_int32("a.i32", test::synthetic_samples(3600, 100, {600, 3597}, 100, 0, 3000, 8, 4));
+    pg.write_int32("b.i32", test::synthetic_samples(3600, 100, {1200}, 100, 0, 3000, 8, 5));
+    for (int i = 0; i < 2; ++i) {
+        test::TestSegment seg;
+        seg.sta = "PGS";
+        seg.chan = "HHZ";
+        seg.tbegin = kT0 + 3600 * i;
+        seg.tqty = 3600;
+        seg.sps = 100;
+        seg.cpath = i == 0 ? "a.i32" : "b.i32";
+        pg.add_segment(seg);
+    }
+    fx.add_thread(0, "PGS", "HHZ");
+    db::WaveStore ws;
+    pg.configure(ws);
+    ASSERT_TRUE(ws.connect()) << ws.last_error();
+
+    StopSignal stop;
+    StoreLink link(ws, stop);
+    EventStoreSink sink(link, 0, 0);
+    Worker::DetectorList detectors;
+    detectors.push_back(std::make_unique<ChannelDetector>(link, &sink, nullptr));
+    detectors[0]->setup(fx.ini(), 0, kT0);
+    ASSERT_EQ(detectors[0]->state(), ChannelState::kRunning);
+    Worker worker(detectors, link, &sink, stop, 0, 0);
+
+    EXPECT_TRUE(worker.run_pass());
+    EXPECT_EQ(pg.count("select STA from EVENTLIST where STA='PGS'"), 1);
+    pg.close_connection();
+    ASSERT_TRUE(server.stop());
+    EXPECT_FALSE(worker.run_pass());
+    EXPECT_FALSE(worker.run_pass());
+    EXPECT_DOUBLE_EQ(detectors[0]->read_position(), kT0 + 3600);
+    ASSERT_TRUE(server.start());
+    EXPECT_TRUE(worker.run_pass());
+    EXPECT_FALSE(worker.run_pass());
+    EXPECT_NEAR(detectors[0]->last_data_time(), kT0 + 7200, 1e-6);
+    EXPECT_EQ(pg.count("select STA from EVENTLIST where STA='PGS'"), 3);
+    EXPECT_EQ(fx.log_count("Couldn't connect to database."), 1u);
+    EXPECT_EQ(fx.log_count("Connection restored."), 1u);
+}
+
+}  // namespace
+}  // namespace zelvik::detect
