@@ -76,7 +76,7 @@ bool IirFilter::design(int order, std::string_view type, float f1, float f2, flo
                f1 < 0.0f || f2 <= 0.0f || f1 > f2) {
         std::snprintf(text, sizeof text, "[design] corners %g Hz and %g Hz at interval %g s unusable",
                       f1, f2, dt);
-    } else if (static_cast<double>(f2) * dt >= 0.5) {
+    } else if (f2 * dt / 2.0f >= 0.25f) {
         // tan() of the warped corner passes its pole at half the sample rate.
         std::snprintf(text, sizeof text, "[design] corner %g Hz at or above half the sample rate %g Hz",
                       f2, 0.5 / dt);
