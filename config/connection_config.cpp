@@ -148,7 +148,7 @@ bool ConnectionConfig::lookup_param(std::string_view name, std::string& out) con
         const char* name;
         const std::string* value;
     } texts[] = {
-        {"odbc", &data_source_}, {"user", &user_},       {"password", &password_},
+        {"odbc", &data_source_},  {"user", &user_},       {"password", &password_},
         {"data_dir", &data_dir_}, {"log_dir", &log_dir_}, {"log_level", &log_level_},
     };
     for (const auto& t : texts) {

@@ -72,7 +72,9 @@ public:
     // program settings). A null name sets `out` to "Unknown param" and returns false;
     // another unknown name leaves `out` unchanged and returns false.
     bool get_param(const char* name, std::string& out) const;
-    bool get_param(std::string_view name, std::string& out) const { return lookup_param(name, out); }
+    bool get_param(std::string_view name, std::string& out) const {
+        return lookup_param(name, out);
+    }
 
 protected:
     // Overridden by ProgramSettings to add its names; true when `name` was known.

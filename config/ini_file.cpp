@@ -198,9 +198,12 @@ bool has_line_break(std::string_view text) {
 bool load_for_write(const std::string& path, std::string& content) {
     switch (read_file(path, content)) {
         case ReadResult::kOk:
-        case ReadResult::kMissing: return true;
-        case ReadResult::kTooBig: return fail("[write_string] File too large: " + path);
-        case ReadResult::kFailed: break;
+        case ReadResult::kMissing:
+            return true;
+        case ReadResult::kTooBig:
+            return fail("[write_string] File too large: " + path);
+        case ReadResult::kFailed:
+            break;
     }
     return fail_errno("[write_string] Cannot read", path);
 }
@@ -306,6 +309,8 @@ bool delete_section(const std::string& path, std::string_view section) {
     return replace_file(path, content.substr(0, from) + content.substr(to));
 }
 
-std::string last_error() { return t_last_error; }
+std::string last_error() {
+    return t_last_error;
+}
 
 }  // namespace zelvik::config::ini

@@ -57,7 +57,7 @@ bool ProgramSettings::lookup_param(std::string_view name, std::string& out) cons
         const char* name;
         const std::string* value;
     } texts[] = {
-        {"SERVER", &mail_server_}, {"RECIPIENT", &mail_recipient_}, {"SENDER", &mail_sender_},
+        {"SERVER", &mail_server_},   {"RECIPIENT", &mail_recipient_}, {"SENDER", &mail_sender_},
         {"NETWORK", &mail_network_}, {"WAVFILE", &wav_file_},
     };
     for (const auto& t : texts) {

@@ -25,9 +25,9 @@ public:
     // ALARM WAVFILE (kDefaultWavFile), SILENCE ("30"), MAXDURATION ("120").
     void load_alarm();
 
-    int sleep_time() const { return sleep_; }            // worker pause, as SYSTEM SLEEP
-    int storage_time() const { return storage_time_; }   // days; <= 0 keeps events forever
-    int thread_count() const { return thread_count_; }   // number of THREADn sections
+    int sleep_time() const { return sleep_; }           // worker pause, as SYSTEM SLEEP
+    int storage_time() const { return storage_time_; }  // days; <= 0 keeps events forever
+    int thread_count() const { return thread_count_; }  // number of THREADn sections
     std::string mail_server() const { return mail_server_; }
     std::string mail_recipient() const { return mail_recipient_; }
     std::string mail_sender() const { return mail_sender_; }

@@ -153,8 +153,7 @@ bool write_line_locked(const std::string& message) {
     const std::tm t = local_fields(now);
     const std::string stamp = format_stamp(t);
     char name[32];
-    std::snprintf(name, sizeof name, "%02d%02d%04d.log", t.tm_mday, t.tm_mon + 1,
-                  t.tm_year + 1900);
+    std::snprintf(name, sizeof name, "%02d%02d%04d.log", t.tm_mday, t.tm_mon + 1, t.tm_year + 1900);
     bool created = false;
     const FileHandle file(open_day_file(g_log.directory + name, created));
     if (file.get() < 0) return false;

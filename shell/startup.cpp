@@ -29,8 +29,10 @@ std::string format_text(const char* format, const std::string& a, const std::str
 // then in the log).
 bool pass_parameters(const config::ProgramSettings& settings, db::WaveStore& store) {
     const std::pair<const char*, std::string> params[] = {
-        {"ODBC", settings.data_source_name()}, {"USER", settings.user_name()},
-        {"PASSWORD", settings.password()},     {"DATA", settings.data_directory()},
+        {"ODBC", settings.data_source_name()},
+        {"USER", settings.user_name()},
+        {"PASSWORD", settings.password()},
+        {"DATA", settings.data_directory()},
         {"USE_TEND", settings.use_tend() ? "1" : "0"},
     };
     bool all = true;
@@ -50,13 +52,14 @@ bool connect_store(config::ProgramSettings& settings, db::WaveStore& store, Star
     // run stops as if the connection had failed rather than reach another database.
     const bool params_ok = pass_parameters(settings, store);
     if (report::log_debug()) {
-        report::log_write(format_text("Try connection to DB (%s/%s/%s)...", dsn, user,
-                                      kMaskedPassword));
+        report::log_write(
+            format_text("Try connection to DB (%s/%s/%s)...", dsn, user, kMaskedPassword));
     }
     if (params_ok && store.connect()) return true;
     if (params_ok) report::log_write(store.last_error());
-    const std::string text = format_text(
-        "Couldn't connect to DB (%s/%s/%s).\r\nApplication terminated.", dsn, user, kMaskedPassword);
+    const std::string text =
+        format_text("Couldn't connect to DB (%s/%s/%s).\r\nApplication terminated.", dsn, user,
+                    kMaskedPassword);
     report::log_write(text);
     ui.show_error(text, "DB connection error");
     report::log_write(report::kStoppedMessage);
@@ -80,9 +83,12 @@ void log_connection_sources(const config::ProgramSettings& settings) {
 
 int exit_status(StartupResult result) {
     switch (result) {
-        case StartupResult::kFinished: return 0;
-        case StartupResult::kStoreFailed: return 1;
-        case StartupResult::kLogDeclined: return 3;
+        case StartupResult::kFinished:
+            return 0;
+        case StartupResult::kStoreFailed:
+            return 1;
+        case StartupResult::kLogDeclined:
+            return 3;
     }
     return 1;
 }

@@ -18,9 +18,9 @@ class StartupUi;
 
 // How a run ended; exit_status() turns it into the process exit status.
 enum class StartupResult {
-    kFinished,       // the main job ran and returned
-    kStoreFailed,    // the waveform store could not be reached
-    kLogDeclined,    // no log directory, and the answer was not to go on
+    kFinished,     // the main job ran and returned
+    kStoreFailed,  // the waveform store could not be reached
+    kLogDeclined,  // no log directory, and the answer was not to go on
 };
 
 int exit_status(StartupResult result);

@@ -63,9 +63,8 @@ int main(int argc, char** argv) {
     db::WaveStore store;
     const std::unique_ptr<shell::StartupUi> ui = make_ui(options, argc, argv);
     const shell::StartupResult result = shell::run_startup(
-        settings, store, *ui, [&stop](config::ProgramSettings& s, db::WaveStore& st) {
-            run_main_job(s, st, stop);
-        });
+        settings, store, *ui,
+        [&stop](config::ProgramSettings& s, db::WaveStore& st) { run_main_job(s, st, stop); });
     if (watcher.received() != 0) {
         std::fprintf(stderr, "zelvik: stopped by signal %d\n", watcher.received());
     }

@@ -61,8 +61,8 @@ TEST_F(ConnectionConfigTest, EachValueComesFromTheFirstSourceThatHasIt) {
     EXPECT_EQ(c.user_name(), "qsx_user");        // "USER=" and an empty key leave it to qsx.ini
     EXPECT_EQ(c.password(), "secret");
     EXPECT_EQ(c.data_directory(), "C:/store/data");
-    const std::array<std::string, 4> expected = {kLabelCommandLine, kLabelQsxIni,
-                                                 kLabelCommandLine, kLabelLocalIni};
+    const std::array<std::string, 4> expected = {kLabelCommandLine, kLabelQsxIni, kLabelCommandLine,
+                                                 kLabelLocalIni};
     EXPECT_EQ(c.labels(), expected);
 
     const ConnectionConfig files_only = resolved({});
@@ -155,8 +155,8 @@ TEST_F(ConnectionConfigTest, GetParamAnswersByNameWithoutRegardToCase) {
     c.resolve_connection();
     c.load_log_section();
     const std::pair<const char*, const char*> cases[] = {
-        {"odbc", "d"},        {"USER", "u"},     {"Password", "p"}, {"data_dir", "x/y"},
-        {"LOG_DIR", "/l"},    {"log_level", "WARN"}, {"use_tend", "0"},
+        {"odbc", "d"},     {"USER", "u"},         {"Password", "p"}, {"data_dir", "x/y"},
+        {"LOG_DIR", "/l"}, {"log_level", "WARN"}, {"use_tend", "0"},
     };
     for (const auto& [name, expected] : cases) {
         std::string out = "unchanged";

@@ -74,8 +74,8 @@ TEST(IniRead, IntegersTakeTheLeadingNumber) {
         const char* key;
         int expected;
     };
-    const Case cases[] = {{"A", 12}, {"B", 0},  {"C", -1}, {"D", -5},     {"E", 7},
-                          {"F", 9},  {"G", INT_MAX},       {"MISSING", -1}};
+    const Case cases[] = {{"A", 12}, {"B", 0}, {"C", -1},      {"D", -5},
+                          {"E", 7},  {"F", 9}, {"G", INT_MAX}, {"MISSING", -1}};
     for (const Case& c : cases) {
         EXPECT_EQ(ini::read_int(path, "DATABASE", c.key, -1), c.expected) << c.key;
     }
@@ -141,7 +141,8 @@ TEST(IniWrite, ChangesOnlyTheLineItMust) {
     const Case cases[] = {
         // replaced where it stands, key written as given
         {"alarm", "MAXDURATION", "60",
-         "; settings\r\n[ALARM]\r\nMAXDURATION=60\r\nSILENCE=30\r\n\r\n[SYSTEM]\r\nSLEEP=40\r\n\r\n"},
+         "; "
+         "settings\r\n[ALARM]\r\nMAXDURATION=60\r\nSILENCE=30\r\n\r\n[SYSTEM]\r\nSLEEP=40\r\n\r\n"},
         // added after the section's last line, above the blank line
         {"ALARM", "WAVFILE", "./a b.wav",
          "; settings\r\n[ALARM]\r\n  maxduration = 120  \r\nSILENCE=30\r\nWAVFILE=./a b.wav\r\n"
@@ -186,7 +187,8 @@ TEST(IniWrite, KeepsBinaryBytesAndLeavesNoTemporaryFile) {
     ASSERT_TRUE(ini::write_string(path, "A", "NEW", "v"));
     EXPECT_EQ(read_bytes(path), odd + "NEW=v\n");
     size_t entries = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
+        ++entries;
     EXPECT_EQ(entries, 1u);
 }
 

@@ -40,11 +40,11 @@ TEST(ProgramSettings, EmptyFileGivesDefaults) {
 
 TEST(ProgramSettings, NumbersUseTheLeadingNumberRule) {
     ScopedTempDir dir;
-    const ProgramSettings s = loaded(dir.write(
-        "z.ini",
-        "[system]\nsleep=\nStorage_Time=7days\nTHREADS=\"3\"\n"
-        "[ALARM]\nWAVFILE=*none\nSILENCE=abc\nMAXDURATION=-5\n"
-        "[MAIL]\nSERVER=mail.example\nRECIPIENT=a@b\nSENDER=z@b\nNETWORK=XX\n"));
+    const ProgramSettings s =
+        loaded(dir.write("z.ini",
+                         "[system]\nsleep=\nStorage_Time=7days\nTHREADS=\"3\"\n"
+                         "[ALARM]\nWAVFILE=*none\nSILENCE=abc\nMAXDURATION=-5\n"
+                         "[MAIL]\nSERVER=mail.example\nRECIPIENT=a@b\nSENDER=z@b\nNETWORK=XX\n"));
     EXPECT_EQ(s.sleep_time(), 0);  // present but empty: 0, not the default 40
     EXPECT_EQ(s.storage_time(), 7);
     EXPECT_EQ(s.thread_count(), 3);
@@ -53,10 +53,9 @@ TEST(ProgramSettings, NumbersUseTheLeadingNumberRule) {
     EXPECT_EQ(s.alarm_max_duration(), -5);
 
     const std::pair<const char*, const char*> cases[] = {
-        {"sleep", "0"},           {"STORAGE_TIME", "7"},     {"threads", "3"},
-        {"SERVER", "mail.example"}, {"Recipient", "a@b"},    {"SENDER", "z@b"},
-        {"network", "XX"},        {"WAVFILE", "*none"},      {"SILENCE", "0"},
-        {"MAXDURATION", "-5"},    {"odbc", ""},
+        {"sleep", "0"},       {"STORAGE_TIME", "7"}, {"threads", "3"},  {"SERVER", "mail.example"},
+        {"Recipient", "a@b"}, {"SENDER", "z@b"},     {"network", "XX"}, {"WAVFILE", "*none"},
+        {"SILENCE", "0"},     {"MAXDURATION", "-5"}, {"odbc", ""},
     };
     for (const auto& [name, expected] : cases) {
         std::string out = "unchanged";

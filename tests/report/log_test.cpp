@@ -86,9 +86,9 @@ TEST_F(LogTest, FoldsRepeatsIntoTheFirstLine) {
     for (int i = 0; i < 10; ++i) {
         g_now = k140309 + i;
         ASSERT_TRUE(log_write("Connection lost. ODBC: QSX"));
-        const std::string expected =
-            "14:03:09 08.12.2026  #[ZELVIK] Connection lost. ODBC: QSX" +
-            (i == 0 ? std::string() : " (" + std::to_string(i + 1) + ")") + "#\r\n";
+        const std::string expected = "14:03:09 08.12.2026  #[ZELVIK] Connection lost. ODBC: QSX" +
+                                     (i == 0 ? std::string() : " (" + std::to_string(i + 1) + ")") +
+                                     "#\r\n";
         ASSERT_EQ(read_bytes(log_path()), expected) << i;
     }
     g_now = k140309 + 20;
@@ -126,10 +126,11 @@ TEST_F(LogTest, SecondRunOnTheSameDayAppendsWithoutHeader) {
     log_reset_for_testing();
     ASSERT_TRUE(open(dir_.file("log")));
     ASSERT_TRUE(log_write(kStartedMessage));
-    const std::string started = "14:03:09 08.12.2026  #[ZELVIK] Zelvik (v.20140306) started...#\r\n";
-    EXPECT_EQ(read_bytes(log_path()),
-              started + "14:03:09 08.12.2026  #[ZELVIK] Zelvik (v.20140306) stoped...#\r\n" +
-                  started);
+    const std::string started =
+        "14:03:09 08.12.2026  #[ZELVIK] Zelvik (v.20140306) started...#\r\n";
+    EXPECT_EQ(
+        read_bytes(log_path()),
+        started + "14:03:09 08.12.2026  #[ZELVIK] Zelvik (v.20140306) stoped...#\r\n" + started);
 }
 
 TEST_F(LogTest, NeverFoldsOverALineItDidNotWrite) {
@@ -207,7 +208,8 @@ TEST_F(LogTest, ConcurrentWritersLoseAndMixNothing) {
 
     std::istringstream lines(read_bytes(log_path()));
     const std::regex own(R"(14:03:09 08\.12\.2026  #\[ZELVIK\] thread (\d+) message (\d+)#\r)");
-    const std::regex shared(R"(14:03:09 08\.12\.2026  #\[ZELVIK\] shared message(?: \((\d+)\))?#\r)");
+    const std::regex shared(
+        R"(14:03:09 08\.12\.2026  #\[ZELVIK\] shared message(?: \((\d+)\))?#\r)");
     std::map<std::pair<int, int>, int> seen;
     int shared_total = 0;
     std::string line;

@@ -51,7 +51,8 @@ std::vector<std::string> log_messages(const std::string& text) {
         if (end == std::string::npos) end = text.size();
         const std::string line = text.substr(pos, end - pos);
         const size_t p = line.find(prefix_end);
-        out.push_back(p == std::string::npos ? "MALFORMED " + line : line.substr(p + prefix_end.size()));
+        out.push_back(p == std::string::npos ? "MALFORMED " + line
+                                             : line.substr(p + prefix_end.size()));
         pos = end + 3;
     }
     return out;
@@ -81,16 +82,18 @@ protected:
             dir_.write("zelvik.ini", "[LOG]\nDIR=" + log_dir + "\nLEVEL=" + level + "\n");
         config::ProgramSettings settings(
             {"zelvik", "odbc=zelvik_no_such_dsn", "USER=bob", "PASSWORD=s3cret"}, ini);
-        return run_startup(settings, store_, ui, [job_ran](config::ProgramSettings&, db::WaveStore&) {
-            if (job_ran) *job_ran = true;
-        });
+        return run_startup(settings, store_, ui,
+                           [job_ran](config::ProgramSettings&, db::WaveStore&) {
+                               if (job_ran) *job_ran = true;
+                           });
     }
 
     ScopedTempDir dir_;
     db::WaveStore store_;
 };
 
-const char* kFailureText = "Couldn't connect to DB (zelvik_no_such_dsn/bob/***).\r\nApplication terminated.";
+const char* kFailureText =
+    "Couldn't connect to DB (zelvik_no_such_dsn/bob/***).\r\nApplication terminated.";
 
 TEST_F(StartupTest, UnreachableStoreEndsWithBoxAndMaskedPassword) {
     struct Case {
@@ -163,11 +166,19 @@ TEST(CommandLine, SeparatesOwnOptionsFromSettingsArguments) {
     const auto kGo = LogMissingAnswer::kContinue;
     const Case cases[] = {
         {{"zelvik"}, true, false, "", kGo, {"zelvik"}},
-        {{"./zelvik", "ODBC=x", "--headless", "/use_tend", "BEGIN=-60"}, true, true, "", kGo,
+        {{"./zelvik", "ODBC=x", "--headless", "/use_tend", "BEGIN=-60"},
+         true,
+         true,
+         "",
+         kGo,
          {"./zelvik", "ODBC=x", "/use_tend", "BEGIN=-60"}},
         {{"z", "--config", "a.ini", "USER=u"}, true, false, "a.ini", kGo, {"z", "USER=u"}},
-        {{"z", "--config=b.ini", "--log-missing=stop"}, true, false, "b.ini",
-         LogMissingAnswer::kStop, {"z"}},
+        {{"z", "--config=b.ini", "--log-missing=stop"},
+         true,
+         false,
+         "b.ini",
+         LogMissingAnswer::kStop,
+         {"z"}},
         {{"z", "--config"}, false, false, "", kGo, {}},
         {{"z", "--config="}, false, false, "", kGo, {}},
         {{"z", "--log-missing=maybe"}, false, false, "", kGo, {}},
@@ -176,7 +187,8 @@ TEST(CommandLine, SeparatesOwnOptionsFromSettingsArguments) {
     for (const Case& c : cases) {
         CommandLine out;
         std::string error;
-        const bool ok = parse_command_line(static_cast<int>(c.argv.size()), c.argv.data(), out, error);
+        const bool ok =
+            parse_command_line(static_cast<int>(c.argv.size()), c.argv.data(), out, error);
         ASSERT_EQ(ok, c.ok) << c.argv.back();
         if (!ok) {
             EXPECT_FALSE(error.empty());

@@ -46,9 +46,9 @@ protected:
 };
 
 TEST_F(ZelvikProgramTest, UnreachableStoreExitsWithOneAndMasksThePassword) {
-    const ChildResult r = run_child({ZELVIK_BINARY, "--headless", "--config",
-                                     settings(dir_.file("log")), "ODBC=zelvik_no_such_dsn",
-                                     "USER=bob", "PASSWORD=s3cret"});
+    const ChildResult r =
+        run_child({ZELVIK_BINARY, "--headless", "--config", settings(dir_.file("log")),
+                   "ODBC=zelvik_no_such_dsn", "USER=bob", "PASSWORD=s3cret"});
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_EQ(r.err,
               "zelvik: DB connection error: Couldn't connect to DB (zelvik_no_such_dsn/bob/***).\n"
