@@ -6,9 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "tests/support/scoped_temp_dir.h"
 
@@ -225,6 +227,30 @@ TEST(IniWrite, FollowsSymbolicLinksAndKeepsPermissions) {
     struct stat st {};
     ASSERT_EQ(::stat(real.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+// The editor may save while Zelvik reads: a reader must see the old file or the new
+// one, never a half-written one.
+TEST(IniWrite, ReadersNeverSeeAHalfWrittenFile) {
+    ScopedTempDir dir;
+    const std::string a(20000, 'a');
+    const std::string b(30000, 'b');
+    const std::string path = dir.write("z.ini", "[SYSTEM]\nSLEEP=40\n[PAD]\nX=" + a + "\n");
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 50; ++i) {
+            if (!ini::write_string(path, "PAD", "X", (i % 2) ? a : b)) ADD_FAILURE();
+        }
+        done = true;
+    });
+    int reads = 0;
+    while (!done || reads == 0) {
+        EXPECT_EQ(ini::read_string(path, "SYSTEM", "SLEEP", "missing", 16), "40");
+        const std::string x = ini::read_string(path, "PAD", "X", "", 65536);
+        EXPECT_TRUE(x == a || x == b) << x.size();
+        ++reads;
+    }
+    writer.join();
 }
 
 TEST(IniDelete, RemovesTheFirstMatchingSectionOnly) {
