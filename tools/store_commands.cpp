@@ -1,0 +1,286 @@
+// init, import, response and events. Values always go into statements as parameters;
+// dates are bound as timestamps, the way Zelvik's response selects bind theirs, so
+// the two compare alike on every driver (SQLite's keeps them as text).
+#include "tools/store_commands.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <ostream>
+#include <set>
+#include <sstream>
+
+#include "common/civil_time.h"
+#include "common/clock.h"
+#include "common/text.h"
+#include "db/odbc_handle.h"
+#include "db/store_catalog.h"
+#include "db/store_schema.h"
+#include "tools/store_importer.h"
+
+namespace zelvik::tools {
+namespace {
+
+using db::odbc_ok;
+using db::OdbcStatement;
+
+// Samples per import batch (one sync and one commit each): about 256 MB of data files.
+constexpr size_t kBatchSamples = 64u << 20;
+
+std::set<std::string> existing_tables(const db::OdbcConnection& conn) {
+    std::set<std::string> names;
+    OdbcStatement st(conn);
+    SQLCHAR type[] = "'TABLE'";
+    if (!st.valid() || SQLTables(st.get(), nullptr, 0, nullptr, 0, nullptr, 0, type, SQL_NTS) == SQL_ERROR) return names;
+    SQLCHAR buf[128] = {};
+    SQLLEN ind = 0;
+    SQLBindCol(st.get(), 3, SQL_C_CHAR, buf, sizeof buf, &ind);
+    while (odbc_ok(SQLFetch(st.get()))) names.insert(common::to_upper(reinterpret_cast<const char*>(buf)));
+    return names;
+}
+
+// The table a CREATE TABLE / CREATE INDEX ... ON statement is about.
+std::string table_of(const std::string& sql) {
+    std::istringstream in(sql);
+    std::string w, prev, table;
+    while (in >> w) {
+        if (prev == "TABLE" || prev == "ON") return w;
+        prev = w;
+    }
+    return {};
+}
+
+SQL_TIMESTAMP_STRUCT to_timestamp(const DateFields& d) {
+    return {static_cast<SQLSMALLINT>(d.year), static_cast<SQLUSMALLINT>(d.month), static_cast<SQLUSMALLINT>(d.day),
+            static_cast<SQLUSMALLINT>(d.hour), static_cast<SQLUSMALLINT>(d.minute), static_cast<SQLUSMALLINT>(d.second),
+            0};
+}
+
+}  // namespace
+
+bool parse_date(const std::string& text, DateFields& d) {
+    d = DateFields{};
+    char sep = ' ';
+    int used = 0;
+    const int n = std::sscanf(text.c_str(), "%4d-%2d-%2d%n%c%2d:%2d:%2d%n", &d.year, &d.month, &d.day, &used, &sep,
+                              &d.hour, &d.minute, &d.second, &used);
+    if (!((n == 3 && static_cast<size_t>(used) == text.size()) ||
+          (n == 7 && (sep == ' ' || sep == 'T') && static_cast<size_t>(used) == text.size())))
+        return false;
+    if (n == 3) d.hour = d.minute = d.second = 0;
+    const common::Civil back = common::civil_from_epoch(
+        common::epoch_from_civil({d.year, d.month, d.day, d.hour, d.minute, static_cast<double>(d.second)}));
+    return d.year >= 1900 && back.month == d.month && back.day == d.day && d.hour < 24 && d.minute < 60 && d.second < 60;
+}
+
+StoreSession::StoreSession(std::string dsn, std::string user, std::string password, std::string data_dir)
+    : dsn_(std::move(dsn)), user_(std::move(user)), password_(std::move(password)), data_dir_(std::move(data_dir)) {}
+
+StoreSession::~StoreSession() {
+    conn_.reset();
+    env_.reset();
+}
+
+bool StoreSession::open() {
+    env_ = std::make_unique<db::OdbcEnvironment>();
+    conn_ = std::make_unique<db::OdbcConnection>(*env_);
+    if (!env_->valid() || !conn_->valid()) {
+        error_ = "cannot allocate ODBC handles";
+        return false;
+    }
+    return conn_->connect(dsn_, user_, password_, error_);
+}
+
+int StoreSession::init(std::ostream& out, std::ostream& err) {
+    const std::set<std::string> before = existing_tables(*conn_);
+    std::vector<std::string> created;
+    for (const std::string& sql : db::store_schema_statements()) {
+        const std::string table = table_of(sql);
+        if (before.count(common::to_upper(table)) != 0) continue;  // kept as it is, indexes included
+        OdbcStatement st(*conn_);
+        if (!odbc_ok(SQLExecDirect(st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS))) {
+            err << "zelvik-store: init: " << st.error_text("init", "cannot create " + table) << "\n";
+            return 1;
+        }
+        if (sql.rfind("CREATE TABLE", 0) == 0) created.push_back(table);
+    }
+    if (created.empty()) {
+        out << "init: the store on \"" << dsn_ << "\" already has every table\n";
+    } else {
+        out << "init: created";
+        for (const auto& t : created) out << " " << t;
+        out << " on \"" << dsn_ << "\"\n";
+    }
+    return 0;
+}
+
+int StoreSession::import(const std::vector<std::string>& files, std::ostream& out, std::ostream& err) {
+    if (files.empty()) {
+        err << "zelvik-store: import needs at least one file\n";
+        return 2;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(data_dir_, ec);
+    if (!std::filesystem::is_directory(data_dir_)) {
+        err << "zelvik-store: import: data directory \"" << data_dir_ << "\" cannot be created\n";
+        return 1;
+    }
+    db::StoreCatalog catalog;
+    catalog.build(*conn_);
+    StoreImporter importer(*conn_, catalog, data_dir_);
+    if (!importer.prepare()) {
+        err << "zelvik-store: import: " << importer.last_error() << " (did you run init?)\n";
+        return 1;
+    }
+    const auto started = std::chrono::steady_clock::now();
+    ImportCounts total, batch;
+    std::vector<size_t> batch_files;  // indices of the files waiting for the commit
+    size_t failed = 0;
+    // Rows become visible per batch; a lost batch takes its earlier files with it.
+    auto settle = [&](bool committed) {
+        if (committed) {
+            total.segments_added += batch.segments_added;
+            total.samples_added += batch.samples_added;
+        } else {
+            for (size_t k : batch_files) err << "zelvik-store: import " << files[k] << ": rolled back with its batch\n";
+            failed += batch_files.size();
+        }
+        batch = ImportCounts{};
+        batch_files.clear();
+    };
+    for (size_t i = 0; i < files.size(); ++i) {
+        ImportCounts counts;
+        if (!importer.import_file(files[i], counts)) {
+            err << "zelvik-store: import " << files[i] << ": " << importer.last_error() << "\n";
+            ++failed;
+            if (importer.batch_lost()) settle(false);
+            continue;
+        }
+        if (files.size() > 1)
+            err << "[" << i + 1 << "/" << files.size() << "] " << files[i] << ": " << counts.segments_added
+                << " segments added, " << counts.segments_present << " already present\n";
+        total.segments_present += counts.segments_present;
+        batch.segments_added += counts.segments_added;
+        batch.samples_added += counts.samples_added;
+        batch_files.push_back(i);
+        if (importer.pending_samples() >= kBatchSamples || i + 1 == files.size()) {
+            const bool committed = importer.commit();
+            if (!committed) err << "zelvik-store: import: " << importer.last_error() << "\n";
+            settle(committed);
+        }
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    out << "import: " << files.size() - failed << " of " << files.size() << " files, " << total.segments_added
+        << " segments (" << total.samples_added << " samples) added, " << total.segments_present
+        << " already present, " << seconds << " s\n";
+    return failed == 0 ? 0 : 1;
+}
+
+int StoreSession::response(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.size() < 7 || args.size() > 8 || (args[0] != "--sac" && args[0] != "--fap")) {
+        err << "zelvik-store: response needs --sac|--fap TEXTFILE STA CHAN LOC NETWORK STARTDATE [ENDDATE]\n";
+        return 2;
+    }
+    const bool sac = args[0] == "--sac";
+    std::ifstream in(args[1], std::ios::binary);
+    if (!in) {
+        err << "zelvik-store: response: cannot read " << args[1] << "\n";
+        return 1;
+    }
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string codes[4] = {args[2], args[3], args[4] == "-" ? "" : args[4], args[5] == "-" ? "" : args[5]};
+    for (const auto& c : codes) {
+        if (c.size() > 7) {
+            err << "zelvik-store: response: code \"" << c << "\" longer than 7 characters\n";
+            return 2;
+        }
+    }
+    DateFields start, end;
+    if (!parse_date(args[6], start) || (args.size() == 8 && !parse_date(args[7], end))) {
+        err << "zelvik-store: response: dates must read YYYY-MM-DD or \"YYYY-MM-DD HH:MM:SS\"\n";
+        return 2;
+    }
+    db::StoreCatalog c;
+    c.build(*conn_);
+    const db::Table t = db::Table::kCalibration;
+    auto col = [&](const char* n) { return c.column(t, n); };
+    const std::string key = col("STA") + "=? and " + col("CHAN") + "=? and " + col("LOCATION") + "=? and " +
+                            col("NETWORK") + "=? and " + col("STARTDATE") + "=?";
+    const char* column = sac ? "SAC" : "FAP";
+    // A second response kind for the same channel and start goes into the same row.
+    const std::string update = "update " + c.table(t) + " set " + col(column) + "=?, " + col("ENDDATE") + "=? where " + key;
+    const std::string insert = "insert into " + c.table(t) + " (" + col(column) + "," + col("ENDDATE") + "," +
+                               col("STA") + "," + col("CHAN") + "," + col("LOCATION") + "," + col("NETWORK") + "," +
+                               col("STARTDATE") + ") values (?,?,?,?,?,?,?)";
+    SQL_TIMESTAMP_STRUCT ts_start = to_timestamp(start), ts_end = to_timestamp(end);
+    SQLLEN text_ind = static_cast<SQLLEN>(text.size()), nts = SQL_NTS, zero = 0;
+    SQLLEN end_ind = args.size() == 8 ? 0 : SQL_NULL_DATA;
+    for (const std::string* sql : {&update, &insert}) {
+        OdbcStatement st(*conn_);
+        SQLHSTMT h = st.get();
+        SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_LONGVARCHAR, std::max<SQLULEN>(text.size(), 1), 0,
+                         text.data(), text_ind, &text_ind);
+        SQLBindParameter(h, 2, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0, &ts_end, 0, &end_ind);
+        for (SQLUSMALLINT i = 0; i < 4; ++i)
+            SQLBindParameter(h, static_cast<SQLUSMALLINT>(3 + i), SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 7, 0,
+                             codes[i].data(), 8, &nts);
+        SQLBindParameter(h, 7, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0, &ts_start, 0, &zero);
+        const SQLRETURN r = SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql->c_str())), SQL_NTS);
+        if (!odbc_ok(r) && r != SQL_NO_DATA) {
+            err << "zelvik-store: response: " << st.error_text("response", "cannot store the response") << "\n";
+            return 1;
+        }
+        SQLLEN rows = 0;
+        if (sql == &update && (r == SQL_NO_DATA || !odbc_ok(SQLRowCount(h, &rows)) || rows < 1)) continue;
+        out << "response: " << column << " of " << codes[0] << " " << codes[1] << " stored (" << text.size()
+            << " characters)\n";
+        return 0;
+    }
+    return 1;
+}
+
+int StoreSession::events(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    long limit = -1;
+    if (args.size() == 2 && args[0] == "--limit" && common::leading_long(args[1]) > 0) {
+        limit = common::leading_long(args[1]);
+    } else if (!args.empty()) {
+        err << "zelvik-store: events takes only --limit N\n";
+        return 2;
+    }
+    db::StoreCatalog c;
+    c.build(*conn_);
+    const db::Table t = db::Table::kEventlist;
+    auto col = [&](const char* n) { return c.column(t, n); };
+    const std::string sql = "select " + col("STA") + "," + col("TBEGIN") + "," + col("EVENT_TYPE") + "," + col("AMP") +
+                            "," + col("PER") + " from " + c.table(t) + " order by " + col("TBEGIN") + " desc";
+    OdbcStatement st(*conn_);
+    if (!odbc_ok(SQLExecDirect(st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS))) {
+        err << "zelvik-store: events: " << st.error_text("events", "cannot read the event list") << "\n";
+        return 1;
+    }
+    char sta[16] = {};
+    double tbegin = 0, amp = 0, per = 0;
+    SQLINTEGER type = 0;
+    SQLLEN ind[5] = {};
+    SQLBindCol(st.get(), 1, SQL_C_CHAR, sta, sizeof sta, &ind[0]);
+    SQLBindCol(st.get(), 2, SQL_C_DOUBLE, &tbegin, 0, &ind[1]);
+    SQLBindCol(st.get(), 3, SQL_C_SLONG, &type, 0, &ind[2]);
+    SQLBindCol(st.get(), 4, SQL_C_DOUBLE, &amp, 0, &ind[3]);
+    SQLBindCol(st.get(), 5, SQL_C_DOUBLE, &per, 0, &ind[4]);
+    out << "STA     TIME (UTC)                  TYPE          AMP       PER\n";
+    for (long n = 0; (limit < 0 || n < limit) && odbc_ok(SQLFetch(st.get())); ++n) {
+        const double whole = std::floor(tbegin);
+        char line[160];
+        std::snprintf(line, sizeof line, "%-7s %s.%03d %4d %12.4g %9.3g\n", ind[0] == SQL_NULL_DATA ? "" : sta,
+                      common::format_utc(static_cast<int64_t>(whole), "%Y-%m-%d %H:%M:%S").c_str(),
+                      static_cast<int>((tbegin - whole) * 1000.0), ind[2] == SQL_NULL_DATA ? 0 : static_cast<int>(type),
+                      ind[3] == SQL_NULL_DATA ? -1.0 : amp, ind[4] == SQL_NULL_DATA ? -1.0 : per);
+        out << line;
+    }
+    return 0;
+}
+
+}  // namespace zelvik::tools
