@@ -21,6 +21,9 @@ std::string g_mseed_message;  // guarded by g_mseed_mutex: last diagnostic of li
 
 void keep_message(char* text) {
     g_mseed_message = std::string(common::trim(text != nullptr ? text : ""));
+    // libmseed quotes the offending bytes, which may be anything.
+    for (char& c : g_mseed_message)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
 }
 
 // Owns the list libmseed builds and the reader state it keeps between calls.
@@ -76,6 +79,10 @@ bool read_miniseed(const std::string& path, std::vector<Segment>& out, std::stri
         error = std::string("cannot open: ") + std::strerror(errno);
         return false;
     }
+    if (st.st_size == 0) {
+        error = "empty file";
+        return false;
+    }
     std::lock_guard<std::mutex> lock(g_mseed_mutex);
     ms_loginit(keep_message, nullptr, keep_message, nullptr);
     g_mseed_message.clear();
@@ -83,7 +90,8 @@ bool read_miniseed(const std::string& path, std::vector<Segment>& out, std::stri
     off_t fpos = 0;
     off_t end_of_records = 0;
     int r = MS_NOERROR;
-    while ((r = ms_readmsr_r(&reading.file, &reading.record, path.c_str(), -1, &fpos, nullptr, 1, 1, 0)) == MS_NOERROR) {
+    // skipnotdata is off: a damaged record must stop the import, not vanish quietly.
+    while ((r = ms_readmsr_r(&reading.file, &reading.record, path.c_str(), -1, &fpos, nullptr, 0, 1, 0)) == MS_NOERROR) {
         end_of_records = fpos + reading.record->reclen;
         if (mstl_addmsr(reading.traces, reading.record, 0, 1, -1.0, -1.0) == nullptr) {
             error = "cannot merge the record at byte " + std::to_string(fpos);
@@ -91,7 +99,8 @@ bool read_miniseed(const std::string& path, std::vector<Segment>& out, std::stri
         }
     }
     if (r != MS_ENDOFFILE) {
-        error = std::string(r == MS_NOTSEED ? "not miniSEED" : ms_errorstr(r)) + " at byte " + std::to_string(fpos);
+        // The failing record begins where the last good one ended.
+        error = std::string(r == MS_NOTSEED ? "not miniSEED" : ms_errorstr(r)) + " at byte " + std::to_string(end_of_records);
         if (!g_mseed_message.empty()) error += " (" + g_mseed_message + ")";
         return false;
     }
