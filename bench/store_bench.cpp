@@ -1,0 +1,158 @@
+// Store speed on a warm SQLite store: one hour of one 100 sps int32 channel through
+// read_samples (target: at most 2 ms per call), and zelvik-store import of the shared
+// miniSEED set (target: at least 20 million samples per second, data files synced).
+#include <benchmark/benchmark.h>
+#include <libmseed.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "db/odbc_handle.h"
+#include "db/wave_store.h"
+#include "tools/store_tool.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr double kHourStart = 1394100000.0;  // 2014-03-06 10:00:00 UTC
+const char* kSharedSet = "/work/shared/data/real/mseed";
+
+// A SQLite store in a temp dir with its own odbc.ini; removed at exit.
+struct BenchStore {
+    fs::path dir;
+    std::string dsn = "zelvik_bench";
+    BenchStore() {
+        char pattern[] = "/tmp/zelvik-bench-XXXXXX";
+        dir = mkdtemp(pattern);
+        std::ofstream(dir / "odbcinst.ini");
+        std::ofstream(dir / "odbc.ini") << "[" << dsn << "]\nDriver=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so\n"
+                                        << "Database=" << (dir / "store.db").string() << "\n";
+        setenv("ODBCSYSINI", dir.c_str(), 1);
+        setenv("ODBCINI", (dir / "odbc.ini").c_str(), 1);
+    }
+    ~BenchStore() { fs::remove_all(dir); }
+    std::string data() const { return (dir / "data").string(); }
+    int tool(std::vector<std::string> args) const {
+        args.insert(args.begin(), {"zelvik-store", "ODBC=" + dsn, "USER=", "PASSWORD=", "DATA=" + data()});
+        std::ostringstream out, err;
+        const int rc = zelvik::tools::run_store_tool(args, out, err);
+        if (rc != 0) std::fprintf(stderr, "%s", err.str().c_str());
+        return rc;
+    }
+    // Empties FILELIST and SITECHAN and removes the data files.
+    void clear() const {
+        zelvik::db::OdbcEnvironment env;
+        zelvik::db::OdbcConnection conn(env);
+        std::string error;
+        if (!conn.connect(dsn, "", "", error)) return;
+        for (const char* sql : {"delete from FILELIST", "delete from SITECHAN"}) {
+            zelvik::db::OdbcStatement st(conn);
+            SQLExecDirect(st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql)), SQL_NTS);
+        }
+        fs::remove_all(data());
+    }
+};
+
+void write_record(char* record, int length, void* file) { std::fwrite(record, 1, static_cast<size_t>(length), static_cast<FILE*>(file)); }
+
+// One hour of a 100 sps int32 channel as Steim-2 miniSEED.
+std::string make_int32_hour(const fs::path& dir) {
+    const std::string path = (dir / "hour.mseed").string();
+    MSTrace* mst = mst_init(nullptr);
+    std::strcpy(mst->network, "XX");
+    std::strcpy(mst->station, "BENCH");
+    std::strcpy(mst->channel, "BHZ");
+    mst->starttime = MS_EPOCH2HPTIME(static_cast<hptime_t>(kHourStart));
+    mst->samprate = 100.0;
+    const int64_t n = 360000;
+    auto* samples = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * n));
+    for (int64_t i = 0; i < n; ++i) samples[i] = static_cast<int32_t>((i * 7919) % 20001) - 10000;
+    mst->datasamples = samples;
+    mst->numsamples = mst->samplecnt = n;
+    mst->sampletype = 'i';
+    FILE* f = std::fopen(path.c_str(), "wb");
+    int64_t packed = 0;
+    mst_pack(mst, write_record, f, 4096, DE_STEIM2, 1, &packed, 1, 0, nullptr);
+    std::fclose(f);
+    mst_free(&mst);
+    return path;
+}
+
+void BM_ReadOneHourInt32(benchmark::State& state) {
+    BenchStore store;
+    if (store.tool({"init"}) != 0 || store.tool({"import", make_int32_hour(store.dir)}) != 0) {
+        state.SkipWithError("store set-up failed");
+        return;
+    }
+    zelvik::db::WaveStore ws;
+    (void)ws.set_param("ODBC", store.dsn);
+    (void)ws.set_param("DATA", store.data());
+    (void)ws.set_param("USE_TEND", "0");
+    if (!ws.connect()) {
+        state.SkipWithError(ws.last_error().c_str());
+        return;
+    }
+    std::vector<float> buffer(360001);
+    std::vector<zelvik::db::FilledRange> filled;
+    for (auto _ : state) {
+        double t0 = kHourStart, t1 = kHourStart + 3600;
+        if (ws.read_samples(buffer.data(), buffer.size(), "BENCH", "BHZ", "", t0, t1, &filled) != 0 ||
+            filled.empty() || filled[0].count != 360000) {
+            state.SkipWithError("read failed");
+            break;
+        }
+        benchmark::DoNotOptimize(buffer.data());
+    }
+    state.counters["samples/s"] = benchmark::Counter(360000.0 * static_cast<double>(state.iterations()),
+                                                     benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_ReadOneHourInt32)->Unit(benchmark::kMillisecond);
+
+void BM_ImportSharedSet(benchmark::State& state) {
+    std::vector<std::string> files;
+    for (const auto& e : fs::directory_iterator(kSharedSet))
+        if (e.path().extension() == ".mseed") files.push_back(e.path().string());
+    if (files.empty()) {
+        state.SkipWithError("shared miniSEED set not found");
+        return;
+    }
+    BenchStore store;
+    if (store.tool({"init"}) != 0) {
+        state.SkipWithError("init failed");
+        return;
+    }
+    std::vector<std::string> args = {"import"};
+    args.insert(args.end(), files.begin(), files.end());
+    double samples = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        store.clear();
+        state.ResumeTiming();
+        if (store.tool(args) != 0) {
+            state.SkipWithError("import failed");
+            break;
+        }
+        state.PauseTiming();
+        zelvik::db::OdbcEnvironment env;
+        zelvik::db::OdbcConnection conn(env);
+        std::string error;
+        (void)conn.connect(store.dsn, "", "", error);
+        zelvik::db::OdbcStatement st(conn);
+        SQLCHAR sql[] = "select sum(TQTY*SPS) from FILELIST";
+        double n = 0;
+        if (SQLExecDirect(st.get(), sql, SQL_NTS) == SQL_SUCCESS && SQLFetch(st.get()) == SQL_SUCCESS)
+            SQLGetData(st.get(), 1, SQL_C_DOUBLE, &n, 0, nullptr);
+        samples += n;
+        state.ResumeTiming();
+    }
+    state.counters["samples/s"] = benchmark::Counter(samples, benchmark::Counter::kIsRate);
+    state.counters["files"] = static_cast<double>(files.size());
+}
+BENCHMARK(BM_ImportSharedSet)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+
+}  // namespace
