@@ -31,6 +31,9 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine& out, std
             out.arguments.emplace_back(arg);
         } else if (arg == "--headless") {
             out.headless = true;
+        } else if (arg == "--until-caught-up") {
+            out.until_caught_up = true;
+            out.headless = true;
         } else if (arg == "--help") {
             out.help = true;
         } else if (arg == "--config" || arg.substr(0, 9) == "--config=") {
@@ -62,7 +65,8 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine& out, std
 
 std::string usage_text() {
     return "Usage: zelvik [ODBC=name] [USER=name] [PASSWORD=text] [DATA=dir] [/use_tend]\n"
-           "              [BEGIN='date | BEGIN=-seconds] [--headless] [--config FILE]\n"
+           "              [BEGIN='date | BEGIN=-seconds] [--headless] [--until-caught-up]\n"
+           "              [--config FILE]\n"
            "              [--log-missing=continue|stop] [--help]\n"
            "\n"
            "  ODBC= USER= PASSWORD= DATA=  connection values; they override zelvik.ini and\n"
@@ -70,6 +74,9 @@ std::string usage_text() {
            "  /use_tend, -use_tend         take segment ends from the store's TEND column\n"
            "  BEGIN='YYYY-MM-DD hh:mm:ss   where detection starts; BEGIN=-N: N seconds ago\n"
            "  --headless                   run without windows; SIGINT/SIGTERM stop the run\n"
+           "  --until-caught-up            headless; stop by itself after the first pass in\n"
+           "                               which no channel had new data (re-processing\n"
+           "                               archives); progress on stderr\n"
            "  --config FILE                settings file instead of zelvik.ini beside the\n"
            "                               program\n"
            "  --log-missing=continue|stop  headless answer when the log directory cannot be\n"

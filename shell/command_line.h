@@ -1,4 +1,5 @@
-// Zelvik's own command-line options (--headless, --config, --log-missing, --help).
+// Zelvik's own command-line options (--headless, --until-caught-up, --config,
+// --log-missing, --help).
 // Everything else (ODBC=, USER=, PASSWORD=, DATA=, /use_tend, BEGIN=...) is passed on
 // untouched to the settings, which ignore what they do not know.
 #pragma once
@@ -12,6 +13,7 @@ namespace zelvik::shell {
 
 struct CommandLine {
     bool headless = false;
+    bool until_caught_up = false;  // --until-caught-up: stop once the stored data is done (implies headless)
     bool help = false;
     std::string config_path;  // --config FILE; empty: zelvik.ini beside the program
     LogMissingAnswer log_missing = LogMissingAnswer::kContinue;

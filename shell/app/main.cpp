@@ -9,6 +9,7 @@
 #include "config/program_settings.h"
 #include "db/wave_store.h"
 #include "shell/command_line.h"
+#include "shell/headless_runner.h"
 #include "shell/signal_watcher.h"
 #include "shell/startup.h"
 #include "shell/startup_ui.h"
@@ -21,11 +22,11 @@ namespace {
 
 using namespace zelvik;
 
-// The main job until the detection engine is wired in here: the run lasts until a
-// stop is requested.
-void run_main_job(config::ProgramSettings& /*settings*/, db::WaveStore& /*store*/,
-                  const shell::StopRequest& stop) {
-    stop.wait();
+// The main job: the detection engine, until a stop is requested or, with
+// --until-caught-up, until it has worked through the stored data.
+int run_main_job(config::ProgramSettings& settings, db::WaveStore& store, const shell::StopRequest& stop,
+                 bool until_caught_up) {
+    return shell::run_engine_headless(settings, store, stop, until_caught_up, stderr);
 }
 
 std::unique_ptr<shell::StartupUi> make_ui(const shell::CommandLine& options, int& argc,
@@ -62,11 +63,15 @@ int main(int argc, char** argv) {
     config::ProgramSettings settings(options.arguments, options.config_path);
     db::WaveStore store;
     const std::unique_ptr<shell::StartupUi> ui = make_ui(options, argc, argv);
+    int job_status = 0;
     const shell::StartupResult result = shell::run_startup(
         settings, store, *ui,
-        [&stop](config::ProgramSettings& s, db::WaveStore& st) { run_main_job(s, st, stop); });
+        [&](config::ProgramSettings& s, db::WaveStore& st) {
+            job_status = run_main_job(s, st, stop, options.until_caught_up);
+        });
     if (watcher.received() != 0) {
         std::fprintf(stderr, "zelvik: stopped by signal %d\n", watcher.received());
     }
-    return shell::exit_status(result);
+    const int status = shell::exit_status(result);
+    return status != 0 ? status : job_status;
 }

@@ -1,0 +1,98 @@
+// The supervisor thread. Front ends hear only of changes: rows after a pass that changed
+// them, the alarm display when it turns on or off; the sound plays at every pass of a
+// sounding alarm, as the alarm file is meant to repeat.
+#include "shell/engine.h"
+
+#include <cstdio>
+#include <exception>
+
+#include "common/clock.h"
+#include "report/log.h"
+
+namespace zelvik::shell {
+
+namespace {
+constexpr const char* kAlarmText = "!!! A L A R M !!!";
+}
+
+Engine::Engine(detect::SupervisorSettings settings, db::WaveStore& store, EngineEvents& events)
+    : supervisor_(std::move(settings), store), events_(events) {}
+
+Engine::~Engine() {
+    request_stop();
+    if (thread_.joinable()) thread_.join();
+}
+
+bool Engine::start() {
+    if (thread_.joinable()) return false;
+    thread_ = std::thread([this] { body(); });
+    return true;
+}
+
+void Engine::request_stop() { supervisor_.request_stop(); }
+
+void Engine::silence_for(int seconds) { supervisor_.silence(seconds); }
+
+void Engine::set_sound_enabled(bool on) { supervisor_.set_sound_enabled(on); }
+
+void Engine::run_pass(int64_t now) {
+    const detect::AlarmPass pass = supervisor_.run_once(now);
+    if (pass.rows_changed) events_.channels_changed(supervisor_.rows());
+    if (pass.display_changed) {
+        display_on_ = pass.display_on;
+        events_.alarm_changed(pass.display_on, pass.display_on ? kAlarmText : "");
+    }
+    const std::string& wav = supervisor_.settings().wav_file;
+    if (pass.play_sound && !wav.empty() && wav.front() != '*') events_.play_alarm(wav);
+}
+
+void Engine::body() noexcept {
+    try {
+        supervisor_.start_up();
+        const detect::SupervisorSettings& s = supervisor_.settings();
+        char info[64];
+        std::snprintf(info, sizeof info, "duration: %d  silence: %d", s.max_duration_seconds, s.silence_seconds);
+        events_.info_changed(info);
+        events_.channels_changed(supervisor_.rows());
+        for (;;) {
+            // A catch-up run shows its final state in one more pass, then ends.
+            const bool done = supervisor_.caught_up();
+            run_pass(common::now_utc_seconds());
+            if (done) {
+                report::log_write("All channels caught up: no new data in the last pass");
+                break;
+            }
+            if (supervisor_.stop_signal().wait_for(kPassInterval)) break;
+        }
+    } catch (const std::exception& e) {
+        report::log_printf("Supervisor stopped by an error: %s", e.what());
+    } catch (...) {
+        report::log_write("Supervisor stopped by an unknown error");
+    }
+    try {
+        supervisor_.shut_down();
+        if (display_on_) events_.alarm_changed(false, "");
+    } catch (...) {
+        report::log_write("Supervisor shutdown failed");
+    }
+    {
+        std::lock_guard<std::mutex> lock(finished_mutex_);
+        finished_.store(true);
+    }
+    finished_cv_.notify_all();
+}
+
+bool Engine::wait(std::chrono::milliseconds timeout) {
+    if (!thread_.joinable()) return true;
+    {
+        std::unique_lock<std::mutex> lock(finished_mutex_);
+        if (!finished_cv_.wait_for(lock, timeout, [this] { return finished_.load(); })) {
+            report::log_printf("Supervisor did not end within %lld ms", static_cast<long long>(timeout.count()));
+            return false;
+        }
+    }
+    thread_.join();
+    return true;
+}
+
+}  // namespace zelvik::shell

@@ -1,0 +1,68 @@
+// The Engine facade: owns the supervisor thread and with it the worker and the report
+// sender. A front end starts it, sends the few commands below and watches it through
+// EngineEvents; nothing else of the engine is visible to it.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "detect/supervisor.h"
+#include "shell/engine_events.h"
+
+namespace zelvik::db {
+class WaveStore;
+}
+
+namespace zelvik::shell {
+
+class Engine {
+public:
+    static constexpr std::chrono::milliseconds kPassInterval{300};
+
+    // `store` (connected) and `events` are not owned and must outlive the engine.
+    Engine(detect::SupervisorSettings settings, db::WaveStore& store, EngineEvents& events);
+    ~Engine();  // request_stop() and wait()
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    // Starts the supervisor thread. False when already started.
+    [[nodiscard]] bool start();
+
+    // Any thread: raises the stop flag; the supervisor shuts down within its bounded waits.
+    void request_stop();
+
+    // Waits up to `timeout` for the supervisor thread to finish its shutdown; true when
+    // it has (the thread is joined then). Logs when the time runs out.
+    [[nodiscard]] bool wait(std::chrono::milliseconds timeout);
+
+    // True once the supervisor thread has shut down: after a stop, or by itself at the
+    // end of a catch-up run. Any thread.
+    bool finished() const { return finished_.load(); }
+
+    // Any thread: front-end commands.
+    void silence_for(int seconds);  // negative: the configured silence
+    void set_sound_enabled(bool on);
+
+    // One supervisor pass (loop body), for tests that drive the engine by hand.
+    void run_pass(int64_t now);
+
+    detect::Supervisor& supervisor() { return supervisor_; }
+
+private:
+    void body() noexcept;
+
+    detect::Supervisor supervisor_;
+    EngineEvents& events_;
+    bool display_on_ = false;  // supervisor thread
+    std::atomic<bool> finished_{false};
+    // Guards the hand-over of finished_ to wait().
+    std::mutex finished_mutex_;
+    std::condition_variable finished_cv_;
+    std::thread thread_;
+};
+
+}  // namespace zelvik::shell

@@ -1,0 +1,34 @@
+// Everything a front end may know about the running engine. The engine calls these on
+// its supervisor thread; a window implements them by posting to its own thread, the
+// headless runner by writing log lines. Implementations return quickly and never throw.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "detect/supervisor.h"
+
+namespace zelvik::shell {
+
+// One row of the channel list: settings, state, shown times, alarm. A copy.
+using ChannelView = detect::ChannelRow;
+
+class EngineEvents {
+public:
+    virtual ~EngineEvents() = default;
+
+    // The rows after a pass in which some shown time or alarm state changed, and once
+    // after the channels were built.
+    virtual void channels_changed(std::vector<ChannelView> rows) = 0;
+
+    // The alarm display turned on ("!!! A L A R M !!!") or off (empty text).
+    virtual void alarm_changed(bool on, const std::string& text) = 0;
+
+    // The duration and silence line ("duration: %d  silence: %d"), once at start.
+    virtual void info_changed(const std::string& text) = 0;
+
+    // Plays the alarm file synchronously; called at every pass while the alarm sounds.
+    virtual void play_alarm(const std::string& wav_path) = 0;
+};
+
+}  // namespace zelvik::shell

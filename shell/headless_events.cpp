@@ -1,0 +1,97 @@
+// Headless front end. Alarm changes go to the log and to stderr; progress only to stderr,
+// since the log keeps decisions, not a running counter.
+#include "shell/headless_events.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "common/civil_time.h"
+#include "common/clock.h"
+#include "report/alarm_sound.h"
+#include "report/log.h"
+
+namespace zelvik::shell {
+
+namespace {
+
+std::string channel_name(const detect::ChannelSettings& s) {
+    return s.station + "." + s.channel + "." + s.location;
+}
+
+std::string utc(double t) { return common::format_utc(static_cast<int64_t>(t), "%Y-%m-%d %H:%M:%S"); }
+
+}  // namespace
+
+HeadlessEvents::HeadlessEvents(std::FILE* err, report::AlarmSound* sound, bool show_progress)
+    : err_(err), sound_(sound), show_progress_(show_progress) {}
+
+void HeadlessEvents::say(const std::string& line) {
+    report::log_write(line);
+    if (err_ != nullptr) std::fprintf(err_, "zelvik: %s\n", line.c_str());
+}
+
+void HeadlessEvents::channels_changed(std::vector<ChannelView> rows) {
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const bool was = i < last_rows_.size() && last_rows_[i].in_alarm;
+        if (rows[i].in_alarm == was) continue;
+        const std::string name = channel_name(rows[i].settings);
+        if (rows[i].in_alarm) {
+            say("Channel " + std::to_string(rows[i].settings.index) + " (" + name + ") in alarm: event at " +
+                utc(rows[i].last_onset) + " UTC");
+        } else {
+            say("Channel " + std::to_string(rows[i].settings.index) + " (" + name + ") alarm ended");
+        }
+    }
+    last_rows_ = std::move(rows);
+    const double now = common::now_utc();
+    if (show_progress_ && (last_progress_ < 0 || now - last_progress_ >= 1.0)) {
+        last_progress_ = now;
+        if (err_ != nullptr) std::fprintf(err_, "zelvik: progress %s\n", progress_line(last_rows_).c_str());
+    }
+}
+
+void HeadlessEvents::final_progress() {
+    if (show_progress_ && err_ != nullptr) {
+        std::fprintf(err_, "zelvik: progress %s\n", progress_line(last_rows_).c_str());
+    }
+}
+
+std::string HeadlessEvents::progress_line(const std::vector<ChannelView>& rows) {
+    std::string out;
+    char share[32];
+    for (const ChannelView& r : rows) {
+        if (!out.empty()) out += "; ";
+        out += channel_name(r.settings);
+        if (r.state != detect::ChannelState::kRunning) {
+            out += " not running";
+            continue;
+        }
+        if (r.last_data_time <= 0.0) {
+            out += " no data yet";
+            continue;
+        }
+        out += " " + utc(r.last_data_time);
+        const double span = r.backlog_end - r.start_time;
+        if (span > 0.0) {
+            const double done = std::clamp((r.last_data_time - r.start_time) / span, 0.0, 1.0);
+            std::snprintf(share, sizeof share, " %.0f%%", 100.0 * done);
+            out += share;
+        }
+    }
+    return out.empty() ? std::string("no channels") : out;
+}
+
+void HeadlessEvents::alarm_changed(bool on, const std::string& text) {
+    say(on ? "Alarm display on: " + text : std::string("Alarm display off"));
+}
+
+void HeadlessEvents::info_changed(const std::string& /*text*/) {
+    // The duration and silence line is a label of the window; an unattended run has
+    // them in its settings file and does not repeat them.
+}
+
+void HeadlessEvents::play_alarm(const std::string& wav_path) {
+    if (sound_ != nullptr) (void)sound_->play(wav_path);
+}
+
+}  // namespace zelvik::shell

@@ -1,0 +1,45 @@
+// EngineEvents for unattended runs: log lines and stderr, one line per change (a channel
+// entering or leaving alarm, the alarm display turning on or off), never one per pass;
+// with progress on, the data time and share of backlog of every channel once a second.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "shell/engine_events.h"
+
+namespace zelvik::report {
+class AlarmSound;
+}
+
+namespace zelvik::shell {
+
+class HeadlessEvents : public EngineEvents {
+public:
+    // `err` (not owned) receives the stderr lines; `sound` (not owned, may be null) plays
+    // the alarm file. Progress lines appear only when `show_progress`.
+    HeadlessEvents(std::FILE* err, report::AlarmSound* sound, bool show_progress);
+
+    void channels_changed(std::vector<ChannelView> rows) override;
+    void alarm_changed(bool on, const std::string& text) override;
+    void info_changed(const std::string& text) override;
+    void play_alarm(const std::string& wav_path) override;
+
+    // Writes the progress line once more, whatever the time (end of a run).
+    void final_progress();
+
+    // "STA.CHA.LOC 2012-08-25 05:15:00 45%" for each channel, "; " between them.
+    static std::string progress_line(const std::vector<ChannelView>& rows);
+
+private:
+    void say(const std::string& line);
+
+    std::FILE* err_;
+    report::AlarmSound* sound_;
+    const bool show_progress_;
+    std::vector<ChannelView> last_rows_;  // supervisor thread only
+    double last_progress_ = -1.0;         // clock time of the last progress line
+};
+
+}  // namespace zelvik::shell

@@ -1,0 +1,61 @@
+// Headless main job. The main thread only waits: the engine's supervisor thread does the
+// work, and the stop request (raised by the signal watcher) ends it.
+#include "shell/headless_runner.h"
+
+#include <chrono>
+#include <exception>
+
+#include "config/program_settings.h"
+#include "report/alarm_sound.h"
+#include "report/log.h"
+#include "shell/engine.h"
+#include "shell/headless_events.h"
+#include "shell/stop_request.h"
+
+namespace zelvik::shell {
+
+namespace {
+// The supervisor's own shutdown waits at most 10 s for the worker and 10 s for the
+// report sender; this bounds the main thread's wait beyond both.
+constexpr std::chrono::milliseconds kShutdownWait{25000};
+constexpr std::chrono::milliseconds kPoll{200};
+}  // namespace
+
+detect::SupervisorSettings engine_settings(const config::ProgramSettings& settings, bool until_caught_up) {
+    detect::SupervisorSettings s;
+    s.settings_path = settings.settings_path();
+    s.arguments = settings.arguments();
+    s.thread_count = settings.thread_count();
+    s.sleep_seconds = settings.sleep_time();
+    s.storage_days = settings.storage_time();
+    s.wav_file = settings.alarm_wav_file();
+    s.silence_seconds = settings.alarm_silence();
+    s.max_duration_seconds = settings.alarm_max_duration();
+    s.mail.server = settings.mail_server();
+    s.mail.recipient = settings.mail_recipient();
+    s.mail.sender = settings.mail_sender();
+    s.mail.network = settings.mail_network();
+    s.stop_when_idle = until_caught_up;
+    return s;
+}
+
+int run_engine_headless(const config::ProgramSettings& settings, db::WaveStore& store, const StopRequest& stop,
+                        bool until_caught_up, std::FILE* err) {
+    try {
+        report::AlarmSound sound;
+        HeadlessEvents events(err, &sound, until_caught_up);
+        Engine engine(engine_settings(settings, until_caught_up), store, events);
+        if (!engine.start()) return 1;
+        while (!engine.finished() && !stop.wait_for(kPoll)) {
+        }
+        engine.request_stop();
+        const bool ended = engine.wait(kShutdownWait);
+        events.final_progress();
+        return ended ? 0 : 1;
+    } catch (const std::exception& e) {
+        report::log_printf("Engine could not run: %s", e.what());
+    }
+    return 1;
+}
+
+}  // namespace zelvik::shell
