@@ -59,6 +59,47 @@ void BM_PerSamplePath(benchmark::State& state) {
 }
 BENCHMARK(BM_PerSamplePath)->Unit(benchmark::kMillisecond);
 
+// The same work written as one plain loop with every length fixed at compile time: the
+// yardstick for BM_PerSamplePath (coefficients taken from the designed filters).
+void BM_PlainLoopYardstick(benchmark::State& state) {
+    const std::vector<double>& x = hour_of_samples();
+    IirFilter measurement, trigger_filter;
+    if (!measurement.design(2, "BP", 0.6f, 1.9f, 0.01f) || !trigger_filter.design(3, "BP", 1.0f, 5.0f, 0.01f)) {
+        state.SkipWithError("design refused");
+        return;
+    }
+    double b[5][3], a[5][3], s[5][4] = {};
+    for (int j = 0; j < 5; ++j) {
+        const IirFilter& f = j < 2 ? measurement : trigger_filter;
+        for (int i = 0; i < 3; ++i) b[j][i] = f.numerator(j < 2 ? j : j - 2, i), a[j][i] = f.denominator(j < 2 ? j : j - 2, i);
+    }
+    constexpr int kLta = 1000, kSta = 100, kN = kLta + kSta;
+    std::vector<double> ring(kN, 0.0);
+    int oldest = 0, mid = kLta, on = 0;
+    double sm = 0, ss = 0, lm = 0, ls = 0;
+    for (auto _ : state) {
+        for (size_t i = 0; i < x.size(); ++i) {
+            double v[2] = {x[i], x[i]};
+            for (int j = 0; j < 5; ++j) {
+                double& in = v[j < 2 ? 0 : 1];
+                const double y = b[j][0] * in + b[j][1] * s[j][0] + b[j][2] * s[j][1] - (a[j][1] * s[j][2] + a[j][2] * s[j][3]);
+                s[j][3] = s[j][2], s[j][2] = y, s[j][1] = s[j][0], s[j][0] = in, in = y;
+            }
+            benchmark::DoNotOptimize(v[0]);
+            const double y = v[1], o = ring[oldest], m = ring[mid];
+            ring[oldest] = y;
+            oldest = oldest + 1 == kN ? 0 : oldest + 1;
+            mid = mid + 1 == kN ? 0 : mid + 1;
+            sm += (y - m) / kSta, ss += (y * y - m * m) / kSta;
+            lm += (m - o) / kLta, ls += (m * m - o * o) / kLta;
+            on += (ss - sm * sm) > 5.0 * (ls - lm * lm);
+        }
+    }
+    benchmark::DoNotOptimize(on);
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(x.size()));
+}
+BENCHMARK(BM_PlainLoopYardstick)->Unit(benchmark::kMillisecond);
+
 // The trigger alone at 100 samples/s, LTA 100 s, STA 1 s (n = 10100).
 template <typename Trigger>
 void BM_Trigger(benchmark::State& state) {

@@ -19,12 +19,13 @@ public:
     int process(double x);
 
     double sta_variance() const { return core_.sta_variance; }
-    float ratio() const { return core_.ratio; }
+    float ratio() const { return core_.ratio(); }
     const std::string& last_error() const { return last_error_; }
 
 private:
     StaLtaCore core_;
     std::vector<double> buffer_;  // oldest first: [0, nL) LTA window, [nL, n) STA window
+    size_t lta_index_ = 0;        // nL: where the STA window starts
     bool ready_ = false;
     std::string last_error_;
 };

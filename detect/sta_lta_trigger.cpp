@@ -66,6 +66,7 @@ bool ShiftingStaLtaTrigger::init(double sample_rate, int lta_samples, int sta_sa
     if (!last_error_.empty()) return false;
     buffer_.assign(static_cast<size_t>(lta_samples + sta_samples), 0.0);
     reset_core(core_, sample_rate, lta_samples, sta_samples, threshold);
+    lta_index_ = static_cast<size_t>(lta_samples);
     ready_ = true;
     return true;
 }
@@ -73,7 +74,7 @@ bool ShiftingStaLtaTrigger::init(double sample_rate, int lta_samples, int sta_sa
 int ShiftingStaLtaTrigger::process(double x) {
     if (!ready_) return 0;
     const double old = buffer_.front();
-    const double mid = buffer_[static_cast<size_t>(core_.lta_samples)];
+    const double mid = buffer_[lta_index_];
     for (size_t i = 1; i < buffer_.size(); ++i) buffer_[i - 1] = buffer_[i];
     buffer_.back() = x;
     return core_.update(x, mid, old);

@@ -34,7 +34,7 @@ public:
     bool ready() const { return ready_; }
     double sta_variance() const { return core_.sta_variance; }  // after the last sample
     double sta_duration() const { return sta_duration_; }       // seconds, nS / sample rate
-    float ratio() const { return core_.ratio; }                 // 1e8 while the LTA variance is 0
+    float ratio() const { return core_.ratio(); }                 // 1e8 while the LTA variance is 0
     int hold_length() const { return core_.hold_length; }       // samples
     const std::string& last_error() const { return last_error_; }
 
