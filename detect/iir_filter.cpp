@@ -7,6 +7,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdio>
+#include <string>
 
 namespace zelvik::detect {
 namespace {
@@ -55,20 +56,11 @@ void set3(double* c, double c0, double c1, double c2) {
     c[2] = c2;
 }
 
-}  // namespace
-
-void IirFilter::clear_design() {
-    sections_ = 0;
-    for (double& v : num_) v = 0.0;
-    for (double& v : den_) v = 0.0;
-}
-
-bool IirFilter::design(int order, std::string_view type, float f1, float f2, float dt) {
-    clear_design();
-    const std::string_view kind = type.substr(0, 2);
+// Empty when the design can be made, else the reason.
+std::string design_problem(int order, std::string_view kind, float f1, float f2, float dt) {
     char text[160];
-    if (order < 1 || order > kMaxOrder) {
-        std::snprintf(text, sizeof text, "[design] order %d outside 1..%d", order, kMaxOrder);
+    if (order < 1 || order > IirFilter::kMaxOrder) {
+        std::snprintf(text, sizeof text, "[design] order %d outside 1..%d", order, IirFilter::kMaxOrder);
     } else if (kind != "BP" && kind != "LP") {
         std::snprintf(text, sizeof text, "[design] filter type \"%.*s\" not supported (BP, LP)",
                       static_cast<int>(kind.size()), kind.data());
@@ -81,48 +73,69 @@ bool IirFilter::design(int order, std::string_view type, float f1, float f2, flo
         std::snprintf(text, sizeof text, "[design] corner %g Hz at or above half the sample rate %g Hz",
                       f2, 0.5 / dt);
     } else {
-        text[0] = '\0';
+        return {};
     }
-    last_error_ = text;
+    return text;
+}
+
+// Analog band-pass sections between the warped corners wl and wh; returns their count.
+int band_pass_sections(const Pole* poles, int pole_count, double wl, double wh, double* num, double* den) {
+    const double a = (2.0 * kPi) * (2.0 * kPi) * wl * wh;
+    const double b = 2.0 * kPi * (wh - wl);
+    int sections = 0;
+    for (int i = 0; i < pole_count; ++i) {
+        if (!poles[i].conjugate) {
+            set3(num + 3 * sections, 0.0, b, 0.0);
+            set3(den + 3 * sections, a, -b * poles[i].p.real(), 1.0);
+            ++sections;
+            continue;
+        }
+        const std::complex<double> q = b * poles[i].p;
+        const std::complex<double> r = std::sqrt(q * q - 4.0 * a);
+        for (const std::complex<double> pi : {(q + r) / 2.0, (q - r) / 2.0}) {
+            set3(num + 3 * sections, 0.0, b, 0.0);
+            set3(den + 3 * sections, std::norm(pi), -2.0 * pi.real(), 1.0);
+            ++sections;
+        }
+    }
+    return sections;
+}
+
+// Analog low-pass sections scaled to the warped corner w (rad/s); returns their count.
+int low_pass_sections(const Pole* poles, int pole_count, double w, double* num, double* den) {
+    for (int i = 0; i < pole_count; ++i) {
+        double* nu = num + 3 * i;
+        double* de = den + 3 * i;
+        set3(nu, 1.0, 0.0, 0.0);
+        if (poles[i].conjugate) {
+            set3(de, std::norm(poles[i].p), -2.0 * poles[i].p.real(), 1.0);
+        } else {
+            set3(de, -poles[i].p.real(), 1.0, 0.0);
+        }
+        nu[1] /= w, de[1] /= w;
+        nu[2] /= w * w, de[2] /= w * w;
+    }
+    return pole_count;
+}
+
+}  // namespace
+
+void IirFilter::clear_design() {
+    sections_ = 0;
+    for (double& v : num_) v = 0.0;
+    for (double& v : den_) v = 0.0;
+}
+
+bool IirFilter::design(int order, std::string_view type, float f1, float f2, float dt) {
+    clear_design();
+    const std::string_view kind = type.substr(0, 2);
+    last_error_ = design_problem(order, kind, f1, f2, dt);
     if (!last_error_.empty()) return false;
 
     Pole poles[kMaxOrder];
     const int pole_count = prototype_poles(order, poles);
-    if (kind == "BP") {
-        const double wl = warp(f1, dt), wh = warp(f2, dt);
-        const double a = (2.0 * kPi) * (2.0 * kPi) * wl * wh;
-        const double b = 2.0 * kPi * (wh - wl);
-        for (int i = 0; i < pole_count; ++i) {
-            if (!poles[i].conjugate) {
-                set3(num_ + 3 * sections_, 0.0, b, 0.0);
-                set3(den_ + 3 * sections_, a, -b * poles[i].p.real(), 1.0);
-                ++sections_;
-                continue;
-            }
-            const std::complex<double> q = b * poles[i].p;
-            const std::complex<double> r = std::sqrt(q * q - 4.0 * a);
-            for (const std::complex<double> pi : {(q + r) / 2.0, (q - r) / 2.0}) {
-                set3(num_ + 3 * sections_, 0.0, b, 0.0);
-                set3(den_ + 3 * sections_, std::norm(pi), -2.0 * pi.real(), 1.0);
-                ++sections_;
-            }
-        }
-    } else {
-        const double w = 2.0 * kPi * warp(f2, dt);
-        for (int i = 0; i < pole_count; ++i) {
-            double* nu = num_ + 3 * sections_;
-            double* de = den_ + 3 * sections_;
-            set3(nu, 1.0, 0.0, 0.0);
-            if (poles[i].conjugate) {
-                set3(de, std::norm(poles[i].p), -2.0 * poles[i].p.real(), 1.0);
-            } else {
-                set3(de, -poles[i].p.real(), 1.0, 0.0);
-            }
-            nu[1] /= w, de[1] /= w;
-            nu[2] /= w * w, de[2] /= w * w;
-            ++sections_;
-        }
-    }
+    sections_ = kind == "BP" ? band_pass_sections(poles, pole_count, warp(f1, dt), warp(f2, dt), num_, den_)
+                             : low_pass_sections(poles, pole_count, 2.0 * kPi * warp(f2, dt), num_, den_);
     for (int j = 0; j < sections_; ++j) {
         bilinear(num_ + 3 * j, den_ + 3 * j);
         x1_[j] = x2_[j] = y1_[j] = y2_[j] = 0.0;
