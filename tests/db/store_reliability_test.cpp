@@ -14,10 +14,12 @@ namespace {
 constexpr double kT = 1394100000.0;
 
 TEST(StoreReliability, ReadingResumesAfterTheServerRestarts) {
-    test::PostgresServer& server = test::PostgresServer::shared();
+    // A server of its own: stopping the shared one would pull it from under other tests.
+    const auto own = test::PostgresServer::start_private();
+    test::PostgresServer& server = *own;
     if (!server.available()) GTEST_SKIP() << server.reason();
     ASSERT_TRUE(server.running()) << server.reason();
-    test::PostgresTestStore store;
+    test::PostgresTestStore store(true, server);
     store.write_int32("r.dat", std::vector<int32_t>(1000, 7));
     store.add_segment({"ABC", "BHZ", "??", kT, 100, 10.0, 2, 0, "r.dat", std::nullopt});
     store.close_connection();

@@ -8,6 +8,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -38,15 +40,57 @@ bool run(const std::string& command) { return std::system(command.c_str()) == 0;
 }  // namespace
 
 PostgresServer& PostgresServer::shared() {
-    static PostgresServer server;
-    return server;
+    static PostgresServer* server = [] {
+        auto* s = new PostgresServer();
+        const char* info = std::getenv("ZELVIK_PG_CLUSTER_FILE");
+        if (info == nullptr || !s->attach(info)) s->create();
+        return s;
+    }();
+    // Stopped at exit by a static holder, so the cluster goes even when tests leak.
+    static const std::unique_ptr<PostgresServer> holder(server);
+    return *server;
+}
+
+std::unique_ptr<PostgresServer> PostgresServer::start_private() {
+    std::unique_ptr<PostgresServer> s(new PostgresServer());
+    s->create();
+    return s;
+}
+
+bool PostgresServer::start_detached(const std::string& info_file, std::string& reason) {
+    PostgresServer s;
+    s.create();
+    reason = s.reason_;
+    if (!s.running_) return !s.available_;  // no binaries: the tests skip themselves
+    std::ofstream(info_file, std::ios::trunc) << s.base_ << " " << s.port_ << "\n";
+    s.owned_ = false;
+    return true;
+}
+
+bool PostgresServer::stop_detached(const std::string& info_file) {
+    PostgresServer s;
+    if (!s.attach(info_file)) return true;
+    s.owned_ = true;
+    std::filesystem::remove(info_file);
+    return true;  // the destructor stops the server and removes its directory
+}
+
+bool PostgresServer::attach(const std::string& info_file) {
+    std::ifstream in(info_file);
+    if (!(in >> base_ >> port_) || !std::filesystem::exists(base_ + "/data/postmaster.pid")) {
+        base_.clear();
+        return false;
+    }
+    available_ = running_ = true;
+    owned_ = false;
+    return true;
 }
 
 std::string PostgresServer::as_postgres(const std::string& command) const {
     return geteuid() == 0 ? "runuser -u postgres -- " + command : command;
 }
 
-PostgresServer::PostgresServer() {
+void PostgresServer::create() {
     if (!std::filesystem::exists(std::string(kBin) + "/initdb") || !std::filesystem::exists(std::string(kBin) + "/pg_ctl")) {
         reason_ = std::string("PostgreSQL server binaries not found under ") + kBin;
         return;
@@ -81,7 +125,7 @@ PostgresServer::PostgresServer() {
 }
 
 PostgresServer::~PostgresServer() {
-    if (base_.empty()) return;
+    if (base_.empty() || !owned_) return;
     if (running_) (void)stop();
     std::error_code ec;
     std::filesystem::remove_all(base_, ec);

@@ -250,9 +250,8 @@ SqliteTestStore::SqliteTestStore(bool schema) : TestStore(unique_name("zsqlite")
 
 SqliteTestStore::~SqliteTestStore() { close_connection(); }
 
-PostgresTestStore::PostgresTestStore(bool schema)
+PostgresTestStore::PostgresTestStore(bool schema, PostgresServer& server)
     : TestStore(unique_name("zpg"), PostgresServer::kUser, PostgresServer::kPassword) {
-    PostgresServer& server = PostgresServer::shared();
     database_ = dsn_;
     if (!server.admin_sql("create database " + database_ + " owner " + PostgresServer::kUser))
         throw std::runtime_error("cannot create database " + database_);

@@ -105,13 +105,22 @@ private:
     std::string file_;
 };
 
-// A PostgreSQL 15 cluster on loopback, initialised in a temp dir on first use and
-// stopped when the process ends. initdb and pg_ctl run as user postgres when the test
-// runs as root (they refuse root).
+// A PostgreSQL 15 cluster on loopback in a temp dir. initdb and pg_ctl run as user
+// postgres when the test runs as root (they refuse root). Under ctest one cluster
+// serves every test process: the fixture tests zelvik_pg_cluster_start/stop run it and
+// ZELVIK_PG_CLUSTER_FILE names the file that says where it is.
 class PostgresServer {
 public:
-    // The process's server, started on first call; check available() before use.
+    // The process's server: the ctest cluster when ZELVIK_PG_CLUSTER_FILE names a live
+    // one, else one started on first call and stopped when the process ends.
     static PostgresServer& shared();
+    // A server of the caller's own (for tests that stop and start it).
+    static std::unique_ptr<PostgresServer> start_private();
+    // Starts a cluster and keeps it after the object is gone; writes "<dir> <port>" to
+    // `info_file`. For the ctest fixture program.
+    static bool start_detached(const std::string& info_file, std::string& reason);
+    // Stops and removes the cluster `info_file` names, then the file.
+    static bool stop_detached(const std::string& info_file);
     ~PostgresServer();
 
     // False only when the server binaries are missing; reason() says why.
@@ -130,13 +139,16 @@ public:
     static constexpr const char* kPassword = "zelvik-secret";
 
 private:
-    PostgresServer();
+    PostgresServer() = default;
+    void create();                              // initdb, start, test role
+    bool attach(const std::string& info_file);  // to a running cluster
     std::string as_postgres(const std::string& command) const;
 
     bool available_ = false;
     bool running_ = false;
+    bool owned_ = true;  // stopped and removed with this object
     std::string reason_;
-    std::string base_;  // owned temp dir (data, socket, logs)
+    std::string base_;  // temp dir (data, socket, logs)
     int port_ = 0;
 };
 
@@ -145,7 +157,7 @@ private:
 // PostgresServer::shared().available().
 class PostgresTestStore : public TestStore {
 public:
-    explicit PostgresTestStore(bool schema = true);
+    explicit PostgresTestStore(bool schema = true, PostgresServer& server = PostgresServer::shared());
     std::string driver_name() const override { return "postgres"; }
     const std::string& database() const { return database_; }
 
