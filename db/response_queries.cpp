@@ -124,6 +124,9 @@ int ResponseQueries::select(bool sac, std::string_view sta, std::string_view cha
                                   static_cast<SQLUSMALLINT>(when.minute), static_cast<SQLUSMALLINT>(when.second),
                                   when.fraction};
     s.when_ind = 0;
+    // A failed run closes the cursor but keeps the prepared statement: freeing it would
+    // make every later look-up fail until a reconnect, which only a lost connection
+    // brings about.
     if (!step_ok(SQLExecute(s.stmt.get()))) {
         last_error_ = s.stmt.error_text(op, "Execute statement error");
         s.stmt.close_cursor();
