@@ -43,7 +43,9 @@ public:
         std::error_code ec;
         std::filesystem::create_directories(dir, ec);
         for (int n = 0; n < 1000; ++n) {
-            name_ = stem + (n == 0 ? "" : "." + std::to_string(n)) + ".dat";
+            name_ = stem;
+            if (n > 0) name_.append(".").append(std::to_string(n));
+            name_.append(".dat");
             path_ = dir + "/" + name_;
             fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
             if (fd_ >= 0) return true;
