@@ -70,14 +70,6 @@ TEST(StaLtaTrigger, AllZeroInputNeverTriggersAndReadsRatioOneHundredMillion) {
     EXPECT_EQ(t.sta_variance(), 0.0);
 }
 
-TEST(StaLtaTrigger, SecondInitOnReadyTriggerChangesNothing) {
-    StaLtaTrigger t;
-    ASSERT_TRUE(t.init(20.0, 200, 20, 5.0));
-    EXPECT_TRUE(t.init(100.0, 10, 10, 1.0));
-    EXPECT_EQ(t.hold_length(), 100);
-    EXPECT_DOUBLE_EQ(t.sta_duration(), 1.0);
-}
-
 // Steady sine of amplitude 1, then from sample 2000 one of amplitude `step`: the ratio
 // of variances climbs to about step^2, so threshold 5 needs an amplitude ratio of ~2.24.
 TEST(StaLtaTrigger, ThresholdIsAPowerRatio) {
