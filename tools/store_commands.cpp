@@ -270,7 +270,9 @@ int StoreSession::events(const std::vector<std::string>& args, std::ostream& out
     SQLBindCol(st.get(), 3, SQL_C_SLONG, &type, 0, &ind[2]);
     SQLBindCol(st.get(), 4, SQL_C_DOUBLE, &amp, 0, &ind[3]);
     SQLBindCol(st.get(), 5, SQL_C_DOUBLE, &per, 0, &ind[4]);
-    out << "STA     TIME (UTC)                  TYPE          AMP       PER\n";
+    char header[160];
+    std::snprintf(header, sizeof header, "%-7s %-23s %4s %12s %9s\n", "STA", "TIME (UTC)", "TYPE", "AMP", "PER");
+    out << header;
     for (long n = 0; (limit < 0 || n < limit) && odbc_ok(SQLFetch(st.get())); ++n) {
         const double whole = std::floor(tbegin);
         char line[160];
