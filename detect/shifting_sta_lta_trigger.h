@@ -1,12 +1,11 @@
-// Reference form of the STA/LTA trigger that shifts its whole buffer for every sample
-// (n - 1 moves). It exists to prove the ring-buffer StaLtaTrigger gives bit-for-bit the
-// same values and to measure what the ring saves; the engine never runs it.
+// Reference form of the STA/LTA trigger, written step for step as the algorithm is
+// stated: it shifts its whole buffer for every sample (n - 1 moves) and forms the ratio
+// at every sample. It exists to prove that the ring-buffer StaLtaTrigger gives
+// bit-for-bit the same values and decisions, and to measure what the ring saves.
 #pragma once
 
 #include <string>
 #include <vector>
-
-#include "detect/sta_lta_core.h"
 
 namespace zelvik::detect {
 
@@ -18,15 +17,23 @@ public:
     // Same contract as StaLtaTrigger::process; costs n - 1 moves per sample.
     int process(double x);
 
-    double sta_variance() const { return core_.sta_variance; }
-    float ratio() const { return core_.ratio(); }
+    double sta_variance() const { return sta_variance_; }
+    float ratio() const { return ratio_; }
     const std::string& last_error() const { return last_error_; }
 
 private:
-    StaLtaCore core_;
+    int lta_samples_ = 0;  // nL
+    int sta_samples_ = 0;  // nS
+    int sample_count_ = 0;
+    double threshold_ = 0.0;
     std::vector<double> buffer_;  // oldest first: [0, nL) LTA window, [nL, n) STA window
-    size_t lta_index_ = 0;        // nL: where the STA window starts
+    double sta_mean_ = 0.0, sta_mean_square_ = 0.0;
+    double lta_mean_ = 0.0, lta_mean_square_ = 0.0;
     bool ready_ = false;
+    int hold_length_ = 0;
+    int hold_count_ = 0;
+    double sta_variance_ = 0.0;
+    float ratio_ = 0.0f;
     std::string last_error_;
 };
 

@@ -1,12 +1,11 @@
 // STA/LTA trigger: compares the variance of the last nS samples (STA) with that of the
 // nL samples before them (LTA). The last n = nL + nS inputs live in a ring buffer, so a
-// sample costs a constant amount of work whatever the window lengths.
+// sample costs the same whatever the window lengths; the running means are updated with
+// exactly the arithmetic of the shifting form (ShiftingStaLtaTrigger), in the same order.
 #pragma once
 
 #include <memory>
 #include <string>
-
-#include "detect/sta_lta_core.h"
 
 namespace zelvik::detect {
 
@@ -32,33 +31,71 @@ public:
     inline int process(double x);
 
     bool ready() const { return ready_; }
-    double sta_variance() const { return core_.sta_variance; }  // after the last sample
-    double sta_duration() const { return sta_duration_; }       // seconds, nS / sample rate
-    float ratio() const { return core_.ratio(); }                 // 1e8 while the LTA variance is 0
-    int hold_length() const { return core_.hold_length; }       // samples
+    double sta_variance() const { return sta_variance_; }  // after the last sample
+    double sta_duration() const { return sta_duration_; }  // seconds, nS / sample rate
+    int hold_length() const { return hold_length_; }       // samples
     const std::string& last_error() const { return last_error_; }
 
+    // STA variance / LTA variance after the last sample; 1e8 while the LTA variance is not
+    // above 0, 0 before the first sample. Formed when asked for, not per sample: it
+    // decides nothing, and its division would cost a fifth of the per-sample time.
+    float ratio() const {
+        if (!started_) return 0.0f;
+        return lta_variance_ > 0.0 ? static_cast<float>(sta_variance_ / lta_variance_) : 100000000.0f;
+    }
+
 private:
-    StaLtaCore core_;
-    std::unique_ptr<double[]> buffer_;  // n inputs; oldest at oldest_, STA window from mid_
+    std::unique_ptr<double[]> buffer_;  // the last n inputs, a ring
     int length_ = 0;                    // n
     int oldest_ = 0;                    // index of the sample leaving the LTA window
     int mid_ = 0;                       // index of the sample leaving the STA window
+    // nL and nS as doubles (exact): the per-sample divisions use them so.
+    double lta_samples_ = 0.0;
+    double sta_samples_ = 0.0;
+    int quiet_samples_ = 0;             // 3n + 1: samples after init that never trigger
+    int sample_count_ = 0;              // counted up to quiet_samples_
+    double threshold_ = 0.0;            // on the ratio of variances (power, not amplitude)
+    double sta_mean_ = 0.0, sta_mean_square_ = 0.0;
+    double lta_mean_ = 0.0, lta_mean_square_ = 0.0;
+    double sta_variance_ = 0.0, lta_variance_ = 0.0;
+    int hold_length_ = 0;               // samples of hold-over after the ratio falls back
+    int hold_count_ = 0;
     double sta_duration_ = 0.0;
+    bool started_ = false;              // a sample was processed since init
     bool ready_ = false;
     std::string last_error_;
 };
 
 inline int StaLtaTrigger::process(double x) {
     if (!ready_) return 0;
-    const double old = buffer_[oldest_];
-    const double mid = buffer_[mid_];
-    // The newest sample takes the place of the one leaving: that slot is now the
-    // youngest of the ring, and the window boundaries both move on by one.
+    const double old = buffer_[oldest_];  // leaves the LTA window
+    const double mid = buffer_[mid_];     // moves from the STA window into the LTA window
+    // The newest sample takes the slot of the one leaving: that slot is now the youngest
+    // of the ring, and both window boundaries move on by one.
     buffer_[oldest_] = x;
     oldest_ = oldest_ + 1 == length_ ? 0 : oldest_ + 1;
     mid_ = mid_ + 1 == length_ ? 0 : mid_ + 1;
-    return core_.update(x, mid, old);
+    // Divide by the window lengths rather than multiply by their inverses: the means must
+    // come out exactly as the incremental formula gives them.
+    sta_mean_ += (x - mid) / sta_samples_;
+    sta_mean_square_ += (x * x - mid * mid) / sta_samples_;
+    sta_variance_ = sta_mean_square_ - sta_mean_ * sta_mean_;
+    lta_mean_ += (mid - old) / lta_samples_;
+    lta_mean_square_ += (mid * mid - old * old) / lta_samples_;
+    lta_variance_ = lta_mean_square_ - lta_mean_ * lta_mean_;
+    started_ = true;
+    if (sample_count_ < quiet_samples_) {
+        ++sample_count_;
+        return 0;
+    }
+    // The variances themselves decide, so an LTA variance of 0 lets any signal through.
+    if (sta_variance_ > threshold_ * lta_variance_) {
+        hold_count_ = hold_length_;
+        return 1;
+    }
+    if (hold_count_ == 0) return 0;
+    --hold_count_;
+    return 1;
 }
 
 }  // namespace zelvik::detect
