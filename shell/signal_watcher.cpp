@@ -4,6 +4,11 @@
 
 #include <pthread.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
 namespace zelvik::shell {
 
 namespace {
@@ -15,6 +20,12 @@ sigset_t watched_signals() {
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGUSR2);
     return set;
+}
+
+[[noreturn]] void end_process(const char* why, int signal_number) {
+    std::fprintf(stderr, "zelvik: %s; exiting at once\n", why);
+    std::fflush(stderr);
+    std::_Exit(128 + signal_number);
 }
 
 }  // namespace
@@ -34,14 +45,24 @@ SignalWatcher::~SignalWatcher() {
 
 void SignalWatcher::body() noexcept {
     const sigset_t set = watched_signals();
+    const timespec limit{static_cast<time_t>(kShutdownLimit.count()), 0};
     while (!quitting_) {
         int signal_number = 0;
-        if (sigwait(&set, &signal_number) != 0) continue;
-        if (signal_number == SIGINT || signal_number == SIGTERM) {
-            int expected = 0;
-            received_.compare_exchange_strong(expected, signal_number);
-            stop_.request();
+        if (received_ == 0) {
+            if (sigwait(&set, &signal_number) != 0) continue;
+        } else {
+            // Shutting down: wait for the next signal, but not past the limit. The limit
+            // restarts after an unrelated wake-up, which only lengthens it.
+            signal_number = sigtimedwait(&set, nullptr, &limit);
+            if (signal_number < 0 && errno == EAGAIN && !quitting_) {
+                end_process("shutdown did not finish in time", received_);
+            }
+            if (signal_number < 0) continue;
         }
+        if (signal_number != SIGINT && signal_number != SIGTERM) continue;
+        if (received_ != 0) end_process("second stop signal", signal_number);
+        received_ = signal_number;
+        stop_.request();
     }
 }
 

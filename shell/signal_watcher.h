@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <thread>
 
@@ -13,8 +14,14 @@ namespace zelvik::shell {
 
 class SignalWatcher {
 public:
+    // After the first signal the program has this long to finish its shutdown before
+    // the watcher ends the process (a modal box or a hung call would otherwise keep it).
+    static constexpr std::chrono::seconds kShutdownLimit{30};
+
     // Create on the main thread before any other thread exists. `stop` is not owned
-    // and must outlive the watcher.
+    // and must outlive the watcher. The first SIGINT/SIGTERM raises `stop`; a second
+    // one, or kShutdownLimit passing after the first, ends the process at once with
+    // status 128 + signal number, saying so on stderr.
     explicit SignalWatcher(StopRequest& stop);
     // Ends and joins the watcher thread, then restores the previous signal mask.
     ~SignalWatcher();

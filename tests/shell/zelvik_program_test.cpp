@@ -1,6 +1,7 @@
-// The real `zelvik` program started as a child process: exit status, stderr and log
-// for the endings that need no reachable store.
+// The real `zelvik` program started as a child process (exit status, stderr, log), and
+// the signal handling it relies on.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -10,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "shell/signal_watcher.h"
+#include "shell/stop_request.h"
 #include "tests/shell/child_process.h"
 #include "tests/support/scoped_temp_dir.h"
 #include "tests/support/store_fixture.h"
@@ -129,6 +132,43 @@ TEST_F(ZelvikProgramTest, CommandLineErrorsAndHelp) {
     const ChildResult help = run_child({ZELVIK_BINARY, "--help"});
     EXPECT_EQ(help.exit_status, 0);
     EXPECT_NE(help.out.find("--log-missing=continue|stop"), std::string::npos);
+}
+
+// SIGINT/SIGTERM handling in forked death-test children, so the test process keeps
+// its own signal dispositions.
+// The first signal only raises the request; the process goes on and ends normally.
+TEST(SignalWatcherDeathTest, FirstSignalRequestsStop) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            StopRequest stop;
+            int received = 0;
+            {
+                SignalWatcher watcher(stop);
+                ::kill(::getpid(), SIGTERM);
+                if (!stop.wait_for(std::chrono::seconds(10))) std::_Exit(10);
+                received = watcher.received();
+            }
+            std::_Exit(received == SIGTERM ? 0 : 11);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+// A second signal while the shutdown runs ends the process at once.
+TEST(SignalWatcherDeathTest, SecondSignalEndsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            StopRequest stop;
+            SignalWatcher watcher(stop);
+            ::kill(::getpid(), SIGINT);
+            if (!stop.wait_for(std::chrono::seconds(10))) std::_Exit(10);
+            ::kill(::getpid(), SIGTERM);
+            StopRequest never;
+            (void)never.wait_for(std::chrono::seconds(10));
+            std::_Exit(12);
+        },
+        ::testing::ExitedWithCode(128 + SIGTERM), "second stop signal; exiting at once");
 }
 
 }  // namespace
