@@ -65,6 +65,8 @@ void Worker::body(bool stop_when_idle) noexcept {
             if (stop_when_idle && reached_store_) {
                 finish_measurements();
                 idle_.store(true);
+                // Wakes the supervisor at once instead of at its next 300 ms pass.
+                stop_.request();
                 break;
             }
             if (idle_pause()) break;

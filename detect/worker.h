@@ -37,7 +37,8 @@ public:
 
     // Starts the thread. When `stop_when_idle`, the thread ends by itself after the
     // first pass without new data, having finished every open measurement and stored
-    // waiting rows; idle() then turns true. Returns false when already started.
+    // waiting rows; idle() then turns true and the stop signal is raised. Returns false
+    // when already started.
     [[nodiscard]] bool start(bool stop_when_idle = false);
 
     // Waits at most `timeout` for the thread, after the stop signal was raised. False

@@ -62,7 +62,9 @@ void Engine::body() noexcept {
                 report::log_write("All channels caught up: no new data in the last pass");
                 break;
             }
-            if (supervisor_.stop_signal().wait_for(kPassInterval)) break;
+            // A worker that has caught up raises the stop itself; that ends the run
+            // after the final pass above.
+            if (supervisor_.stop_signal().wait_for(kPassInterval) && !supervisor_.caught_up()) break;
         }
     } catch (const std::exception& e) {
         report::log_printf("Supervisor stopped by an error: %s", e.what());

@@ -15,7 +15,9 @@ namespace zelvik::shell {
 namespace {
 
 std::string channel_name(const detect::ChannelSettings& s) {
-    return s.station + "." + s.channel + "." + s.location;
+    std::string name = s.station;
+    name.append(".").append(s.channel).append(".").append(s.location);
+    return name;
 }
 
 std::string utc(double t) { return common::format_utc(static_cast<int64_t>(t), "%Y-%m-%d %H:%M:%S"); }
@@ -31,16 +33,18 @@ void HeadlessEvents::say(const std::string& line) {
 }
 
 void HeadlessEvents::channels_changed(std::vector<ChannelView> rows) {
+    char line[256];
     for (size_t i = 0; i < rows.size(); ++i) {
         const bool was = i < last_rows_.size() && last_rows_[i].in_alarm;
         if (rows[i].in_alarm == was) continue;
         const std::string name = channel_name(rows[i].settings);
         if (rows[i].in_alarm) {
-            say("Channel " + std::to_string(rows[i].settings.index) + " (" + name + ") in alarm: event at " +
-                utc(rows[i].last_onset) + " UTC");
+            std::snprintf(line, sizeof line, "Channel %d (%s) in alarm: event at %s UTC", rows[i].settings.index,
+                          name.c_str(), utc(rows[i].last_onset).c_str());
         } else {
-            say("Channel " + std::to_string(rows[i].settings.index) + " (" + name + ") alarm ended");
+            std::snprintf(line, sizeof line, "Channel %d (%s) alarm ended", rows[i].settings.index, name.c_str());
         }
+        say(line);
     }
     last_rows_ = std::move(rows);
     const double now = common::now_utc();
@@ -70,7 +74,8 @@ std::string HeadlessEvents::progress_line(const std::vector<ChannelView>& rows) 
             out += " no data yet";
             continue;
         }
-        out += " " + utc(r.last_data_time);
+        out += ' ';
+        out += utc(r.last_data_time);
         const double span = r.backlog_end - r.start_time;
         if (span > 0.0) {
             const double done = std::clamp((r.last_data_time - r.start_time) / span, 0.0, 1.0);

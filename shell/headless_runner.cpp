@@ -18,7 +18,7 @@ namespace {
 // The supervisor's own shutdown waits at most 10 s for the worker and 10 s for the
 // report sender; this bounds the main thread's wait beyond both.
 constexpr std::chrono::milliseconds kShutdownWait{25000};
-constexpr std::chrono::milliseconds kPoll{200};
+constexpr std::chrono::milliseconds kPoll{50};
 }  // namespace
 
 detect::SupervisorSettings engine_settings(const config::ProgramSettings& settings, bool until_caught_up) {
