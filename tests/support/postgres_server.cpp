@@ -132,6 +132,7 @@ PostgresServer::~PostgresServer() {
 }
 
 bool PostgresServer::start() {
+    if (!owned_) return running_;
     const std::string opts = "-p " + std::to_string(port_) + " -k " + base_ +
                              " -c listen_addresses=127.0.0.1 -c fsync=off -c full_page_writes=off";
     running_ = run(as_postgres(std::string(kBin) + "/pg_ctl -D " + base_ + "/data -l " + base_ + "/server.log -w -t 30 -o '" +
@@ -141,6 +142,11 @@ bool PostgresServer::start() {
 }
 
 bool PostgresServer::stop() {
+    if (!owned_) {
+        // Other test processes are using the ctest run's cluster at this moment.
+        reason_ = "the shared cluster is not stopped by a test; use PostgresServer::start_private()";
+        return false;
+    }
     const bool ok = run(as_postgres(std::string(kBin) + "/pg_ctl -D " + base_ + "/data -m immediate -w -t 30 stop >/dev/null 2>&1"));
     if (ok) running_ = false;
     return ok;

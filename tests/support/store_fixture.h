@@ -130,6 +130,8 @@ public:
     bool running() const { return running_; }
     int port() const { return port_; }
 
+    // Stop and start again; refused (false) on the ctest run's shared cluster, which
+    // other processes use: tests that stop a server take start_private().
     [[nodiscard]] bool stop();
     [[nodiscard]] bool start();
     // Runs SQL through psql as the superuser; false on failure.
