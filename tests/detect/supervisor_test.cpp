@@ -86,5 +86,22 @@ TEST(Supervisor, CatchUpRunStoresEveryDetectionAndRaisesAlarms) {
     }
 }
 
+TEST(Supervisor, ShutdownStopsTheReportSenderEvenWithoutChannels) {
+    // With mail configured and no channel, nothing but the shutdown itself raises the
+    // report stop flag; the sender must not be left to wait out its period.
+    test::EngineFixture fx;
+    auto ws = fx.connect_store();
+    SupervisorSettings s = settings_for(fx, 0);
+    s.mail.server = "127.0.0.1";
+    s.mail.recipient = "ops@example.org";
+    Supervisor sup(s, *ws);
+    (void)sup.start_up();
+    EXPECT_TRUE(sup.report_sender().ready());
+    sup.shut_down();
+    EXPECT_TRUE(sup.report_sender().stop_requested());
+    EXPECT_TRUE(sup.report_sender().join(std::chrono::milliseconds(0)));
+    EXPECT_EQ(sup.report_sender().mails_sent() + sup.report_sender().mails_failed(), 0);
+}
+
 }  // namespace
 }  // namespace zelvik::detect

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/clock.h"
 #include "tests/detect/engine_fixture.h"
 
 namespace zelvik::shell {
@@ -73,6 +74,25 @@ TEST(HeadlessEvents, ProgressLineShowsDataTimeAndShare) {
     EXPECT_EQ(HeadlessEvents::progress_line(rows),
               "AAA.BHZ.\?\? 2020-09-13 12:27:30 50%; BBB.BHZ.\?\? no data yet; CCC.BHZ.\?\? not running");
     EXPECT_EQ(HeadlessEvents::progress_line({}), "no channels");
+}
+
+TEST(HeadlessEvents, ProgressAtMostOnceASecond) {
+    double now = kT0;
+    common::set_clock_for_testing([&now] { return now; });
+    std::FILE* err = std::tmpfile();
+    ASSERT_NE(err, nullptr);
+    HeadlessEvents events(err, nullptr, true);
+    const double steps[] = {0.0, 0.3, 0.6, 0.99, 1.0, 1.5, 2.2};  // seconds of clock time
+    for (double t : steps) {
+        now = kT0 + t;
+        events.channels_changed({row(0, "AAA", false, kT0 + 10 * t, 0)});
+    }
+    events.final_progress();
+    common::set_clock_for_testing({});
+    const std::string text = contents(err);
+    std::fclose(err);
+    // Lines at 0.0, 1.0 and 2.2 s, and the final one.
+    EXPECT_EQ(count(text, "zelvik: progress AAA.BHZ."), 4u) << text;
 }
 
 }  // namespace
