@@ -179,54 +179,74 @@ int StoreSession::import(const std::vector<std::string>& files, std::ostream& ou
     return failed == 0 ? 0 : 1;
 }
 
-int StoreSession::response(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+namespace {
+
+// The arguments of "response", checked.
+struct ResponseRequest {
+    bool sac = true;
+    std::string text;
+    std::string codes[4];  // station, channel, location, network ("" for '-')
+    DateFields start, end;
+    bool has_end = false;
+};
+
+// 0 with `req` filled, else the exit status after a one-line message on `err`.
+int parse_response(const std::vector<std::string>& args, ResponseRequest& req, std::ostream& err) {
     if (args.size() < 7 || args.size() > 8 || (args[0] != "--sac" && args[0] != "--fap")) {
         err << "zelvik-store: response needs --sac|--fap TEXTFILE STA CHAN LOC NETWORK STARTDATE [ENDDATE]\n";
         return 2;
     }
-    const bool sac = args[0] == "--sac";
+    req.sac = args[0] == "--sac";
     std::ifstream in(args[1], std::ios::binary);
     if (!in) {
         err << "zelvik-store: response: cannot read " << args[1] << "\n";
         return 1;
     }
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::string codes[4] = {args[2], args[3], args[4] == "-" ? "" : args[4], args[5] == "-" ? "" : args[5]};
-    for (const auto& c : codes) {
-        if (c.size() > 7) {
-            err << "zelvik-store: response: code \"" << c << "\" longer than 7 characters\n";
+    req.text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    for (size_t i = 0; i < 4; ++i) {
+        req.codes[i] = args[2 + i] == "-" ? "" : args[2 + i];
+        if (req.codes[i].size() > 7) {
+            err << "zelvik-store: response: code \"" << req.codes[i] << "\" longer than 7 characters\n";
             return 2;
         }
     }
-    DateFields start, end;
-    if (!parse_date(args[6], start) || (args.size() == 8 && !parse_date(args[7], end))) {
+    req.has_end = args.size() == 8;
+    if (!parse_date(args[6], req.start) || (req.has_end && !parse_date(args[7], req.end))) {
         err << "zelvik-store: response: dates must read YYYY-MM-DD or \"YYYY-MM-DD HH:MM:SS\"\n";
         return 2;
     }
+    return 0;
+}
+
+}  // namespace
+
+int StoreSession::response(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    ResponseRequest req;
+    if (const int status = parse_response(args, req, err); status != 0) return status;
     db::StoreCatalog c;
     c.build(*conn_);
     const db::Table t = db::Table::kCalibration;
     auto col = [&](const char* n) { return c.column(t, n); };
-    const std::string key = col("STA") + "=? and " + col("CHAN") + "=? and " + col("LOCATION") + "=? and " +
-                            col("NETWORK") + "=? and " + col("STARTDATE") + "=?";
-    const char* column = sac ? "SAC" : "FAP";
+    const char* column = req.sac ? "SAC" : "FAP";
     // A second response kind for the same channel and start goes into the same row.
-    const std::string update = "update " + c.table(t) + " set " + col(column) + "=?, " + col("ENDDATE") + "=? where " + key;
+    const std::string update = "update " + c.table(t) + " set " + col(column) + "=?, " + col("ENDDATE") + "=? where " +
+                               col("STA") + "=? and " + col("CHAN") + "=? and " + col("LOCATION") + "=? and " +
+                               col("NETWORK") + "=? and " + col("STARTDATE") + "=?";
     const std::string insert = "insert into " + c.table(t) + " (" + col(column) + "," + col("ENDDATE") + "," +
                                col("STA") + "," + col("CHAN") + "," + col("LOCATION") + "," + col("NETWORK") + "," +
                                col("STARTDATE") + ") values (?,?,?,?,?,?,?)";
-    SQL_TIMESTAMP_STRUCT ts_start = to_timestamp(start), ts_end = to_timestamp(end);
-    SQLLEN text_ind = static_cast<SQLLEN>(text.size()), nts = SQL_NTS, zero = 0;
-    SQLLEN end_ind = args.size() == 8 ? 0 : SQL_NULL_DATA;
+    SQL_TIMESTAMP_STRUCT ts_start = to_timestamp(req.start), ts_end = to_timestamp(req.end);
+    SQLLEN text_ind = static_cast<SQLLEN>(req.text.size()), nts = SQL_NTS, zero = 0;
+    SQLLEN end_ind = req.has_end ? 0 : SQL_NULL_DATA;
     for (const std::string* sql : {&update, &insert}) {
         OdbcStatement st(*conn_);
         SQLHSTMT h = st.get();
-        SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_LONGVARCHAR, std::max<SQLULEN>(text.size(), 1), 0,
-                         text.data(), text_ind, &text_ind);
+        SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_LONGVARCHAR, std::max<SQLULEN>(req.text.size(), 1), 0,
+                         req.text.data(), text_ind, &text_ind);
         SQLBindParameter(h, 2, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0, &ts_end, 0, &end_ind);
         for (SQLUSMALLINT i = 0; i < 4; ++i)
             SQLBindParameter(h, static_cast<SQLUSMALLINT>(3 + i), SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 7, 0,
-                             codes[i].data(), 8, &nts);
+                             req.codes[i].data(), static_cast<SQLLEN>(req.codes[i].size() + 1), &nts);
         SQLBindParameter(h, 7, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0, &ts_start, 0, &zero);
         const SQLRETURN r = SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql->c_str())), SQL_NTS);
         if (!odbc_ok(r) && r != SQL_NO_DATA) {
@@ -235,8 +255,8 @@ int StoreSession::response(const std::vector<std::string>& args, std::ostream& o
         }
         SQLLEN rows = 0;
         if (sql == &update && (r == SQL_NO_DATA || !odbc_ok(SQLRowCount(h, &rows)) || rows < 1)) continue;
-        out << "response: " << column << " of " << codes[0] << " " << codes[1] << " stored (" << text.size()
-            << " characters)\n";
+        out << "response: " << column << " of " << req.codes[0] << " " << req.codes[1] << " stored ("
+            << req.text.size() << " characters)\n";
         return 0;
     }
     return 1;
