@@ -175,21 +175,32 @@ void ChannelDetector::process_stretch(const float* x, size_t count, double t_fir
             if (!build_chain()) set_state(ChannelState::kUnusable, "filters could not be rebuilt");
         }
     }
-    for (; i < count; ++i) feed(static_cast<double>(x[i]), t_first + static_cast<double>(i) / sample_rate_);
+    // The per-sample path: both filters and the detection rule stay inline here; open
+    // measurements and new detections, which are rare, are handled out of line.
+    IirFilter& measurement = measurement_filter_;
+    IirFilter& trigger = trigger_filter_;
+    DetectionRule& rule = *rule_;
+    const double rate = sample_rate_;
+    for (; i < count; ++i) {
+        const double t = t_first + static_cast<double>(i) / rate;
+        const double v = static_cast<double>(x[i]);
+        const double m = measurement.apply(v);
+        const double y = trigger.apply(v);
+        if (!open_.empty()) feed_records(m, t);
+        if (rule.process(y, t)) on_detection(m, t);
+    }
     if (count > 0) {
         last_sample_time_ = t_first + static_cast<double>(count - 1) / sample_rate_;
         last_data_time_.store(last_sample_time_ + sample_interval_, std::memory_order_relaxed);
     }
 }
 
-void ChannelDetector::feed(double x, double t) {
-    const double m = measurement_filter_.apply(x);
-    const double y = trigger_filter_.apply(x);
-    if (!open_.empty()) {
-        std::erase_if(open_, [](const std::unique_ptr<DetectionRecord>& r) { return r->finished(); });
-        for (auto& record : open_) record->add(m, t);
-    }
-    if (!rule_->process(y, t)) return;
+void ChannelDetector::feed_records(double m, double t) {
+    std::erase_if(open_, [](const std::unique_ptr<DetectionRecord>& r) { return r->finished(); });
+    for (auto& record : open_) record->add(m, t);
+}
+
+void ChannelDetector::on_detection(double m, double t) {
     const double onset = rule_->onset();
     last_onset_.store(onset, std::memory_order_relaxed);
     open_.push_back(std::make_unique<DetectionRecord>(settings_.station, settings_.channel, settings_.location,

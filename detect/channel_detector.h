@@ -82,7 +82,8 @@ private:
     void set_state(ChannelState next, const std::string& reason);
     bool jump_to_next_data(double window_end);
     void process_stretch(const float* x, size_t count, double t_first);
-    void feed(double x, double t);
+    void feed_records(double m, double t);  // gives a sample to every open measurement
+    void on_detection(double m, double t);  // opens the measurement, reports the detection
 
     StoreLink& link_;
     MeasurementSink* sink_;
