@@ -56,12 +56,14 @@ run() {  # run LABEL CHANNELS SAMPLES
   /usr/bin/time -v -o "$WORK/time.txt" "$BUILD_DIR/bin/zelvik" --until-caught-up --config "$WORK/zelvik.ini" \
     2>"$WORK/stderr.txt"
   t1=$(date +%s.%N)
-  local rss events
+  local rss cpu events
   rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$WORK/time.txt")
+  cpu=$(awk -F': ' '/User time/ {u = $2} /System time/ {s = $2} END {print u + s}' "$WORK/time.txt")
   events=$(cat "$WORK"/log/*.log | grep -c 'Ch: ' || true)
-  awk -v l="$1" -v s="$3" -v a="$t0" -v b="$t1" -v r="$rss" -v e="$events" 'BEGIN {
-    printf "%s: %.1f M samples in %.2f s = %.1f M samples/s, %d measurements, max RSS %.1f MB\n",
-           l, s / 1e6, b - a, s / 1e6 / (b - a), e, r / 1024 }'
+  # Wall time is what the target is about; CPU time shows what a busy machine hides.
+  awk -v l="$1" -v s="$3" -v a="$t0" -v b="$t1" -v c="$cpu" -v r="$rss" -v e="$events" 'BEGIN {
+    printf "%s: %.1f M samples in %.2f s wall = %.1f M samples/s (%.2f s CPU = %.1f M/s), %d measurements, max RSS %.1f MB\n",
+           l, s / 1e6, b - a, s / 1e6 / (b - a), c, s / 1e6 / c, e, r / 1024 }'
 }
 
 run "10 channels x 1 day" "$BIG" $((BIG * DAY * 100))
