@@ -110,7 +110,7 @@ void ChannelDetector::choose_response() {
 
 bool ChannelDetector::step(StepBuffers& buffers) {
     if (state_.load() != ChannelState::kRunning) {
-        const bool retry = state_.load() == ChannelState::kWaitingForStore || link_.outages_ended() != outages_seen_;
+        const bool retry = state_.load() != ChannelState::kUnusable || link_.outages_ended() != outages_seen_;
         if (!retry || prepare() != ChannelState::kRunning) return false;
     }
     double t0 = read_position_;

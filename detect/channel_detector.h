@@ -23,6 +23,7 @@ namespace zelvik::detect {
 class StoreLink;
 
 enum class ChannelState : int {
+    kNotSetUp = -1,        // before setup()
     kWaitingForStore = 0,  // setup could not reach the store; retried while it answers
     kRunning = 1,
     kUnusable = 2,  // settings or sample rate refused; retried after a store outage ends
@@ -100,7 +101,7 @@ private:
     double last_sample_time_ = 0.0;  // time of the last sample fed; 0 = none yet
     int last_read_status_ = 0;       // last read failure logged, to log each kind once
     uint64_t outages_seen_ = 0;      // StoreLink::outages() when the channel was refused
-    std::atomic<ChannelState> state_{ChannelState::kWaitingForStore};
+    std::atomic<ChannelState> state_{ChannelState::kNotSetUp};
     std::atomic<double> last_data_time_{0.0};  // read by the supervisor
     std::atomic<double> last_onset_{0.0};      // read by the supervisor
 };

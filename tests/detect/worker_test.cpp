@@ -65,5 +65,46 @@ TEST(Worker, ResumesAfterTheStoreCameBack) {
     EXPECT_EQ(fx.log_count("Connection restored."), 1u);
 }
 
+TEST(Worker, ChannelSetUpWithoutTheStoreRunsOnceItIsBack) {
+    auto& server = test::PostgresServer::shared();
+    if (!server.available()) GTEST_SKIP() << server.reason();
+    test::EngineFixture fx;
+    test::PostgresTestStore pg;
+    pg.add_channel("PGW", "HHZ", std::nullopt, 100);
+    pg.write_int32("w.i32", test::synthetic_samples(600, 100, {300}, 100, 0, 3000, 8, 6));
+    test::TestSegment seg;
+    seg.sta = "PGW";
+    seg.chan = "HHZ";
+    seg.tbegin = kT0;
+    seg.tqty = 600;
+    seg.sps = 100;
+    seg.cpath = "w.i32";
+    pg.add_segment(seg);
+    fx.add_thread(0, "PGW", "HHZ");
+    db::WaveStore ws;
+    pg.configure(ws);
+    ASSERT_TRUE(ws.connect()) << ws.last_error();
+    pg.close_connection();
+    ASSERT_TRUE(server.stop());
+
+    StopSignal stop;
+    StoreLink link(ws, stop);
+    EventStoreSink sink(link, 0, 0);
+    Worker::DetectorList detectors;
+    detectors.push_back(std::make_unique<ChannelDetector>(link, &sink, nullptr));
+    detectors[0]->setup(fx.ini(), 0, kT0);
+    EXPECT_EQ(detectors[0]->state(), ChannelState::kWaitingForStore);
+    Worker worker(detectors, link, &sink, stop, 0, 0);
+    EXPECT_FALSE(worker.run_pass());
+    EXPECT_FALSE(worker.run_pass());
+    ASSERT_TRUE(server.start());
+    EXPECT_TRUE(worker.run_pass());
+    EXPECT_EQ(detectors[0]->state(), ChannelState::kRunning);
+    EXPECT_NEAR(detectors[0]->last_onset(), kT0 + 300, 1.0);
+    EXPECT_EQ(pg.count("select STA from EVENTLIST where STA='PGW'"), 1);
+    EXPECT_EQ(fx.log_count("(PGW.HHZ.\?\?) waits for the store"), 1u);
+    EXPECT_EQ(fx.log_count("(PGW.HHZ.\?\?) runs: 100 sps"), 1u);
+}
+
 }  // namespace
 }  // namespace zelvik::detect
