@@ -135,15 +135,15 @@ bool ChannelDetector::step(StepBuffers& buffers) {
     last_read_status_ = 0;
     if (!(t1 > read_position_)) return false;
     read_position_ = t1;
-    bool any = false;
     for (const db::FilledRange& range : buffers.filled) {
         if (range.first >= capacity || range.count == 0) continue;
         const size_t count = std::min(range.count, capacity - range.first);
         process_stretch(buffers.samples.data() + range.first, count,
                         t0 + static_cast<double>(range.first) / sample_rate_);
-        any = true;
     }
-    return any;
+    // Progress even when the segments delivered no samples (a format that is not
+    // read): a catch-up run must not take that for the end of the data.
+    return true;
 }
 
 bool ChannelDetector::jump_to_next_data(double window_end) {

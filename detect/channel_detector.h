@@ -60,8 +60,8 @@ public:
     ChannelState prepare();
 
     // Worker thread. Reads [read_position, read_position + 3600 s) and processes what
-    // was delivered. True when samples were processed or the read position jumped over
-    // an outage to later data.
+    // was delivered. True when the read position moved on (samples processed, segments
+    // passed that deliver none, or a jump over an outage to later data).
     bool step(StepBuffers& buffers);
 
     // Worker thread. Finishes every open measurement with the samples it has, so its
