@@ -46,8 +46,9 @@ std::string default_qsx_path() {
         const std::string path = qsx_in(qsx);
         if (::access(path.c_str(), R_OK) == 0) return path;
     }
+    // An empty WINDIR counts as unset: it would otherwise put qsx.ini in "/".
     const char* windir = std::getenv("WINDIR");
-    return qsx_in(windir != nullptr ? windir : kDefaultSystemDir);
+    return qsx_in(windir != nullptr && *windir != '\0' ? windir : kDefaultSystemDir);
 }
 
 ConnectionConfig::ConnectionConfig(std::vector<std::string> arguments, std::string settings_path)

@@ -118,6 +118,8 @@ TEST_F(ConnectionConfigTest, QsxVariableIsUsedOnlyWhenItsFileIsReadable) {
     ::unsetenv("QSX");
     ::unsetenv("WINDIR");
     EXPECT_EQ(default_qsx_path(), std::string(kDefaultSystemDir) + "/qsx.ini");
+    ::setenv("WINDIR", "", 1);
+    EXPECT_EQ(default_qsx_path(), std::string(kDefaultSystemDir) + "/qsx.ini");
 }
 
 TEST_F(ConnectionConfigTest, SettingsFileLiesBesideTheProgram) {
