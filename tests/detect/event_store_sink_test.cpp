@@ -35,10 +35,12 @@ TEST(EventStoreSink, StoresOnceAndPurgesOldRows) {
 }
 
 TEST(EventStoreSink, KeepsRowsWhileTheServerIsDownAndStoresThemInOrder) {
-    auto& server = test::PostgresServer::shared();
+    // A server of the test's own: it is stopped and started again below.
+    const auto own = test::PostgresServer::start_private();
+    test::PostgresServer& server = *own;
     if (!server.available()) GTEST_SKIP() << server.reason();
     test::EngineFixture fx;  // log directory
-    test::PostgresTestStore pg;
+    test::PostgresTestStore pg(true, server);
     db::WaveStore ws;
     pg.configure(ws);
     ASSERT_TRUE(ws.connect()) << ws.last_error();

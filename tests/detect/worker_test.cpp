@@ -16,10 +16,12 @@ namespace {
 using test::kT0;
 
 TEST(Worker, ResumesAfterTheStoreCameBack) {
-    auto& server = test::PostgresServer::shared();
+    // A server of the test's own: it is stopped and started again below.
+    const auto own = test::PostgresServer::start_private();
+    test::PostgresServer& server = *own;
     if (!server.available()) GTEST_SKIP() << server.reason();
     test::EngineFixture fx;  // settings file and log
-    test::PostgresTestStore pg;
+    test::PostgresTestStore pg(true, server);
     pg.add_channel("PGS", "HHZ", std::nullopt, 100);
     // Bursts at 600 s and 3597 s of the first hour (the second still being measured
     // when the hour ends) and at 1200 s of the second hour.
@@ -66,10 +68,12 @@ TEST(Worker, ResumesAfterTheStoreCameBack) {
 }
 
 TEST(Worker, ChannelSetUpWithoutTheStoreRunsOnceItIsBack) {
-    auto& server = test::PostgresServer::shared();
+    // A server of the test's own: it is stopped and started again below.
+    const auto own = test::PostgresServer::start_private();
+    test::PostgresServer& server = *own;
     if (!server.available()) GTEST_SKIP() << server.reason();
     test::EngineFixture fx;
-    test::PostgresTestStore pg;
+    test::PostgresTestStore pg(true, server);
     pg.add_channel("PGW", "HHZ", std::nullopt, 100);
     pg.write_int32("w.i32", test::synthetic_samples(600, 100, {300}, 100, 0, 3000, 8, 6));
     test::TestSegment seg;
