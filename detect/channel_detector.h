@@ -74,7 +74,6 @@ public:
     double last_onset() const { return last_onset_.load(std::memory_order_relaxed); }
     double read_position() const { return read_position_; }  // worker thread
     double sample_rate() const { return sample_rate_; }      // worker thread
-    ResponseKind response_kind() const { return response_.kind(); }
 
 private:
     std::string name() const;  // "STA.CHA.LOC"
