@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test suite, then runs the
-# engine's real-thread tests once more under ThreadSanitizer in a second, small build.
+# Installs what is missing, builds everything, runs the engine's real-thread tests under
+# ThreadSanitizer in a second, small build, then runs every test suite with ctest (last,
+# so its summary closes the output).
 # Exit status: that of the tests (non-zero when any suite or the sanitizer run failed).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
@@ -8,9 +9,6 @@ source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 zelvik_install_packages
 BUILD_DIR="${ZELVIK_BUILD_DIR:-$ZELVIK_ROOT/build}"
 zelvik_configure_and_build "$BUILD_DIR"
-
-status=0
-(cd "$BUILD_DIR" && ctest --output-on-failure -j "$(nproc)" "$@") || status=$?
 
 # ThreadSanitizer: only the engine test target, without Qt. A data race is reported
 # on stderr and makes the run fail.
@@ -28,6 +26,9 @@ if [[ $tsan_status -eq 0 ]]; then
 fi
 if [[ $tsan_status -ne 0 ]]; then
   echo "zelvik: ThreadSanitizer run failed (status $tsan_status)" >&2
-  [[ $status -eq 0 ]] && status=$tsan_status
 fi
+
+status=0
+(cd "$BUILD_DIR" && ctest --output-on-failure -j "$(nproc)" "$@") || status=$?
+[[ $status -eq 0 ]] && status=$tsan_status
 exit "$status"

@@ -36,6 +36,9 @@ void Engine::silence_for(int seconds) { supervisor_.silence(seconds); }
 void Engine::set_sound_enabled(bool on) { supervisor_.set_sound_enabled(on); }
 
 void Engine::run_pass(int64_t now) {
+    // An empty message only makes sure today's log file exists, so a quiet station still
+    // gets its new file, with the day header, soon after midnight.
+    (void)report::log_write("");
     const detect::AlarmPass pass = supervisor_.run_once(now);
     if (pass.rows_changed) events_.channels_changed(supervisor_.rows());
     if (pass.display_changed) {
