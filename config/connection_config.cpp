@@ -159,7 +159,7 @@ bool ConnectionConfig::lookup_param(std::string_view name, std::string& out) con
         }
     }
     if (common::iequals(name, "use_tend")) {
-        out = use_tend_ ? "1" : "0";
+        out.assign(1, use_tend_ ? '1' : '0');
         return true;
     }
     return false;

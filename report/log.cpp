@@ -75,7 +75,8 @@ bool write_at(int fd, std::string_view bytes, off_t offset) {
 // Creates `configured` level by level. An absolute path stays absolute; an empty one
 // means the current directory. Fails unless the result is a writable directory.
 bool make_directory(const std::string& configured, std::string& built) {
-    built = (!configured.empty() && configured.front() == '/') ? "/" : "";
+    built.clear();
+    if (!configured.empty() && configured.front() == '/') built.push_back('/');
     size_t pos = 0;
     while (pos < configured.size()) {
         size_t slash = configured.find('/', pos);
