@@ -29,7 +29,8 @@ const std::vector<double>& hour_of_samples() {
         std::vector<double> x(360000);
         for (size_t i = 0; i < x.size(); ++i) {
             x[i] = noise(random);
-            if (i % 30000 >= 20000 && i % 30000 < 20500) x[i] += 5000.0 * std::sin(2 * kPi * 2.0 * i / 100.0);
+            if (i % 30000 >= 20000 && i % 30000 < 20500)
+                x[i] += 5000.0 * std::sin(2 * kPi * 2.0 * i / 100.0);
         }
         return x;
     }();
@@ -40,8 +41,8 @@ void BM_PerSamplePath(benchmark::State& state) {
     const std::vector<double>& x = hour_of_samples();
     IirFilter measurement, trigger_filter;
     DetectionRule rule;
-    if (!measurement.design(2, "BP", 0.6f, 1.9f, 0.01f) || !trigger_filter.design(3, "BP", 1.0f, 5.0f, 0.01f) ||
-        !rule.init(100.0, 10.0, 1.0, 5.0)) {
+    if (!measurement.design(2, "BP", 0.6f, 1.9f, 0.01f) ||
+        !trigger_filter.design(3, "BP", 1.0f, 5.0f, 0.01f) || !rule.init(100.0, 10.0, 1.0, 5.0)) {
         state.SkipWithError("set-up refused");
         return;
     }
@@ -51,7 +52,8 @@ void BM_PerSamplePath(benchmark::State& state) {
         for (size_t i = 0; i < x.size(); ++i) {
             const double m = measurement.apply(x[i]);
             benchmark::DoNotOptimize(m);
-            detections += rule.process(trigger_filter.apply(x[i]), t0 + static_cast<double>(i) * 0.01);
+            detections +=
+                rule.process(trigger_filter.apply(x[i]), t0 + static_cast<double>(i) * 0.01);
         }
     }
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(x.size()));
@@ -64,14 +66,17 @@ BENCHMARK(BM_PerSamplePath)->Unit(benchmark::kMillisecond);
 void BM_PlainLoopYardstick(benchmark::State& state) {
     const std::vector<double>& x = hour_of_samples();
     IirFilter measurement, trigger_filter;
-    if (!measurement.design(2, "BP", 0.6f, 1.9f, 0.01f) || !trigger_filter.design(3, "BP", 1.0f, 5.0f, 0.01f)) {
+    if (!measurement.design(2, "BP", 0.6f, 1.9f, 0.01f) ||
+        !trigger_filter.design(3, "BP", 1.0f, 5.0f, 0.01f)) {
         state.SkipWithError("design refused");
         return;
     }
     double b[5][3], a[5][3], s[5][4] = {};
     for (int j = 0; j < 5; ++j) {
         const IirFilter& f = j < 2 ? measurement : trigger_filter;
-        for (int i = 0; i < 3; ++i) b[j][i] = f.numerator(j < 2 ? j : j - 2, i), a[j][i] = f.denominator(j < 2 ? j : j - 2, i);
+        for (int i = 0; i < 3; ++i)
+            b[j][i] = f.numerator(j < 2 ? j : j - 2, i),
+            a[j][i] = f.denominator(j < 2 ? j : j - 2, i);
     }
     constexpr int kLta = 1000, kSta = 100, kN = kLta + kSta;
     std::vector<double> ring(kN, 0.0);
@@ -82,7 +87,8 @@ void BM_PlainLoopYardstick(benchmark::State& state) {
             double v[2] = {x[i], x[i]};
             for (int j = 0; j < 5; ++j) {
                 double& in = v[j < 2 ? 0 : 1];
-                const double y = b[j][0] * in + b[j][1] * s[j][0] + b[j][2] * s[j][1] - (a[j][1] * s[j][2] + a[j][2] * s[j][3]);
+                const double y = b[j][0] * in + b[j][1] * s[j][0] + b[j][2] * s[j][1] -
+                                 (a[j][1] * s[j][2] + a[j][2] * s[j][3]);
                 s[j][3] = s[j][2], s[j][2] = y, s[j][1] = s[j][0], s[j][0] = in, in = y;
             }
             benchmark::DoNotOptimize(v[0]);
@@ -117,8 +123,14 @@ void BM_Trigger(benchmark::State& state) {
     benchmark::DoNotOptimize(on);
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(count));
 }
-BENCHMARK(BM_Trigger<StaLtaTrigger>)->Name("BM_TriggerLta100s/ring")->Arg(360000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Trigger<ShiftingStaLtaTrigger>)->Name("BM_TriggerLta100s/shifting")->Arg(36000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Trigger<StaLtaTrigger>)
+    ->Name("BM_TriggerLta100s/ring")
+    ->Arg(360000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Trigger<ShiftingStaLtaTrigger>)
+    ->Name("BM_TriggerLta100s/shifting")
+    ->Arg(36000)
+    ->Unit(benchmark::kMillisecond);
 
 // One measurement of a 5 s window at state.range(0) samples/s (the log is closed, so the
 // measurement line costs only its formatting).
@@ -127,7 +139,8 @@ void BM_Measurement(benchmark::State& state) {
     const double rate = static_cast<double>(state.range(0));
     const int n = static_cast<int>(rate * 5.0);
     std::vector<double> x(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) x[i] = 300.0 * std::sin(2 * kPi * 1.3 * i / rate) + hour_of_samples()[i];
+    for (int i = 0; i < n; ++i)
+        x[i] = 300.0 * std::sin(2 * kPi * 1.3 * i / rate) + hour_of_samples()[i];
     const InstrumentResponse none;
     for (auto _ : state) {
         DetectionRecord record("BENCH", "BHZ", "??", 1.7e9, none, nullptr);

@@ -41,7 +41,8 @@ std::vector<int32_t> samples_for(int index, double seconds) {
 
 int main(int argc, char** argv) {
     if (argc < 5) {
-        std::fprintf(stderr, "usage: %s OUTDIR START_EPOCH CHANNELS SECONDS [FIRST_INDEX]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s OUTDIR START_EPOCH CHANNELS SECONDS [FIRST_INDEX]\n",
+                     argv[0]);
         return 2;
     }
     const std::string out_dir = argv[1];

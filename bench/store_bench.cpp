@@ -30,15 +30,17 @@ struct BenchStore {
         char pattern[] = "/tmp/zelvik-bench-XXXXXX";
         dir = mkdtemp(pattern);
         std::ofstream(dir / "odbcinst.ini");
-        std::ofstream(dir / "odbc.ini") << "[" << dsn << "]\nDriver=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so\n"
-                                        << "Database=" << (dir / "store.db").string() << "\n";
+        std::ofstream(dir / "odbc.ini")
+            << "[" << dsn << "]\nDriver=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so\n"
+            << "Database=" << (dir / "store.db").string() << "\n";
         setenv("ODBCSYSINI", dir.c_str(), 1);
         setenv("ODBCINI", (dir / "odbc.ini").c_str(), 1);
     }
     ~BenchStore() { fs::remove_all(dir); }
     std::string data() const { return (dir / "data").string(); }
     int tool(std::vector<std::string> args) const {
-        args.insert(args.begin(), {"zelvik-store", "ODBC=" + dsn, "USER=", "PASSWORD=", "DATA=" + data()});
+        args.insert(args.begin(),
+                    {"zelvik-store", "ODBC=" + dsn, "USER=", "PASSWORD=", "DATA=" + data()});
         std::ostringstream out, err;
         const int rc = zelvik::tools::run_store_tool(args, out, err);
         if (rc != 0) std::fprintf(stderr, "%s", err.str().c_str());
@@ -58,7 +60,9 @@ struct BenchStore {
     }
 };
 
-void write_record(char* record, int length, void* file) { std::fwrite(record, 1, static_cast<size_t>(length), static_cast<FILE*>(file)); }
+void write_record(char* record, int length, void* file) {
+    std::fwrite(record, 1, static_cast<size_t>(length), static_cast<FILE*>(file));
+}
 
 // One hour of a 100 sps int32 channel as Steim-2 miniSEED.
 std::string make_int32_hour(const fs::path& dir) {
@@ -101,15 +105,16 @@ void BM_ReadOneHourInt32(benchmark::State& state) {
     std::vector<zelvik::db::FilledRange> filled;
     for (auto _ : state) {
         double t0 = kHourStart, t1 = kHourStart + 3600;
-        if (ws.read_samples(buffer.data(), buffer.size(), "BENCH", "BHZ", "", t0, t1, &filled) != 0 ||
+        if (ws.read_samples(buffer.data(), buffer.size(), "BENCH", "BHZ", "", t0, t1, &filled) !=
+                0 ||
             filled.empty() || filled[0].count != 360000) {
             state.SkipWithError("read failed");
             break;
         }
         benchmark::DoNotOptimize(buffer.data());
     }
-    state.counters["samples/s"] = benchmark::Counter(360000.0 * static_cast<double>(state.iterations()),
-                                                     benchmark::Counter::kIsRate);
+    state.counters["samples/s"] = benchmark::Counter(
+        360000.0 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ReadOneHourInt32)->Unit(benchmark::kMillisecond);
 
@@ -145,7 +150,8 @@ void BM_ImportSharedSet(benchmark::State& state) {
         zelvik::db::OdbcStatement st(conn);
         SQLCHAR sql[] = "select sum(TQTY*SPS) from FILELIST";
         double n = 0;
-        if (SQLExecDirect(st.get(), sql, SQL_NTS) == SQL_SUCCESS && SQLFetch(st.get()) == SQL_SUCCESS)
+        if (SQLExecDirect(st.get(), sql, SQL_NTS) == SQL_SUCCESS &&
+            SQLFetch(st.get()) == SQL_SUCCESS)
             SQLGetData(st.get(), 1, SQL_C_DOUBLE, &n, 0, nullptr);
         samples += n;
         state.ResumeTiming();

@@ -37,8 +37,8 @@ double epoch_from_civil(const Civil& c) {
     int64_t month0 = c.month - 1;
     int64_t year = c.year + (month0 >= 0 ? month0 / 12 : (month0 - 11) / 12);
     month0 -= (year - c.year) * 12;
-    const int64_t days = days_from_civil(static_cast<int>(year), static_cast<int>(month0 + 1), 1) +
-                         (c.day - 1);
+    const int64_t days =
+        days_from_civil(static_cast<int>(year), static_cast<int>(month0 + 1), 1) + (c.day - 1);
     return static_cast<double>(days) * 86400.0 + c.hour * 3600.0 + c.minute * 60.0 + c.second;
 }
 
@@ -59,8 +59,9 @@ Civil local_civil(int64_t epoch_seconds) {
     const time_t t = static_cast<time_t>(epoch_seconds);
     struct tm tm_local {};
     localtime_r(&t, &tm_local);
-    return Civil{tm_local.tm_year + 1900, tm_local.tm_mon + 1, tm_local.tm_mday,
-                 tm_local.tm_hour,        tm_local.tm_min,     static_cast<double>(tm_local.tm_sec)};
+    return Civil{tm_local.tm_year + 1900, tm_local.tm_mon + 1,
+                 tm_local.tm_mday,        tm_local.tm_hour,
+                 tm_local.tm_min,         static_cast<double>(tm_local.tm_sec)};
 }
 
 namespace {

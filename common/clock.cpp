@@ -21,8 +21,12 @@ double now_utc() {
     return std::chrono::duration<double>(since_epoch).count();
 }
 
-int64_t now_utc_seconds() { return static_cast<int64_t>(std::floor(now_utc())); }
+int64_t now_utc_seconds() {
+    return static_cast<int64_t>(std::floor(now_utc()));
+}
 
-void set_clock_for_testing(std::function<double()> clock) { test_clock() = std::move(clock); }
+void set_clock_for_testing(std::function<double()> clock) {
+    test_clock() = std::move(clock);
+}
 
 }  // namespace zelvik::common

@@ -11,7 +11,9 @@
 namespace zelvik::db {
 namespace {
 
-bool step_ok(SQLRETURN r) { return odbc_ok(r) || r == SQL_NO_DATA; }
+bool step_ok(SQLRETURN r) {
+    return odbc_ok(r) || r == SQL_NO_DATA;
+}
 
 void copy_code(char (&dst)[8], std::string_view src) {
     const size_t n = std::min(src.size(), sizeof dst - 1);
@@ -21,10 +23,12 @@ void copy_code(char (&dst)[8], std::string_view src) {
 
 }  // namespace
 
-bool EventListQueries::prepare_statement(OdbcStatement& st, const char* op, const std::string& sql) {
+bool EventListQueries::prepare_statement(OdbcStatement& st, const char* op,
+                                         const std::string& sql) {
     st = OdbcStatement(*conn_);
     if (!st.valid()) {
-        last_error_ = odbc_error_text(op, "Statement handle allocation error", SQL_HANDLE_DBC, conn_->get());
+        last_error_ =
+            odbc_error_text(op, "Statement handle allocation error", SQL_HANDLE_DBC, conn_->get());
         return false;
     }
     if (!step_ok(st.prepare(sql))) {
@@ -34,15 +38,19 @@ bool EventListQueries::prepare_statement(OdbcStatement& st, const char* op, cons
     return true;
 }
 
-bool EventListQueries::bind_double(OdbcStatement& st, const char* op, SQLUSMALLINT n, double* value) {
-    if (step_ok(SQLBindParameter(st.get(), n, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, value, 0, &zero_ind_)))
+bool EventListQueries::bind_double(OdbcStatement& st, const char* op, SQLUSMALLINT n,
+                                   double* value) {
+    if (step_ok(SQLBindParameter(st.get(), n, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0,
+                                 value, 0, &zero_ind_)))
         return true;
     last_error_ = st.error_text(op, "Bind parameter_" + std::to_string(n) + " error");
     return false;
 }
 
-bool EventListQueries::bind_text(OdbcStatement& st, const char* op, SQLUSMALLINT n, char* buf, SQLLEN* ind) {
-    if (step_ok(SQLBindParameter(st.get(), n, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 8, 0, buf, 8, ind)))
+bool EventListQueries::bind_text(OdbcStatement& st, const char* op, SQLUSMALLINT n, char* buf,
+                                 SQLLEN* ind) {
+    if (step_ok(SQLBindParameter(st.get(), n, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 8, 0, buf,
+                                 8, ind)))
         return true;
     last_error_ = st.error_text(op, "Bind parameter_" + std::to_string(n) + " error");
     return false;
@@ -55,26 +63,31 @@ bool EventListQueries::prepare(const OdbcConnection& conn, const StoreCatalog& c
     auto col = [&](const char* name) -> const std::string& { return c.column(t, name); };
 
     const char* op = "bind_del_evlst_data";
-    if (!prepare_statement(del_, op, "delete from " + tab + " where " + col("EVENT_TYPE") + "=1 and " +
-                                         col("TBEGIN") + "<?") ||
+    if (!prepare_statement(del_, op,
+                           "delete from " + tab + " where " + col("EVENT_TYPE") + "=1 and " +
+                               col("TBEGIN") + "<?") ||
         !bind_double(del_, op, 1, &del_limit_))
         return false;
 
     op = "bind_is_data_exist";
-    if (!prepare_statement(exists_, op, "select " + col("STA") + " from " + tab + " where " + col("STA") +
-                                            "=? and " + col("TBEGIN") + "=? and " + col("EVENT_TYPE") + "=1") ||
-        !bind_text(exists_, op, 1, exists_sta_, &exists_sta_ind_) || !bind_double(exists_, op, 2, &exists_time_))
+    if (!prepare_statement(exists_, op,
+                           "select " + col("STA") + " from " + tab + " where " + col("STA") +
+                               "=? and " + col("TBEGIN") + "=? and " + col("EVENT_TYPE") + "=1") ||
+        !bind_text(exists_, op, 1, exists_sta_, &exists_sta_ind_) ||
+        !bind_double(exists_, op, 2, &exists_time_))
         return false;
 
     op = "bind_ins_evlst_data";
-    const std::string ins = "insert into " + tab + "(" + col("STA") + "," + col("TBEGIN") + "," + col("AMP") + "," +
-                            col("PER") + "," + col("EVENT_TYPE") + "," + col("LDDATE") + ") values (?,?,?,?,1,?)";
+    const std::string ins = "insert into " + tab + "(" + col("STA") + "," + col("TBEGIN") + "," +
+                            col("AMP") + "," + col("PER") + "," + col("EVENT_TYPE") + "," +
+                            col("LDDATE") + ") values (?,?,?,?,1,?)";
     if (!prepare_statement(ins_, op, ins) || !bind_text(ins_, op, 1, ins_sta_, &ins_sta_ind_) ||
         !bind_double(ins_, op, 2, &ins_time_) || !bind_double(ins_, op, 3, &ins_amp_) ||
         !bind_double(ins_, op, 4, &ins_per_))
         return false;
-    if (!step_ok(SQLBindParameter(ins_.get(), 5, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0,
-                                  &ins_written_, 0, &ins_written_ind_))) {
+    if (!step_ok(SQLBindParameter(ins_.get(), 5, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP,
+                                  SQL_TYPE_TIMESTAMP, 19, 0, &ins_written_, 0,
+                                  &ins_written_ind_))) {
         last_error_ = ins_.error_text(op, "Bind parameter_5 error");
         return false;
     }
@@ -116,11 +129,15 @@ bool EventListQueries::insert_data(std::string_view sta, double onset, double am
     const bool measured = amp > 0.0 && per > 0.0;
     ins_amp_ = measured ? amp : 0.0;
     ins_per_ = measured ? per : 0.0;
-    const common::Civil now = common::civil_from_epoch(static_cast<double>(common::now_utc_seconds()));
-    ins_written_ = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(now.year), static_cast<SQLUSMALLINT>(now.month),
-                                        static_cast<SQLUSMALLINT>(now.day), static_cast<SQLUSMALLINT>(now.hour),
+    const common::Civil now =
+        common::civil_from_epoch(static_cast<double>(common::now_utc_seconds()));
+    ins_written_ = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(now.year),
+                                        static_cast<SQLUSMALLINT>(now.month),
+                                        static_cast<SQLUSMALLINT>(now.day),
+                                        static_cast<SQLUSMALLINT>(now.hour),
                                         static_cast<SQLUSMALLINT>(now.minute),
-                                        static_cast<SQLUSMALLINT>(now.second), 0};
+                                        static_cast<SQLUSMALLINT>(now.second),
+                                        0};
     ins_written_ind_ = 0;
     const SQLRETURN r = ins_.valid() ? SQLExecute(ins_.get()) : SQL_ERROR;
     if (odbc_ok(r)) return true;

@@ -18,7 +18,7 @@ public:
     // stopping at the first failure. `conn` and `catalog` must outlive this set.
     [[nodiscard]] bool prepare(const OdbcConnection& conn, const StoreCatalog& catalog);
 
-    [[nodiscard]] bool delete_data(double limit);                  // seconds since 1970
+    [[nodiscard]] bool delete_data(double limit);                    // seconds since 1970
     [[nodiscard]] int is_exist(std::string_view sta, double onset);  // 1, 0, -1
     [[nodiscard]] bool insert_data(std::string_view sta, double onset, double amp, double per);
 

@@ -25,8 +25,8 @@ std::string odbc_diag_state(SQLSMALLINT type, SQLHANDLE handle) {
     return reinterpret_cast<const char*>(state);
 }
 
-std::string odbc_error_text(std::string_view operation, std::string_view message,
-                            SQLSMALLINT type, SQLHANDLE handle) {
+std::string odbc_error_text(std::string_view operation, std::string_view message, SQLSMALLINT type,
+                            SQLHANDLE handle) {
     std::string out = "[";
     out.append(operation).append("] ").append(message);
     const std::string driver = odbc_diag_message(type, handle);
@@ -72,7 +72,8 @@ bool OdbcConnection::connect(const std::string& dsn, const std::string& user,
     auto text = [](const std::string& s) {
         return reinterpret_cast<SQLCHAR*>(const_cast<char*>(s.c_str()));
     };
-    const SQLRETURN r = SQLConnect(get(), text(dsn), SQL_NTS, text(user), SQL_NTS, text(password), SQL_NTS);
+    const SQLRETURN r =
+        SQLConnect(get(), text(dsn), SQL_NTS, text(user), SQL_NTS, text(password), SQL_NTS);
     if (!odbc_ok(r)) {
         error = odbc_error_text("connect", "Connection error", SQL_HANDLE_DBC, h_.get());
         return false;
@@ -89,7 +90,8 @@ void OdbcConnection::disconnect() {
 }
 
 SQLRETURN OdbcStatement::prepare(const std::string& sql) const {
-    const SQLRETURN r = SQLPrepare(get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
+    const SQLRETURN r =
+        SQLPrepare(get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
     if (!odbc_ok(r)) return r;
     SQLSMALLINT columns = 0;
     return SQLNumResultCols(get(), &columns);

@@ -12,7 +12,9 @@
 
 namespace zelvik::db {
 
-inline bool odbc_ok(SQLRETURN r) { return r == SQL_SUCCESS || r == SQL_SUCCESS_WITH_INFO; }
+inline bool odbc_ok(SQLRETURN r) {
+    return r == SQL_SUCCESS || r == SQL_SUCCESS_WITH_INFO;
+}
 
 // The message text of the first diagnostic record of a handle (at most 1024 bytes),
 // empty when the driver gives none.
@@ -21,8 +23,8 @@ std::string odbc_diag_message(SQLSMALLINT type, SQLHANDLE handle);
 std::string odbc_diag_state(SQLSMALLINT type, SQLHANDLE handle);
 
 // "[operation] message : driver message", or without " : ..." when the driver is silent.
-std::string odbc_error_text(std::string_view operation, std::string_view message,
-                            SQLSMALLINT type, SQLHANDLE handle);
+std::string odbc_error_text(std::string_view operation, std::string_view message, SQLSMALLINT type,
+                            SQLHANDLE handle);
 
 class OdbcHandle {
 public:

@@ -13,7 +13,9 @@
 namespace zelvik::db {
 namespace {
 
-bool step_ok(SQLRETURN r) { return odbc_ok(r) || r == SQL_NO_DATA; }
+bool step_ok(SQLRETURN r) {
+    return odbc_ok(r) || r == SQL_NO_DATA;
+}
 
 void copy_code(char (&dst)[8], std::string_view src) {
     const size_t n = std::min(src.size(), sizeof dst - 1);
@@ -50,7 +52,8 @@ bool ResponseQueries::prepare_one(bool sac, Variant v) {
     Select& s = selects_[sac ? 1 : 0][v];
     s.stmt = OdbcStatement(*conn_);
     if (!s.stmt.valid()) {
-        last_error_ = odbc_error_text(op, "Statement handle allocation error", SQL_HANDLE_DBC, conn_->get());
+        last_error_ =
+            odbc_error_text(op, "Statement handle allocation error", SQL_HANDLE_DBC, conn_->get());
         return false;
     }
     const StoreCatalog& c = *catalog_;
@@ -61,22 +64,26 @@ bool ResponseQueries::prepare_one(bool sac, Variant v) {
     switch (v) {
         case kLocNet:
             std::snprintf(sql, sizeof sql,
-                          "select %s from %s where %s=? and %s=? and %s=? and %s=? and %s<=? and (%s>=? or %s is null)",
-                          r, c.table(t).c_str(), col("STA"), col("CHAN"), col("LOCATION"), col("NETWORK"),
-                          col("STARTDATE"), col("ENDDATE"), col("ENDDATE"));
+                          "select %s from %s where %s=? and %s=? and %s=? and %s=? and %s<=? and "
+                          "(%s>=? or %s is null)",
+                          r, c.table(t).c_str(), col("STA"), col("CHAN"), col("LOCATION"),
+                          col("NETWORK"), col("STARTDATE"), col("ENDDATE"), col("ENDDATE"));
             break;
         case kLoc:
         case kNet:
             std::snprintf(sql, sizeof sql,
-                          "select %s from %s where %s=? and %s=? and %s=? and %s<=? and (%s>=? or %s is null)",
-                          r, c.table(t).c_str(), col("STA"), col("CHAN"), col(v == kLoc ? "LOCATION" : "NETWORK"),
-                          col("STARTDATE"), col("ENDDATE"), col("ENDDATE"));
+                          "select %s from %s where %s=? and %s=? and %s=? and %s<=? and (%s>=? or "
+                          "%s is null)",
+                          r, c.table(t).c_str(), col("STA"), col("CHAN"),
+                          col(v == kLoc ? "LOCATION" : "NETWORK"), col("STARTDATE"), col("ENDDATE"),
+                          col("ENDDATE"));
             break;
         default:
-            std::snprintf(sql, sizeof sql,
-                          "select %s from %s where %s=? and %s=? and %s<=? and (%s>=? or %s is null)", r,
-                          c.table(t).c_str(), col("STA"), col("CHAN"), col("STARTDATE"), col("ENDDATE"),
-                          col("ENDDATE"));
+            std::snprintf(
+                sql, sizeof sql,
+                "select %s from %s where %s=? and %s=? and %s<=? and (%s>=? or %s is null)", r,
+                c.table(t).c_str(), col("STA"), col("CHAN"), col("STARTDATE"), col("ENDDATE"),
+                col("ENDDATE"));
             break;
     }
     if (!step_ok(s.stmt.prepare(sql))) {
@@ -89,15 +96,16 @@ bool ResponseQueries::prepare_one(bool sac, Variant v) {
     SQLUSMALLINT n = 0;
     for (auto& [buf, ind] : texts) {
         ++n;
-        if (!step_ok(SQLBindParameter(s.stmt.get(), n, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 8, 0, buf, 8, ind))) {
+        if (!step_ok(SQLBindParameter(s.stmt.get(), n, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 8,
+                                      0, buf, 8, ind))) {
             fail(s, s.stmt.error_text(op, "Bind parameter_" + std::to_string(n) + " error"));
             return false;
         }
     }
     for (int k = 0; k < 2; ++k) {
         ++n;
-        if (!step_ok(SQLBindParameter(s.stmt.get(), n, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP,
-                                      19, 0, &s.when, 0, &s.when_ind))) {
+        if (!step_ok(SQLBindParameter(s.stmt.get(), n, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP,
+                                      SQL_TYPE_TIMESTAMP, 19, 0, &s.when, 0, &s.when_ind))) {
             fail(s, s.stmt.error_text(op, "Bind parameter_" + std::to_string(n) + " error"));
             return false;
         }
@@ -105,8 +113,9 @@ bool ResponseQueries::prepare_one(bool sac, Variant v) {
     return true;
 }
 
-int ResponseQueries::select(bool sac, std::string_view sta, std::string_view chan, std::string_view loc,
-                            std::string_view net, const StoreTimestamp& when, std::string& out) {
+int ResponseQueries::select(bool sac, std::string_view sta, std::string_view chan,
+                            std::string_view loc, std::string_view net, const StoreTimestamp& when,
+                            std::string& out) {
     const char* op = sac ? "select_sac" : "select_fap";
     const Variant v = net.empty() ? (loc.empty() ? kPlain : kLoc) : (loc.empty() ? kNet : kLocNet);
     Select& s = selects_[sac ? 1 : 0][v];
@@ -119,9 +128,12 @@ int ResponseQueries::select(bool sac, std::string_view sta, std::string_view cha
     copy_code(s.loc, loc);
     copy_code(s.net, net);
     s.sta_ind = s.chan_ind = s.loc_ind = s.net_ind = SQL_NTS;
-    s.when = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(when.year), static_cast<SQLUSMALLINT>(when.month),
-                                  static_cast<SQLUSMALLINT>(when.day), static_cast<SQLUSMALLINT>(when.hour),
-                                  static_cast<SQLUSMALLINT>(when.minute), static_cast<SQLUSMALLINT>(when.second),
+    s.when = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(when.year),
+                                  static_cast<SQLUSMALLINT>(when.month),
+                                  static_cast<SQLUSMALLINT>(when.day),
+                                  static_cast<SQLUSMALLINT>(when.hour),
+                                  static_cast<SQLUSMALLINT>(when.minute),
+                                  static_cast<SQLUSMALLINT>(when.second),
                                   when.fraction};
     s.when_ind = 0;
     // A failed run closes the cursor but keeps the prepared statement: freeing it would
@@ -164,18 +176,21 @@ int ResponseQueries::read_text(Select& s, const char* op, std::string& out) {
     std::vector<char> buf(piece, '\0');
     for (;;) {
         SQLLEN ind = 0;
-        r = SQLGetData(s.stmt.get(), 1, SQL_C_CHAR, buf.data(), static_cast<SQLLEN>(buf.size()), &ind);
+        r = SQLGetData(s.stmt.get(), 1, SQL_C_CHAR, buf.data(), static_cast<SQLLEN>(buf.size()),
+                       &ind);
         if (r == SQL_NO_DATA) break;
         if (!odbc_ok(r)) {
             last_error_ = s.stmt.error_text(op, "Get data error");
             s.stmt.close_cursor();
             return -1;
         }
-        const size_t got = (ind == SQL_NO_TOTAL || ind < 0 || static_cast<size_t>(ind) >= buf.size())
-                               ? buf.size() - 1
-                               : static_cast<size_t>(ind);
+        const size_t got =
+            (ind == SQL_NO_TOTAL || ind < 0 || static_cast<size_t>(ind) >= buf.size())
+                ? buf.size() - 1
+                : static_cast<size_t>(ind);
         out.append(buf.data(), got);
-        if (r == SQL_SUCCESS) break;  // the last piece; some drivers never answer SQL_NO_DATA after it
+        if (r == SQL_SUCCESS)
+            break;  // the last piece; some drivers never answer SQL_NO_DATA after it
     }
     s.stmt.close_cursor();
     return 1;

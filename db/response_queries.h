@@ -22,8 +22,8 @@ public:
     // `sac` picks the SAC column, else FAP. Appends the text to `out`.
     // @retval 1 found, 0 no row or NULL, -1 error (last_error()).
     [[nodiscard]] int select(bool sac, std::string_view sta, std::string_view chan,
-                             std::string_view loc, std::string_view net,
-                             const StoreTimestamp& when, std::string& out);
+                             std::string_view loc, std::string_view net, const StoreTimestamp& when,
+                             std::string& out);
 
     const std::string& last_error() const { return last_error_; }
 

@@ -22,7 +22,8 @@ namespace {
 // Owns a read-only descriptor; -1 means closed.
 class ReadOnlyFile {
 public:
-    explicit ReadOnlyFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    explicit ReadOnlyFile(const std::string& path)
+        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
     ~ReadOnlyFile() {
         if (fd_ >= 0) ::close(fd_);  // not retried on EINTR: the descriptor is gone either way
     }
@@ -34,7 +35,8 @@ public:
     ssize_t read_at(unsigned char* buf, size_t size, int64_t offset) const {
         size_t done = 0;
         while (done < size) {
-            const ssize_t n = ::pread(fd_, buf + done, size - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+            const ssize_t n = ::pread(fd_, buf + done, size - done,
+                                      static_cast<off_t>(offset) + static_cast<off_t>(done));
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) return -1;
             if (n == 0) break;
@@ -62,16 +64,19 @@ void convert(int16_t datatype, const unsigned char* src, size_t n, float* dst) {
             for (size_t i = 0; i < n; ++i) dst[i] = static_cast<float>(static_cast<int8_t>(src[i]));
             break;
         case kInt16:
-            for (size_t i = 0; i < n; ++i) dst[i] = static_cast<float>(load_le<int16_t>(src + 2 * i));
+            for (size_t i = 0; i < n; ++i)
+                dst[i] = static_cast<float>(load_le<int16_t>(src + 2 * i));
             break;
         case kInt32:
-            for (size_t i = 0; i < n; ++i) dst[i] = static_cast<float>(load_le<int32_t>(src + 4 * i));
+            for (size_t i = 0; i < n; ++i)
+                dst[i] = static_cast<float>(load_le<int32_t>(src + 4 * i));
             break;
         case kFloat32:
             std::memcpy(dst, src, n * 4);
             break;
         case kUInt16:
-            for (size_t i = 0; i < n; ++i) dst[i] = static_cast<float>(load_le<uint16_t>(src + 2 * i));
+            for (size_t i = 0; i < n; ++i)
+                dst[i] = static_cast<float>(load_le<uint16_t>(src + 2 * i));
             break;
         default:
             break;  // unknown formats deliver nothing
@@ -92,10 +97,13 @@ bool malformed(const SegmentRow& row) {
 
 size_t bytes_per_sample(int16_t datatype) {
     switch (datatype) {
-        case kInt8: return 1;
+        case kInt8:
+            return 1;
         case kInt16:
-        case kUInt16: return 2;
-        default: return 4;
+        case kUInt16:
+            return 2;
+        default:
+            return 4;
     }
 }
 
@@ -111,7 +119,8 @@ std::string data_file_path(std::string_view data_dir, std::string_view cpath) {
     const bool as_is = (!data_dir.empty() && common::istarts_with(path, data_dir)) ||
                        path.rfind("//", 0) == 0 || (path.size() > 1 && path[1] == ':');
     if (!as_is) {
-        const bool joined = (!data_dir.empty() && data_dir.back() == '/') || (!path.empty() && path.front() == '/');
+        const bool joined =
+            (!data_dir.empty() && data_dir.back() == '/') || (!path.empty() && path.front() == '/');
         path = std::string(data_dir) + (joined ? "" : "/") + path;
     }
     if (path.size() > kMax) path.resize(kMax);
@@ -125,11 +134,15 @@ int read_segment(float* out, size_t capacity, double start, double end, const Se
 
     // Doubles, not integers, until the count is bounded: SPS of 1e9 over an hour is
     // 3.6e12 samples, which the caller's buffer could never take anyway.
-    const double place_d = row.tbegin > start ? static_cast<double>(sample_index((row.tbegin - start) * row.sps, row.sps)) : 0.0;
+    const double place_d =
+        row.tbegin > start
+            ? static_cast<double>(sample_index((row.tbegin - start) * row.sps, row.sps))
+            : 0.0;
     const double b = std::max(start, row.tbegin);
     const double f = std::min(end, row.tbegin + row.tqty);
     const double d = std::floor(10000.0 * (f - b)) / 10000.0;
-    const double room = place_d < static_cast<double>(capacity) ? static_cast<double>(capacity) - place_d : 0.0;
+    const double room =
+        place_d < static_cast<double>(capacity) ? static_cast<double>(capacity) - place_d : 0.0;
     const double n_d = std::clamp(std::floor(d * row.sps), 0.0, room);
     const size_t place = static_cast<size_t>(std::min(place_d, static_cast<double>(capacity)));
     const size_t n = static_cast<size_t>(n_d);

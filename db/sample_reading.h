@@ -30,14 +30,15 @@ struct SegmentRow {
     double sps = 0;     // samples per second
     double tqty = 0;    // seconds
     int16_t datatype = 0;
-    int64_t foff = 0;   // bytes
+    int64_t foff = 0;  // bytes
     std::string cpath;
 };
 
 struct SegmentOutcome {
-    double end = 0;           // effective end of the segment within the window (seconds)
-    size_t first = 0;         // index of its first sample in the window
-    size_t samples_read = 0;  // samples taken from the file and written (0 for formats that deliver nothing)
+    double end = 0;    // effective end of the segment within the window (seconds)
+    size_t first = 0;  // index of its first sample in the window
+    size_t samples_read =
+        0;  // samples taken from the file and written (0 for formats that deliver nothing)
 };
 
 // Reads the part of `row` inside [start, end) from `path` into out[0..capacity).

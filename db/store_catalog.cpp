@@ -18,29 +18,36 @@ struct TableDefault {
 
 const std::array<TableDefault, kTableCount>& defaults() {
     static const std::array<TableDefault, kTableCount> kDefaults = {{
-        {"FILELIST", {"NINDEX", "STA", "TBEGIN", "TQTY", "SPS", "GAIN", "CPATH", "COMMENT", "DATATYPE",
-                      "CH", "CREATER", "LDDATE", "FOFF", "CALIB", "CALPER", "LCODE", "TEND"}},
-        {"SITECHAN", {"NINDEX", "STA", "CHAN", "NGROUP", "CHANINDEX", "EDEPTH", "LAT", "LON", "SPS",
-                      "HANG", "VANG", "DESCR", "CALIBFILE", "LDDATE", "LCODE"}},
-        {"SITE", {"NINDEX", "STA", "NGROUPS", "ELEV", "LAT", "LON", "DESCR", "LDDATE", "DNORTH",
-                  "DEAST", "REFSTA"}},
-        {"ORIGIN", {"EVENTID", "LAT", "LON", "EDEPTH", "ORIGINTIME", "RMS", "DH", "DZ", "COMMENT",
-                    "LDDATE", "ORID", "MB", "MBUNC", "MS", "MSUNC"}},
+        {"FILELIST",
+         {"NINDEX", "STA", "TBEGIN", "TQTY", "SPS", "GAIN", "CPATH", "COMMENT", "DATATYPE", "CH",
+          "CREATER", "LDDATE", "FOFF", "CALIB", "CALPER", "LCODE", "TEND"}},
+        {"SITECHAN",
+         {"NINDEX", "STA", "CHAN", "NGROUP", "CHANINDEX", "EDEPTH", "LAT", "LON", "SPS", "HANG",
+          "VANG", "DESCR", "CALIBFILE", "LDDATE", "LCODE"}},
+        {"SITE",
+         {"NINDEX", "STA", "NGROUPS", "ELEV", "LAT", "LON", "DESCR", "LDDATE", "DNORTH", "DEAST",
+          "REFSTA"}},
+        {"ORIGIN",
+         {"EVENTID", "LAT", "LON", "EDEPTH", "ORIGINTIME", "RMS", "DH", "DZ", "COMMENT", "LDDATE",
+          "ORID", "MB", "MBUNC", "MS", "MSUNC"}},
         {"NETWORKS", {"NINDEX", "NETNAME", "NETTYPE", "NETLIST", "LDDATE"}},
         {"LASTID", {"KEYNAME", "KEYVALUE", "LDDATE"}},
         {"ID_SENS", {"ID_SENS", "SENS_UNITS", "CALIB_UNITS"}},
         {"ID_FREQ", {"ID_FREQ", "FREQ_UNITS"}},
         {"GEOGRAPHIC_REGION", {"COD2", "REGION", "NAME", "COMMENT"}},
         {"EVENTLIST", {"NINDEX", "STA", "TBEGIN", "EVENT_TYPE", "AMP", "PER", "LDDATE"}},
-        {"EARTHQUAKE", {"N", "NINYEAR", "REGION", "DATE_IDC", "DS", "LAT", "LON", "DEPTH", "MS", "MPV",
-                        "I0", "COM", "FEEL", "RTIME", "NSTA", "NMB", "NMS", "NCSEM"}},
+        {"EARTHQUAKE",
+         {"N", "NINYEAR", "REGION", "DATE_IDC", "DS", "LAT", "LON", "DEPTH", "MS", "MPV", "I0",
+          "COM", "FEEL", "RTIME", "NSTA", "NMB", "NMS", "NCSEM"}},
         {"CONTREG", {"LAT1", "LON1", "LAT2", "LON2", "NAME", "EPN"}},
-        {"CALIBRATION", {"NETWORK", "LOCATION", "STA", "CHAN", "STARTDATE", "ENDDATE", "SENS", "ID_SENS",
-                         "FREQ", "ID_FREQ", "SAC", "FAP", "LDDATE"}},
-        {"ARRIVAL", {"NINDEX", "FLAG", "EVENTID", "NUMB", "STA", "CHAN", "IPHASE", "ITIME", "DELTIM",
-                     "AZIMUTH", "SLOW", "EMA", "RECT", "FM", "IM_EM", "PER", "RESIDUALS", "AMPL",
-                     "LDDATE", "WGT", "ARID", "MS", "MB", "AMPTIME", "DIST", "CODA", "REGCLASS", "MCODA",
-                     "MPSP", "MPLP", "CHANTYPE", "REMARK", "AFILTYPE", "PFILTYPE", "MWA"}},
+        {"CALIBRATION",
+         {"NETWORK", "LOCATION", "STA", "CHAN", "STARTDATE", "ENDDATE", "SENS", "ID_SENS", "FREQ",
+          "ID_FREQ", "SAC", "FAP", "LDDATE"}},
+        {"ARRIVAL", {"NINDEX", "FLAG",   "EVENTID",   "NUMB",   "STA",      "CHAN",     "IPHASE",
+                     "ITIME",  "DELTIM", "AZIMUTH",   "SLOW",   "EMA",      "RECT",     "FM",
+                     "IM_EM",  "PER",    "RESIDUALS", "AMPL",   "LDDATE",   "WGT",      "ARID",
+                     "MS",     "MB",     "AMPTIME",   "DIST",   "CODA",     "REGCLASS", "MCODA",
+                     "MPSP",   "MPLP",   "CHANTYPE",  "REMARK", "AFILTYPE", "PFILTYPE", "MWA"}},
     }};
     return kDefaults;
 }
@@ -54,12 +61,15 @@ bool takes_part(Table t, std::string_view column) {
 
 std::string fetched_text(const SQLCHAR* buf, SQLLEN ind, size_t cap) {
     if (ind == SQL_NULL_DATA) return {};
-    return std::string(reinterpret_cast<const char*>(buf), strnlen(reinterpret_cast<const char*>(buf), cap));
+    return std::string(reinterpret_cast<const char*>(buf),
+                       strnlen(reinterpret_cast<const char*>(buf), cap));
 }
 
 }  // namespace
 
-StoreCatalog::StoreCatalog() { reset(); }
+StoreCatalog::StoreCatalog() {
+    reset();
+}
 
 void StoreCatalog::reset() {
     for (int i = 0; i < kTableCount; ++i) {
@@ -69,13 +79,17 @@ void StoreCatalog::reset() {
     }
 }
 
-std::string_view StoreCatalog::default_table(Table t) { return defaults()[static_cast<size_t>(t)].name; }
+std::string_view StoreCatalog::default_table(Table t) {
+    return defaults()[static_cast<size_t>(t)].name;
+}
 
 std::vector<std::string_view> StoreCatalog::default_columns(Table t) {
     return defaults()[static_cast<size_t>(t)].columns;
 }
 
-const std::string& StoreCatalog::table(Table t) const { return tables_[static_cast<size_t>(t)].name; }
+const std::string& StoreCatalog::table(Table t) const {
+    return tables_[static_cast<size_t>(t)].name;
+}
 
 const std::string& StoreCatalog::column(Table t, std::string_view default_name) const {
     const auto& cols = defaults()[static_cast<size_t>(t)].columns;
@@ -120,7 +134,8 @@ void StoreCatalog::resolve_columns(const OdbcConnection& conn, Table t) {
     if (!st.valid()) return;
     auto& desc = tables_[static_cast<size_t>(t)];
     auto* name = reinterpret_cast<SQLCHAR*>(desc.name.data());
-    if (SQLColumns(st.get(), nullptr, 0, nullptr, 0, name, SQL_NTS, nullptr, 0) == SQL_ERROR) return;
+    if (SQLColumns(st.get(), nullptr, 0, nullptr, 0, name, SQL_NTS, nullptr, 0) == SQL_ERROR)
+        return;
     SQLCHAR buf[64] = {};
     SQLLEN ind = 0;
     SQLBindCol(st.get(), 4, SQL_C_CHAR, buf, sizeof buf, &ind);

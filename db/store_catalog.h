@@ -13,8 +13,20 @@ namespace zelvik::db {
 class OdbcConnection;
 
 enum class Table : int {
-    kFilelist, kSitechan, kSite, kOrigin, kNetworks, kLastid, kIdSens, kIdFreq,
-    kGeographicRegion, kEventlist, kEarthquake, kContreg, kCalibration, kArrival,
+    kFilelist,
+    kSitechan,
+    kSite,
+    kOrigin,
+    kNetworks,
+    kLastid,
+    kIdSens,
+    kIdFreq,
+    kGeographicRegion,
+    kEventlist,
+    kEarthquake,
+    kContreg,
+    kCalibration,
+    kArrival,
 };
 inline constexpr int kTableCount = 14;
 

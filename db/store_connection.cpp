@@ -28,7 +28,8 @@ std::string channel_condition(const StoreCatalog& c, bool with_loc) {
 
 }  // namespace
 
-void ChannelQuery::set(std::string_view s, std::string_view c, std::string_view l, double a, double b) {
+void ChannelQuery::set(std::string_view s, std::string_view c, std::string_view l, double a,
+                       double b) {
     copy_code(sta, s);
     copy_code(chan, c);
     copy_code(loc, l);
@@ -37,7 +38,8 @@ void ChannelQuery::set(std::string_view s, std::string_view c, std::string_view 
     t1 = b;
 }
 
-bool ChannelQuery::prepare(const OdbcConnection& conn, const std::string& sql, bool with_loc, int doubles) {
+bool ChannelQuery::prepare(const OdbcConnection& conn, const std::string& sql, bool with_loc,
+                           int doubles) {
     stmt = OdbcStatement(conn);
     located = with_loc;
     if (!stmt.valid()) return false;
@@ -48,14 +50,16 @@ bool ChannelQuery::prepare(const OdbcConnection& conn, const std::string& sql, b
     // Binding results are not checked: a failed bind shows up at execute.
     SQLUSMALLINT n = 0;
     auto text = [&](char* buf, SQLLEN* ind) {
-        SQLBindParameter(stmt.get(), ++n, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 8, 0, buf, 8, ind);
+        SQLBindParameter(stmt.get(), ++n, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 8, 0, buf, 8,
+                         ind);
     };
     text(sta, &sta_ind);
     text(chan, &chan_ind);
     if (with_loc) text(loc, &loc_ind);
     double* times[2] = {&t0, &t1};
     for (int i = 0; i < doubles; ++i)
-        SQLBindParameter(stmt.get(), ++n, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, times[i], 0, &zero_ind);
+        SQLBindParameter(stmt.get(), ++n, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, times[i],
+                         0, &zero_ind);
     return true;
 }
 
@@ -73,8 +77,8 @@ bool SegmentQuery::bind_results() {
 int StoreConnection::prepare_probe(const StoreCatalog& c) {
     probe = OdbcStatement(dbc);
     if (!probe.valid()) return kProbePrepareError;
-    const std::string sql = "select " + c.column(Table::kFilelist, "TBEGIN") + " from " + c.table(Table::kFilelist) +
-                            " where 1=0";
+    const std::string sql = "select " + c.column(Table::kFilelist, "TBEGIN") + " from " +
+                            c.table(Table::kFilelist) + " where 1=0";
     if (!odbc_ok(probe.prepare(sql))) {
         probe.reset();
         return kProbePrepareError;
@@ -85,13 +89,15 @@ int StoreConnection::prepare_probe(const StoreCatalog& c) {
 int StoreConnection::prepare_segments(const StoreCatalog& c, const std::string& end_expr) {
     const Table f = Table::kFilelist;
     const std::string& tb = c.column(f, "TBEGIN");
-    const std::string head = "select " + tb + "," + c.column(f, "SPS") + "," + c.column(f, "TQTY") + "," +
-                             c.column(f, "DATATYPE") + "," + c.column(f, "FOFF") + "," + c.column(f, "CPATH") +
-                             " from " + c.table(f) + " where ";
+    const std::string head = "select " + tb + "," + c.column(f, "SPS") + "," + c.column(f, "TQTY") +
+                             "," + c.column(f, "DATATYPE") + "," + c.column(f, "FOFF") + "," +
+                             c.column(f, "CPATH") + " from " + c.table(f) + " where ";
     const std::string tail = " and " + end_expr + ">? and " + tb + "<? order by " + tb;
-    if (!located.prepare(dbc, head + channel_condition(c, true) + tail, true, 2)) return kSegmentPrepareError;
+    if (!located.prepare(dbc, head + channel_condition(c, true) + tail, true, 2))
+        return kSegmentPrepareError;
     located.bind_results();
-    if (!unlocated.prepare(dbc, head + channel_condition(c, false) + tail, false, 2)) return kSegmentPrepareError;
+    if (!unlocated.prepare(dbc, head + channel_condition(c, false) + tail, false, 2))
+        return kSegmentPrepareError;
     unlocated.bind_results();
     return kOk;
 }

@@ -66,6 +66,8 @@ public:
 };
 
 // True when a location means "none": empty or "??".
-inline bool unlocated(std::string_view loc) { return loc.empty() || loc == "??"; }
+inline bool unlocated(std::string_view loc) {
+    return loc.empty() || loc == "??";
+}
 
 }  // namespace zelvik::db

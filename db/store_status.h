@@ -6,16 +6,18 @@ namespace zelvik::db {
 
 enum StoreStatus : int {
     kOk = 0,
-    kConnectionLost = -100,       // the liveness probe failed before reading
-    kStatementError = -101,       // execute/fetch failed; from prepare_all: a query set failed to prepare
-    kFileOpenError = -107,        // a data file cannot be opened
-    kSegmentReadError = -109,     // a fault while reading or converting a segment (also a malformed row)
-    kSegmentOutsideWindow = -111, // a segment lies outside the reading window
-    kEmptyWindow = -112,          // end not after start
-    kUnknownParam = -113,         // set_param: name not one of the five
-    kNoSegment = -114,            // no segment overlaps the reading window
-    kProbePrepareError = -1000,   // allocating or preparing the probe statement failed
-    kSegmentPrepareError = -1001, // allocating or preparing a segment statement failed
+    kConnectionLost = -100,  // the liveness probe failed before reading
+    kStatementError =
+        -101,               // execute/fetch failed; from prepare_all: a query set failed to prepare
+    kFileOpenError = -107,  // a data file cannot be opened
+    kSegmentReadError =
+        -109,  // a fault while reading or converting a segment (also a malformed row)
+    kSegmentOutsideWindow = -111,  // a segment lies outside the reading window
+    kEmptyWindow = -112,           // end not after start
+    kUnknownParam = -113,          // set_param: name not one of the five
+    kNoSegment = -114,             // no segment overlaps the reading window
+    kProbePrepareError = -1000,    // allocating or preparing the probe statement failed
+    kSegmentPrepareError = -1001,  // allocating or preparing a segment statement failed
 };
 
 // Short English text for a code ("connection lost", ...); "unknown status" for others.

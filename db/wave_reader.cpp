@@ -14,8 +14,9 @@ namespace {
 void add_range(std::vector<FilledRange>& ranges, size_t first, size_t count) {
     if (count == 0) return;
     size_t last = first + count;
-    auto it = std::lower_bound(ranges.begin(), ranges.end(), first,
-                               [](const FilledRange& r, size_t f) { return r.first + r.count < f; });
+    auto it =
+        std::lower_bound(ranges.begin(), ranges.end(), first,
+                         [](const FilledRange& r, size_t f) { return r.first + r.count < f; });
     while (it != ranges.end() && it->first <= last) {
         first = std::min(first, it->first);
         last = std::max(last, it->first + it->count);
@@ -26,8 +27,9 @@ void add_range(std::vector<FilledRange>& ranges, size_t first, size_t count) {
 
 }  // namespace
 
-int WaveStore::read_samples(float* buffer, size_t capacity, std::string_view sta, std::string_view chan,
-                            std::string_view loc, double& t0, double& t1, std::vector<FilledRange>* filled) {
+int WaveStore::read_samples(float* buffer, size_t capacity, std::string_view sta,
+                            std::string_view chan, std::string_view loc, double& t0, double& t1,
+                            std::vector<FilledRange>* filled) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (filled != nullptr) filled->clear();
     if (!(t1 > t0)) return kEmptyWindow;
@@ -45,8 +47,9 @@ int WaveStore::read_samples(float* buffer, size_t capacity, std::string_view sta
     return kOk;
 }
 
-int WaveStore::read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity, double t0, double t1,
-                                double& delivered_end, std::vector<FilledRange>* filled) {
+int WaveStore::read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity, double t0,
+                                double t1, double& delivered_end,
+                                std::vector<FilledRange>* filled) {
     if (!odbc_ok(SQLExecute(q.stmt.get()))) return kStatementError;
     SQLRETURN f = SQLFetch(q.stmt.get());
     if (f == SQL_NO_DATA) return kNoSegment;
@@ -64,7 +67,8 @@ int WaveStore::read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity,
         row.foff = q.ind[4] == SQL_NULL_DATA ? 0 : static_cast<int64_t>(q.foff);
         row.cpath = q.cpath;
         SegmentOutcome out;
-        const int r = read_segment(buffer, capacity, t0, t1, row, data_file_path(data_dir_, row.cpath), out);
+        const int r =
+            read_segment(buffer, capacity, t0, t1, row, data_file_path(data_dir_, row.cpath), out);
         if (filled != nullptr) add_range(*filled, out.first, out.samples_read);
         if (r != kOk) return r;
         // The end of what was delivered is the latest segment end seen, not the last
@@ -75,8 +79,8 @@ int WaveStore::read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity,
     return kOk;
 }
 
-int WaveStore::next_data_start(std::string_view sta, std::string_view chan, std::string_view loc, double after,
-                               double& start) {
+int WaveStore::next_data_start(std::string_view sta, std::string_view chan, std::string_view loc,
+                               double after, double& start) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (sta.size() > 7 || chan.size() > 7 || loc.size() > 7) return 0;
     if (!conn_) {

@@ -16,7 +16,9 @@ namespace {
 constexpr size_t kMaxParamChars = 31;
 constexpr size_t kMaxCodeChars = 7;
 
-bool fits_code(std::string_view s) { return s.size() <= kMaxCodeChars; }
+bool fits_code(std::string_view s) {
+    return s.size() <= kMaxCodeChars;
+}
 
 }  // namespace
 
@@ -38,14 +40,18 @@ WaveStore::~WaveStore() {
 int WaveStore::set_param(std::string_view name, std::string_view value) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::string* text = nullptr;
-    if (common::iequals(name, "odbc")) text = &data_source_;
-    else if (common::iequals(name, "user")) text = &user_;
-    else if (common::iequals(name, "password")) text = &password_;
+    if (common::iequals(name, "odbc"))
+        text = &data_source_;
+    else if (common::iequals(name, "user"))
+        text = &user_;
+    else if (common::iequals(name, "password"))
+        text = &password_;
     if (text != nullptr) {
         // A silently shortened name or password would connect somewhere else or fail
         // with a misleading message.
         if (value.size() > kMaxParamChars) {
-            last_error_ = "[set_param] Value of " + std::string(name) + " longer than 31 characters";
+            last_error_ =
+                "[set_param] Value of " + std::string(name) + " longer than 31 characters";
             return -1;
         }
         text->assign(value);
@@ -98,8 +104,9 @@ void WaveStore::check_tend_locked() {
     if (!st.valid()) return;
     std::string table = catalog_.table(Table::kFilelist);
     std::string column = catalog_.column(Table::kFilelist, "TEND");
-    const SQLRETURN r = SQLColumns(st.get(), nullptr, 0, nullptr, 0, reinterpret_cast<SQLCHAR*>(table.data()),
-                                   SQL_NTS, reinterpret_cast<SQLCHAR*>(column.data()), SQL_NTS);
+    const SQLRETURN r =
+        SQLColumns(st.get(), nullptr, 0, nullptr, 0, reinterpret_cast<SQLCHAR*>(table.data()),
+                   SQL_NTS, reinterpret_cast<SQLCHAR*>(column.data()), SQL_NTS);
     if (r != SQL_ERROR && SQLFetch(st.get()) != SQL_NO_DATA) use_tend_ = true;
     st.close_cursor();
 }
@@ -111,7 +118,8 @@ int WaveStore::prepare_all_locked() {
     (void)c.prepare_probe(catalog_);
     const Table f = Table::kFilelist;
     const std::string end_expr =
-        use_tend_ ? catalog_.column(f, "TEND") : catalog_.column(f, "TBEGIN") + "+" + catalog_.column(f, "TQTY");
+        use_tend_ ? catalog_.column(f, "TEND")
+                  : catalog_.column(f, "TBEGIN") + "+" + catalog_.column(f, "TQTY");
     (void)c.prepare_segments(catalog_, end_expr);
     (void)c.prepare_next_start(catalog_);
     if (!c.events.prepare(c.dbc, catalog_)) {
@@ -152,7 +160,8 @@ void WaveStore::disconnect_locked() {
 
 double WaveStore::get_sps(std::string_view sta, std::string_view chan, std::string_view loc) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!fits_code(sta) || !fits_code(chan) || !fits_code(loc)) return 0.0;  // no stored code is longer
+    if (!fits_code(sta) || !fits_code(chan) || !fits_code(loc))
+        return 0.0;  // no stored code is longer
     if (!conn_) {
         last_error_ = "[get_sps] Not connected";
         return -1.0;
@@ -162,12 +171,14 @@ double WaveStore::get_sps(std::string_view sta, std::string_view chan, std::stri
     const bool with_loc = !unlocated(loc);
     // Codes are parameters, never pasted into the text: a quote in a code must
     // neither break nor change the statement.
-    const std::string sql = "select " + catalog_.column(t, "SPS") + " from " + catalog_.table(t) + " where " +
-                            catalog_.column(t, "STA") + "=? and " + catalog_.column(t, "CHAN") + "=? and " +
-                            (with_loc ? lcode + "=?" : "(" + lcode + "='?\?' or " + lcode + " is null)");
+    const std::string sql =
+        "select " + catalog_.column(t, "SPS") + " from " + catalog_.table(t) + " where " +
+        catalog_.column(t, "STA") + "=? and " + catalog_.column(t, "CHAN") + "=? and " +
+        (with_loc ? lcode + "=?" : "(" + lcode + "='?\?' or " + lcode + " is null)");
     ChannelQuery q;
     if (!q.prepare(conn_->dbc, sql, with_loc, 0)) {
-        last_error_ = odbc_error_text("get_sps", "Prepare statement error", SQL_HANDLE_DBC, conn_->dbc.get());
+        last_error_ =
+            odbc_error_text("get_sps", "Prepare statement error", SQL_HANDLE_DBC, conn_->dbc.get());
         return -1.0;
     }
     q.set(sta, chan, loc, 0, 0);
@@ -188,8 +199,8 @@ double WaveStore::get_sps(std::string_view sta, std::string_view chan, std::stri
     return ind == SQL_NULL_DATA ? 0.0 : sps;
 }
 
-int WaveStore::select_sac(std::string_view sta, std::string_view chan, std::string_view loc, std::string_view net,
-                          const StoreTimestamp& when, std::string& out) {
+int WaveStore::select_sac(std::string_view sta, std::string_view chan, std::string_view loc,
+                          std::string_view net, const StoreTimestamp& when, std::string& out) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!fits_code(sta) || !fits_code(chan) || !fits_code(loc) || !fits_code(net)) return 0;
     if (!conn_) {
@@ -201,8 +212,8 @@ int WaveStore::select_sac(std::string_view sta, std::string_view chan, std::stri
     return r;
 }
 
-int WaveStore::select_fap(std::string_view sta, std::string_view chan, std::string_view loc, std::string_view net,
-                          const StoreTimestamp& when, std::string& out) {
+int WaveStore::select_fap(std::string_view sta, std::string_view chan, std::string_view loc,
+                          std::string_view net, const StoreTimestamp& when, std::string& out) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!fits_code(sta) || !fits_code(chan) || !fits_code(loc) || !fits_code(net)) return 0;
     if (!conn_) {

@@ -95,9 +95,11 @@ public:
     // location match any; "??" is an ordinary location here.
     // @retval 1 found, 0 no row or NULL value, -1 error (response_last_error()).
     [[nodiscard]] int select_sac(std::string_view sta, std::string_view chan, std::string_view loc,
-                                 std::string_view net, const StoreTimestamp& when, std::string& out);
+                                 std::string_view net, const StoreTimestamp& when,
+                                 std::string& out);
     [[nodiscard]] int select_fap(std::string_view sta, std::string_view chan, std::string_view loc,
-                                 std::string_view net, const StoreTimestamp& when, std::string& out);
+                                 std::string_view net, const StoreTimestamp& when,
+                                 std::string& out);
     std::string response_last_error() const;
 
     // Event list (EVENTLIST rows with EVENT_TYPE 1, which this program owns).

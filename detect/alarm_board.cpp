@@ -10,7 +10,9 @@ namespace zelvik::detect {
 AlarmBoard::AlarmBoard(int max_duration_s, int silence_s)
     : max_duration_(std::max(0, max_duration_s)), silence_(std::max(0, silence_s)) {}
 
-void AlarmBoard::resize(size_t count) { states_.resize(count); }
+void AlarmBoard::resize(size_t count) {
+    states_.resize(count);
+}
 
 void AlarmBoard::silence(int64_t now, int seconds) {
     silence_until_.store(now + (seconds < 0 ? silence_ : seconds));

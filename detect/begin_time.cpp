@@ -17,8 +17,8 @@ constexpr int64_t kDefaultBackOff = 1800;
 constexpr int64_t kMaxBackOff = 100LL * 366 * 86400;  // a century is plenty for any archive
 
 bool fields_valid(int y, int mo, int d, int h, int mi, int s) {
-    return y >= 1900 && y <= 9999 && mo >= 1 && mo <= 12 && d >= 1 && d <= 31 && h >= 0 && h <= 23 &&
-           mi >= 0 && mi <= 59 && s >= 0 && s <= 60;
+    return y >= 1900 && y <= 9999 && mo >= 1 && mo <= 12 && d >= 1 && d <= 31 && h >= 0 &&
+           h <= 23 && mi >= 0 && mi <= 59 && s >= 0 && s <= 60;
 }
 
 // A non-negative count of seconds made only of digits (blanks around allowed).
@@ -52,8 +52,8 @@ std::optional<int64_t> parse_begin_date(std::string_view text) {
     return std::nullopt;
 }
 
-BeginTime detection_start_time(const std::vector<std::string>& args, std::string_view settings_begin,
-                               int64_t now) {
+BeginTime detection_start_time(const std::vector<std::string>& args,
+                               std::string_view settings_begin, int64_t now) {
     BeginTime out;
     for (const std::string& arg : args) {
         if (common::istarts_with(arg, "BEGIN='")) {
@@ -72,7 +72,8 @@ BeginTime detection_start_time(const std::vector<std::string>& args, std::string
     }
     const std::string_view value = common::trim(settings_begin);
     if (!value.empty() && value.front() == '-') {
-        if (auto back = parse_seconds(value.substr(1))) return {now - *back, "settings", out.problem};
+        if (auto back = parse_seconds(value.substr(1)))
+            return {now - *back, "settings", out.problem};
     } else if (auto date = parse_begin_date(value)) {
         return {*date, "settings", out.problem};
     } else if (auto back = parse_seconds(value)) {

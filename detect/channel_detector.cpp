@@ -37,7 +37,8 @@ void ChannelDetector::set_state(ChannelState next, const std::string& reason) {
     const char* what = next == ChannelState::kRunning           ? "runs"
                        : next == ChannelState::kWaitingForStore ? "waits for the store"
                                                                 : "skipped";
-    report::log_printf("Channel %d (%s) %s: %s", settings_.index, name().c_str(), what, reason.c_str());
+    report::log_printf("Channel %d (%s) %s: %s", settings_.index, name().c_str(), what,
+                       reason.c_str());
 }
 
 ChannelState ChannelDetector::prepare() {
@@ -46,9 +47,11 @@ ChannelState ChannelDetector::prepare() {
         set_state(ChannelState::kWaitingForStore, "no connection");
         return state_.load();
     }
-    const double sps = link_.store().get_sps(settings_.station, settings_.channel, settings_.location);
+    const double sps =
+        link_.store().get_sps(settings_.station, settings_.channel, settings_.location);
     if (sps < 0) {
-        set_state(ChannelState::kWaitingForStore, "sample rate query failed: " + link_.store().last_error());
+        set_state(ChannelState::kWaitingForStore,
+                  "sample rate query failed: " + link_.store().last_error());
         return state_.load();
     }
     const std::string problem = channel_settings_problem(settings_, sps);
@@ -61,15 +64,17 @@ ChannelState ChannelDetector::prepare() {
     sample_interval_ = 1.0 / sps;
     if (!build_chain()) {
         outages_seen_ = link_.outages_ended();
-        set_state(ChannelState::kUnusable, trigger_filter_.last_error() + measurement_filter_.last_error() +
+        set_state(ChannelState::kUnusable, trigger_filter_.last_error() +
+                                               measurement_filter_.last_error() +
                                                (rule_ ? rule_->last_error() : std::string()));
         return state_.load();
     }
     choose_response();
     char text[200];
-    std::snprintf(text, sizeof text, "%g sps, ORDER %d, %.3f-%.3f Hz, STA %.3f s, LTA %.3f s, ratio %.3f", sps,
-                  settings_.order, settings_.fr1, settings_.fr2, settings_.sta_seconds, settings_.lta_seconds,
-                  settings_.threshold);
+    std::snprintf(text, sizeof text,
+                  "%g sps, ORDER %d, %.3f-%.3f Hz, STA %.3f s, LTA %.3f s, ratio %.3f", sps,
+                  settings_.order, settings_.fr1, settings_.fr2, settings_.sta_seconds,
+                  settings_.lta_seconds, settings_.threshold);
     set_state(ChannelState::kRunning, text);
     return ChannelState::kRunning;
 }
@@ -79,7 +84,8 @@ bool ChannelDetector::build_chain() {
     rule_.emplace();
     return trigger_filter_.design(settings_.order, "BP", settings_.fr1, settings_.fr2, dt) &&
            measurement_filter_.design(2, "BP", 0.6f, 1.9f, dt) &&
-           rule_->init(sample_rate_, settings_.lta_seconds, settings_.sta_seconds, settings_.threshold);
+           rule_->init(sample_rate_, settings_.lta_seconds, settings_.sta_seconds,
+                       settings_.threshold);
 }
 
 void ChannelDetector::choose_response() {
@@ -110,24 +116,27 @@ void ChannelDetector::choose_response() {
 
 bool ChannelDetector::step(StepBuffers& buffers) {
     if (state_.load() != ChannelState::kRunning) {
-        const bool retry = state_.load() != ChannelState::kUnusable || link_.outages_ended() != outages_seen_;
+        const bool retry =
+            state_.load() != ChannelState::kUnusable || link_.outages_ended() != outages_seen_;
         if (!retry || prepare() != ChannelState::kRunning) return false;
     }
     double t0 = read_position_;
     double t1 = t0 + kWindowSeconds;
     const size_t capacity = static_cast<size_t>(sample_rate_ * kWindowSeconds) + 2;
     if (buffers.samples.size() < capacity) buffers.samples.resize(capacity);
-    const int r = link_.store().read_samples(buffers.samples.data(), capacity, settings_.station,
-                                             settings_.channel, settings_.location, t0, t1, &buffers.filled);
+    const int r =
+        link_.store().read_samples(buffers.samples.data(), capacity, settings_.station,
+                                   settings_.channel, settings_.location, t0, t1, &buffers.filled);
     if (r == db::kNoSegment) return jump_to_next_data(t0 + kWindowSeconds);
     if (r == db::kConnectionLost) link_.mark_lost();
     if (r != 0) {
         // Retried next pass as before, but a lasting fault (a missing data file) is
         // named once instead of leaving the channel silently stuck.
         if (r != last_read_status_ && r != db::kConnectionLost) {
-            report::log_printf("Channel %d (%s): reading at %s failed: %s", settings_.index, name().c_str(),
-                               common::format_utc(static_cast<int64_t>(t0), "%Y-%m-%d %H:%M:%S").c_str(),
-                               db::to_string(r));
+            report::log_printf(
+                "Channel %d (%s): reading at %s failed: %s", settings_.index, name().c_str(),
+                common::format_utc(static_cast<int64_t>(t0), "%Y-%m-%d %H:%M:%S").c_str(),
+                db::to_string(r));
         }
         last_read_status_ = r;
         return false;
@@ -148,12 +157,13 @@ bool ChannelDetector::step(StepBuffers& buffers) {
 
 bool ChannelDetector::jump_to_next_data(double window_end) {
     double start = 0.0;
-    const int found = link_.store().next_data_start(settings_.station, settings_.channel, settings_.location,
-                                                    window_end, start);
+    const int found = link_.store().next_data_start(settings_.station, settings_.channel,
+                                                    settings_.location, window_end, start);
     if (found <= 0 || !(start > read_position_)) return false;
-    report::log_printf("Channel %d (%s): no data from %s, resuming at %s", settings_.index, name().c_str(),
-                       common::format_utc(static_cast<int64_t>(read_position_), "%Y-%m-%d %H:%M:%S").c_str(),
-                       common::format_utc(static_cast<int64_t>(start), "%Y-%m-%d %H:%M:%S").c_str());
+    report::log_printf(
+        "Channel %d (%s): no data from %s, resuming at %s", settings_.index, name().c_str(),
+        common::format_utc(static_cast<int64_t>(read_position_), "%Y-%m-%d %H:%M:%S").c_str(),
+        common::format_utc(static_cast<int64_t>(start), "%Y-%m-%d %H:%M:%S").c_str());
     read_position_ = start;
     return true;
 }
@@ -165,13 +175,15 @@ void ChannelDetector::process_stretch(const float* x, size_t count, double t_fir
         // Samples at or before the last one fed (an overlap of segments or windows) were
         // processed already.
         if (t_first < expected - sample_interval_ / 2) {
-            i = static_cast<size_t>(std::ceil((expected - sample_interval_ / 2 - t_first) * sample_rate_));
+            i = static_cast<size_t>(
+                std::ceil((expected - sample_interval_ / 2 - t_first) * sample_rate_));
         }
         const double gap = t_first - expected;
         if (gap > settings_.lta_seconds) {
-            report::log_printf("Channel %d (%s): gap of %.2f s before %s, warm-up starts again", settings_.index,
-                               name().c_str(), gap,
-                               common::format_utc(static_cast<int64_t>(t_first), "%Y-%m-%d %H:%M:%S").c_str());
+            report::log_printf(
+                "Channel %d (%s): gap of %.2f s before %s, warm-up starts again", settings_.index,
+                name().c_str(), gap,
+                common::format_utc(static_cast<int64_t>(t_first), "%Y-%m-%d %H:%M:%S").c_str());
             if (!build_chain()) set_state(ChannelState::kUnusable, "filters could not be rebuilt");
         }
     }
@@ -203,12 +215,13 @@ void ChannelDetector::feed_records(double m, double t) {
 void ChannelDetector::on_detection(double m, double t) {
     const double onset = rule_->onset();
     last_onset_.store(onset, std::memory_order_relaxed);
-    open_.push_back(std::make_unique<DetectionRecord>(settings_.station, settings_.channel, settings_.location,
-                                                      onset, response_, sink_));
+    open_.push_back(std::make_unique<DetectionRecord>(settings_.station, settings_.channel,
+                                                      settings_.location, onset, response_, sink_));
     DetectionRecord& record = *open_.back();
     (void)record.set_window(sample_rate_, kRecordSeconds);  // a refused window finishes the record
     record.add(m, t);
-    if (hook_) hook_(settings_.station, onset, rule_->trigger().sta_variance(), rule_->trigger().ratio());
+    if (hook_)
+        hook_(settings_.station, onset, rule_->trigger().sta_variance(), rule_->trigger().ratio());
 }
 
 void ChannelDetector::finish_open_measurements() {

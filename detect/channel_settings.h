@@ -7,17 +7,17 @@
 namespace zelvik::detect {
 
 struct ChannelSettings {
-    int index = 0;               // n of "THREAD%d"
+    int index = 0;                // n of "THREAD%d"
     std::string station = "QRS";  // at most 127 characters as read
     std::string channel = "BHZ";
     std::string location = "??";  // at most 7 characters
     double lta_seconds = 10.0;
     double sta_seconds = 1.0;
-    double threshold = 5.0;       // on the ratio of STA and LTA variances
-    float fr1 = 0.0f;             // Hz, lower corner of the trigger filter
-    float fr2 = 1.0f;             // Hz, upper corner
-    int order = 3;                // trigger filter order
-    bool sound = true;            // this channel's alarm may sound
+    double threshold = 5.0;  // on the ratio of STA and LTA variances
+    float fr1 = 0.0f;        // Hz, lower corner of the trigger filter
+    float fr2 = 1.0f;        // Hz, upper corner
+    int order = 3;           // trigger filter order
+    bool sound = true;       // this channel's alarm may sound
 };
 
 // Reads section "THREAD<n>" of the file at `settings_path`; missing keys give the

@@ -30,7 +30,8 @@ void detrend(std::vector<double>& v, float dt) {
     if (denominator != 0.0) {  // 0 for fewer than 2 samples: no line to remove
         const double slope = (n * svt - sv * st) / denominator;
         const double intercept = (sv * st2 - svt * st) / denominator;
-        for (size_t i = 0; i < v.size(); ++i) v[i] -= intercept + slope * (static_cast<double>(i) * dt);
+        for (size_t i = 0; i < v.size(); ++i)
+            v[i] -= intercept + slope * (static_cast<double>(i) * dt);
     }
     double mean = 0;
     for (const double x : v) mean += x;
@@ -82,8 +83,16 @@ double largest_swing(const double* s, int n, int period_samples) {
 }  // namespace
 
 DetectionRecord::DetectionRecord(std::string station, std::string channel, std::string location,
-                                 double onset, const InstrumentResponse& response, MeasurementSink* sink)
-    : result_{std::move(station), std::move(channel), std::move(location), onset, -1.0f, -1.0f, -1.0f, -1.0},
+                                 double onset, const InstrumentResponse& response,
+                                 MeasurementSink* sink)
+    : result_{std::move(station),
+              std::move(channel),
+              std::move(location),
+              onset,
+              -1.0f,
+              -1.0f,
+              -1.0f,
+              -1.0},
       response_(response),
       sink_(sink) {}
 
@@ -122,7 +131,8 @@ void DetectionRecord::measure() {
         period = dominant_period(work, sample_interval_);
     }
     const int period_samples = period > 0.0 ? static_cast<int>(period / sample_interval_ + 0.5) : 0;
-    const float counts = n > 0 ? static_cast<float>(largest_swing(samples_.get(), n, period_samples) / 2) : 0.0f;
+    const float counts =
+        n > 0 ? static_cast<float>(largest_swing(samples_.get(), n, period_samples) / 2) : 0.0f;
 
     // A period of 0 has no frequency to evaluate the response at: no conversion then.
     double factor = -1.0;
@@ -140,10 +150,10 @@ void DetectionRecord::finish() {
     measure();
     const auto onset_seconds = static_cast<int64_t>(std::trunc(result_.onset));
     const std::string when = common::format_local(onset_seconds, "%H:%M:%S %d.%m.%y");
-    (void)report::log_printf("Ch: %s.%s.%s Ev_time: %s amp(cnt):%.3f amp(mkm):%.6f T(s):%.4f calib=%.4f",
-                             result_.station.c_str(), result_.channel.c_str(), result_.location.c_str(),
-                             when.c_str(), result_.amplitude_counts, result_.amplitude_um, result_.period,
-                             result_.factor);
+    (void)report::log_printf(
+        "Ch: %s.%s.%s Ev_time: %s amp(cnt):%.3f amp(mkm):%.6f T(s):%.4f calib=%.4f",
+        result_.station.c_str(), result_.channel.c_str(), result_.location.c_str(), when.c_str(),
+        result_.amplitude_counts, result_.amplitude_um, result_.period, result_.factor);
     finished_ = true;
     if (sink_ != nullptr) sink_->store(result_);
 }

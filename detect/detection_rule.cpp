@@ -22,7 +22,8 @@ int DetectionRule::warmup_length_for(double sample_rate, double lta_seconds) {
     return std::min(saturating_int(2.0 * sample_rate * l), 2147483646);
 }
 
-bool DetectionRule::init(double sample_rate, double lta_seconds, double sta_seconds, double threshold) {
+bool DetectionRule::init(double sample_rate, double lta_seconds, double sta_seconds,
+                         double threshold) {
     warmup_length_ = warmup_length_for(sample_rate, lta_seconds);
     warmup_count_ = 0;
     in_event_ = false;

@@ -19,7 +19,8 @@ public:
     // (windows of length x rate samples, truncated), threshold on the ratio of variances.
     // @retval false the trigger refused the windows (see StaLtaTrigger::init); last_error()
     //               holds its text. Does not log.
-    [[nodiscard]] bool init(double sample_rate, double lta_seconds, double sta_seconds, double threshold);
+    [[nodiscard]] bool init(double sample_rate, double lta_seconds, double sta_seconds,
+                            double threshold);
 
     // Feeds one trigger-filter output y at sample time t (seconds since 1970).
     // @retval true a new detection; onset() holds its time. Worker thread only.

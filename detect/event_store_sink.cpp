@@ -25,16 +25,19 @@ void EventStoreSink::store(const Measurement& m) {
         pending_.push_back(std::move(row));
         if (pending_.size() > kMaxPending) {
             const Row& old = pending_.front();
-            report::log_printf("Event of %s at %s dropped: %zu rows wait for the store already", old.station.c_str(),
-                               common::format_utc(static_cast<int64_t>(old.onset), "%Y-%m-%d %H:%M:%S").c_str(),
-                               kMaxPending);
+            report::log_printf(
+                "Event of %s at %s dropped: %zu rows wait for the store already",
+                old.station.c_str(),
+                common::format_utc(static_cast<int64_t>(old.onset), "%Y-%m-%d %H:%M:%S").c_str(),
+                kMaxPending);
             pending_.pop_front();
         }
     }
     const size_t left = flush();
     if (left > 0) {
-        report::log_printf("Event of %s at %s kept until the store answers (%zu waiting)", m.station.c_str(),
-                           common::format_utc(static_cast<int64_t>(m.onset), "%Y-%m-%d %H:%M:%S").c_str(), left);
+        report::log_printf(
+            "Event of %s at %s kept until the store answers (%zu waiting)", m.station.c_str(),
+            common::format_utc(static_cast<int64_t>(m.onset), "%Y-%m-%d %H:%M:%S").c_str(), left);
     }
 }
 
@@ -60,7 +63,8 @@ EventStoreSink::Outcome EventStoreSink::store_row(const Row& row) {
     }
     const int exists = store.is_exist(row.station, row.onset);
     if (exists > 0) return Outcome::kDone;
-    if (exists == 0 && store.insert_data(row.station, row.onset, row.amplitude, row.period)) return Outcome::kDone;
+    if (exists == 0 && store.insert_data(row.station, row.onset, row.amplitude, row.period))
+        return Outcome::kDone;
     // A failure because the connection went away keeps the row; the existence test
     // makes a second attempt harmless if the first one did reach the table.
     const std::string error = store.event_last_error();

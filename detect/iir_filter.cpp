@@ -60,18 +60,19 @@ void set3(double* c, double c0, double c1, double c2) {
 std::string design_problem(int order, std::string_view kind, float f1, float f2, float dt) {
     char text[160];
     if (order < 1 || order > IirFilter::kMaxOrder) {
-        std::snprintf(text, sizeof text, "[design] order %d outside 1..%d", order, IirFilter::kMaxOrder);
+        std::snprintf(text, sizeof text, "[design] order %d outside 1..%d", order,
+                      IirFilter::kMaxOrder);
     } else if (kind != "BP" && kind != "LP") {
         std::snprintf(text, sizeof text, "[design] filter type \"%.*s\" not supported (BP, LP)",
                       static_cast<int>(kind.size()), kind.data());
     } else if (!std::isfinite(dt) || dt <= 0.0f || !std::isfinite(f1) || !std::isfinite(f2) ||
                f1 < 0.0f || f2 <= 0.0f || f1 > f2) {
-        std::snprintf(text, sizeof text, "[design] corners %g Hz and %g Hz at interval %g s unusable",
-                      f1, f2, dt);
+        std::snprintf(text, sizeof text,
+                      "[design] corners %g Hz and %g Hz at interval %g s unusable", f1, f2, dt);
     } else if (f2 * dt / 2.0f >= 0.25f) {
         // tan() of the warped corner passes its pole at half the sample rate.
-        std::snprintf(text, sizeof text, "[design] corner %g Hz at or above half the sample rate %g Hz",
-                      f2, 0.5 / dt);
+        std::snprintf(text, sizeof text,
+                      "[design] corner %g Hz at or above half the sample rate %g Hz", f2, 0.5 / dt);
     } else {
         return {};
     }
@@ -79,7 +80,8 @@ std::string design_problem(int order, std::string_view kind, float f1, float f2,
 }
 
 // Analog band-pass sections between the warped corners wl and wh; returns their count.
-int band_pass_sections(const Pole* poles, int pole_count, double wl, double wh, double* num, double* den) {
+int band_pass_sections(const Pole* poles, int pole_count, double wl, double wh, double* num,
+                       double* den) {
     const double a = (2.0 * kPi) * (2.0 * kPi) * wl * wh;
     const double b = 2.0 * kPi * (wh - wl);
     int sections = 0;
@@ -134,8 +136,9 @@ bool IirFilter::design(int order, std::string_view type, float f1, float f2, flo
 
     Pole poles[kMaxOrder];
     const int pole_count = prototype_poles(order, poles);
-    sections_ = kind == "BP" ? band_pass_sections(poles, pole_count, warp(f1, dt), warp(f2, dt), num_, den_)
-                             : low_pass_sections(poles, pole_count, 2.0 * kPi * warp(f2, dt), num_, den_);
+    sections_ = kind == "BP"
+                    ? band_pass_sections(poles, pole_count, warp(f1, dt), warp(f2, dt), num_, den_)
+                    : low_pass_sections(poles, pole_count, 2.0 * kPi * warp(f2, dt), num_, den_);
     for (int j = 0; j < sections_; ++j) {
         bilinear(num_ + 3 * j, den_ + 3 * j);
         x1_[j] = x2_[j] = y1_[j] = y2_[j] = 0.0;

@@ -10,7 +10,7 @@ namespace zelvik::detect {
 
 class IirFilter {
 public:
-    static constexpr int kMaxOrder = 6;      // a band-pass of order n has n sections
+    static constexpr int kMaxOrder = 6;  // a band-pass of order n has n sections
     static constexpr int kMaxSections = 6;
 
     IirFilter() = default;
@@ -73,13 +73,20 @@ inline double IirFilter::run(double x) {
 inline double IirFilter::apply(double x) {
     // One well-predicted jump per sample to a cascade unrolled for its section count.
     switch (sections_) {
-        case 1: return run<1>(x);
-        case 2: return run<2>(x);
-        case 3: return run<3>(x);
-        case 4: return run<4>(x);
-        case 5: return run<5>(x);
-        case 6: return run<6>(x);
-        default: return x;
+        case 1:
+            return run<1>(x);
+        case 2:
+            return run<2>(x);
+        case 3:
+            return run<3>(x);
+        case 4:
+            return run<4>(x);
+        case 5:
+            return run<5>(x);
+        case 6:
+            return run<6>(x);
+        default:
+            return x;
     }
 }
 

@@ -86,7 +86,8 @@ bool InstrumentResponse::parse_paz(std::string_view text) {
         !announced_count(text, "POLES", 6, pole_count)) {
         return false;
     }
-    if (zero_count < 0 || zero_count > kMaxPazCount || pole_count < 0 || pole_count > kMaxPazCount) {
+    if (zero_count < 0 || zero_count > kMaxPazCount || pole_count < 0 ||
+        pole_count > kMaxPazCount) {
         return false;
     }
     std::vector<std::complex<double>>* list = nullptr;  // the list being filled, if any
@@ -131,16 +132,20 @@ bool InstrumentResponse::parse_fap(std::string_view text) {
         table_.push_back({v[0], v[1], v[2]});
     }
     // Evaluation walks neighbouring entries and expects ascending frequencies.
-    std::stable_sort(table_.begin(), table_.end(),
-                     [](const FapEntry& a, const FapEntry& b) { return a.frequency < b.frequency; });
+    std::stable_sort(table_.begin(), table_.end(), [](const FapEntry& a, const FapEntry& b) {
+        return a.frequency < b.frequency;
+    });
     return !table_.empty();
 }
 
 double InstrumentResponse::evaluate(float f) const {
     switch (kind_) {
-        case ResponseKind::kPaz: return evaluate_paz(f);
-        case ResponseKind::kFap: return evaluate_fap(f);
-        case ResponseKind::kNone: break;
+        case ResponseKind::kPaz:
+            return evaluate_paz(f);
+        case ResponseKind::kFap:
+            return evaluate_fap(f);
+        case ResponseKind::kNone:
+            break;
     }
     return 0.0;
 }
@@ -159,7 +164,8 @@ double InstrumentResponse::evaluate_paz(float f) const {
 double InstrumentResponse::evaluate_fap(float f) const {
     if (table_.empty()) return -1.0;
     if (!std::isfinite(f)) return 0.0;
-    if (f < static_cast<float>(table_.front().frequency) || f > static_cast<float>(table_.back().frequency)) {
+    if (f < static_cast<float>(table_.front().frequency) ||
+        f > static_cast<float>(table_.back().frequency)) {
         return 0.0;
     }
     for (size_t i = 0; i + 1 < table_.size(); ++i) {

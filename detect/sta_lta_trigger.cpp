@@ -13,7 +13,8 @@ namespace zelvik::detect {
 namespace {
 
 // Empty string when the parameters are usable, else the reason.
-std::string check_parameters(double sample_rate, int lta_samples, int sta_samples, double threshold) {
+std::string check_parameters(double sample_rate, int lta_samples, int sta_samples,
+                             double threshold) {
     char text[160];
     if (!std::isfinite(sample_rate) || sample_rate <= 0.0) {
         std::snprintf(text, sizeof text, "[init] sample rate %g unusable", sample_rate);
@@ -64,7 +65,8 @@ bool StaLtaTrigger::init(double sample_rate, int lta_samples, int sta_samples, d
     return true;
 }
 
-bool ShiftingStaLtaTrigger::init(double sample_rate, int lta_samples, int sta_samples, double threshold) {
+bool ShiftingStaLtaTrigger::init(double sample_rate, int lta_samples, int sta_samples,
+                                 double threshold) {
     if (ready_) return true;
     last_error_ = check_parameters(sample_rate, lta_samples, sta_samples, threshold);
     if (!last_error_.empty()) return false;

@@ -41,7 +41,8 @@ public:
     // decides nothing, and its division would cost a fifth of the per-sample time.
     float ratio() const {
         if (!started_) return 0.0f;
-        return lta_variance_ > 0.0 ? static_cast<float>(sta_variance_ / lta_variance_) : 100000000.0f;
+        return lta_variance_ > 0.0 ? static_cast<float>(sta_variance_ / lta_variance_)
+                                   : 100000000.0f;
     }
 
 private:
@@ -52,16 +53,16 @@ private:
     // nL and nS as doubles (exact): the per-sample divisions use them so.
     double lta_samples_ = 0.0;
     double sta_samples_ = 0.0;
-    int quiet_samples_ = 0;             // 3n + 1: samples after init that never trigger
-    int sample_count_ = 0;              // counted up to quiet_samples_
-    double threshold_ = 0.0;            // on the ratio of variances (power, not amplitude)
+    int quiet_samples_ = 0;   // 3n + 1: samples after init that never trigger
+    int sample_count_ = 0;    // counted up to quiet_samples_
+    double threshold_ = 0.0;  // on the ratio of variances (power, not amplitude)
     double sta_mean_ = 0.0, sta_mean_square_ = 0.0;
     double lta_mean_ = 0.0, lta_mean_square_ = 0.0;
     double sta_variance_ = 0.0, lta_variance_ = 0.0;
-    int hold_length_ = 0;               // samples of hold-over after the ratio falls back
+    int hold_length_ = 0;  // samples of hold-over after the ratio falls back
     int hold_count_ = 0;
     double sta_duration_ = 0.0;
-    bool started_ = false;              // a sample was processed since init
+    bool started_ = false;  // a sample was processed since init
     bool ready_ = false;
     std::string last_error_;
 };

@@ -37,9 +37,11 @@ int Supervisor::clamp_thread_count() const {
 int64_t Supervisor::start_up() {
     started_ = true;
     const int64_t now = common::now_utc_seconds();
-    const std::string begin = config::ini::read_string(settings_.settings_path, "SYSTEM", "BEGIN", "1800", 32);
+    const std::string begin =
+        config::ini::read_string(settings_.settings_path, "SYSTEM", "BEGIN", "1800", 32);
     const BeginTime chosen = detection_start_time(settings_.arguments, begin, now);
-    if (!chosen.problem.empty()) report::log_printf("%sdetection starts 1800 s back", chosen.problem.c_str());
+    if (!chosen.problem.empty())
+        report::log_printf("%sdetection starts 1800 s back", chosen.problem.c_str());
     start_time_ = chosen.start;
     report::log_printf("Detection start time: %s",
                        common::format_local(start_time_, "%H:%M:%S %d.%m.%Y").c_str());
@@ -81,8 +83,10 @@ double Supervisor::find_backlog_end(const ChannelDetector& d, double start, doub
     for (int i = 0; i < 64 && hi - lo > 1.0; ++i) {
         const double mid = (lo + hi) / 2;
         double found = 0.0;
-        if (store.next_data_start(s.station, s.channel, s.location, mid, found) == 1) lo = found;
-        else hi = mid;
+        if (store.next_data_start(s.station, s.channel, s.location, mid, found) == 1)
+            lo = found;
+        else
+            hi = mid;
     }
     const auto capacity = static_cast<size_t>(d.sample_rate()) + 2;
     std::vector<float> probe(capacity);
@@ -91,8 +95,11 @@ double Supervisor::find_backlog_end(const ChannelDetector& d, double start, doub
     for (int i = 0; i < 64 && hi - lo > 1.0; ++i) {
         const double mid = std::floor((lo + hi) / 2);
         double t0 = mid, t1 = mid + 1.0;
-        if (store.read_samples(probe.data(), capacity, s.station, s.channel, s.location, t0, t1) == 0) lo = mid;
-        else hi = mid;
+        if (store.read_samples(probe.data(), capacity, s.station, s.channel, s.location, t0, t1) ==
+            0)
+            lo = mid;
+        else
+            hi = mid;
     }
     return lo + 1.0;
 }
@@ -110,13 +117,16 @@ std::vector<ChannelRow> Supervisor::rows() const {
     out.reserve(detectors_.size());
     for (size_t i = 0; i < detectors_.size(); ++i) {
         const ChannelAlarmState& a = board_.states()[i];
-        out.push_back({detectors_[i]->settings(), detectors_[i]->state(), a.shown_data_time, a.shown_event_time,
-                       a.alarm, static_cast<double>(start_time_), backlog_end_[i]});
+        out.push_back({detectors_[i]->settings(), detectors_[i]->state(), a.shown_data_time,
+                       a.shown_event_time, a.alarm, static_cast<double>(start_time_),
+                       backlog_end_[i]});
     }
     return out;
 }
 
-void Supervisor::silence(int seconds) { board_.silence(common::now_utc_seconds(), seconds); }
+void Supervisor::silence(int seconds) {
+    board_.silence(common::now_utc_seconds(), seconds);
+}
 
 void Supervisor::shut_down() {
     if (shut_down_) return;
@@ -128,12 +138,15 @@ void Supervisor::shut_down() {
         // the samples they have so their lines are logged and their rows stored.
         worker_->finish_measurements();
         const size_t left = sink_.flush();
-        if (left > 0) report::log_printf("%zu event rows could not be stored: the store does not answer", left);
+        if (left > 0)
+            report::log_printf("%zu event rows could not be stored: the store does not answer",
+                               left);
     }
     // The report stop flag is raised even with no channels, so the sender never waits
     // out its whole period at exit.
     sender_.request_stop();
-    if (!sender_.join(settings_.shutdown_wait)) report::log_write("Detection report sender did not end in time");
+    if (!sender_.join(settings_.shutdown_wait))
+        report::log_write("Detection report sender did not end in time");
     if (worker_ended) {
         worker_.reset();
         detectors_.clear();

@@ -25,18 +25,18 @@ class WaveStore;
 namespace zelvik::detect {
 
 struct SupervisorSettings {
-    std::string settings_path;            // zelvik.ini: THREADn sections and BEGIN
-    std::vector<std::string> arguments;   // command line, examined for BEGIN
-    int thread_count = 0;                 // THREADS
-    int sleep_seconds = 40;               // SLEEP
-    int storage_days = 30;                // STORAGE_TIME
-    std::string wav_file;                 // ALARM WAVFILE; "*..." = no sound
-    int silence_seconds = 30;             // ALARM SILENCE
-    int max_duration_seconds = 120;       // ALARM MAXDURATION
-    report::MailSettings mail;            // report sender runs when server and recipient are set
-    bool stop_when_idle = false;          // catch-up run: end after the first pass without data
+    std::string settings_path;           // zelvik.ini: THREADn sections and BEGIN
+    std::vector<std::string> arguments;  // command line, examined for BEGIN
+    int thread_count = 0;                // THREADS
+    int sleep_seconds = 40;              // SLEEP
+    int storage_days = 30;               // STORAGE_TIME
+    std::string wav_file;                // ALARM WAVFILE; "*..." = no sound
+    int silence_seconds = 30;            // ALARM SILENCE
+    int max_duration_seconds = 120;      // ALARM MAXDURATION
+    report::MailSettings mail;           // report sender runs when server and recipient are set
+    bool stop_when_idle = false;         // catch-up run: end after the first pass without data
     std::chrono::milliseconds shutdown_wait{10000};  // each bounded wait of the shutdown
-    int reconnect_pause_ms = 2000;        // pause of the reconnect protocol
+    int reconnect_pause_ms = 2000;                   // pause of the reconnect protocol
 };
 
 // One row of the channel list: a copy, safe to hand to another thread.
@@ -46,8 +46,8 @@ struct ChannelRow {
     double last_data_time = 0.0;  // as last shown; 0 = no data yet
     double last_onset = 0.0;      // as last shown; 0 = "No event yet"
     bool in_alarm = false;
-    double start_time = 0.0;      // detection start
-    double backlog_end = 0.0;     // end of the data found at start-up (catch-up runs), else 0
+    double start_time = 0.0;   // detection start
+    double backlog_end = 0.0;  // end of the data found at start-up (catch-up runs), else 0
 };
 
 class Supervisor {

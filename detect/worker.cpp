@@ -11,8 +11,8 @@
 
 namespace zelvik::detect {
 
-Worker::Worker(const DetectorList& detectors, StoreLink& link, EventStoreSink* sink, StopSignal& stop,
-               int sleep_seconds, int reconnect_pause_ms)
+Worker::Worker(const DetectorList& detectors, StoreLink& link, EventStoreSink* sink,
+               StopSignal& stop, int sleep_seconds, int reconnect_pause_ms)
     : detectors_(detectors),
       link_(link),
       sink_(sink),
@@ -88,7 +88,8 @@ bool Worker::join(std::chrono::milliseconds timeout) {
     {
         std::unique_lock<std::mutex> lock(finished_mutex_);
         if (!finished_cv_.wait_for(lock, timeout, [this] { return finished_.load(); })) {
-            report::log_printf("Worker did not end within %lld ms", static_cast<long long>(timeout.count()));
+            report::log_printf("Worker did not end within %lld ms",
+                               static_cast<long long>(timeout.count()));
             return false;
         }
     }

@@ -45,7 +45,7 @@ public:
     // (logged) when it did not end in time; the thread is then joined by the destructor.
     [[nodiscard]] bool join(std::chrono::milliseconds timeout);
 
-    bool idle() const { return idle_.load(); }      // a catch-up run has finished
+    bool idle() const { return idle_.load(); }  // a catch-up run has finished
     bool finished() const { return finished_.load(); }
     int passes() const { return passes_.load(); }  // passes completed
 

@@ -59,8 +59,8 @@ SoundResult AlarmSound::play(const std::string& wav_path) {
     SF_INFO info{};
     SndFilePtr file(sf_open(wav_path.c_str(), SFM_READ, &info));
     if (!file) {
-        return report(SoundResult::kBadFile, "Alarm sound " + wav_path + " cannot be read: " +
-                                                  sf_strerror(nullptr));
+        return report(SoundResult::kBadFile,
+                      "Alarm sound " + wav_path + " cannot be read: " + sf_strerror(nullptr));
     }
     if (!is_wav(info.format) || info.channels < 1 || info.samplerate < 1) {
         return report(SoundResult::kBadFile, "Alarm sound " + wav_path + " is not a WAV file");
@@ -94,8 +94,8 @@ SoundResult AlarmSound::play(const std::string& wav_path) {
             if (written < 0) written = snd_pcm_recover(pcm.get(), static_cast<int>(written), 1);
             if (written < 0) {
                 return report(SoundResult::kPlayFailed,
-                              "Alarm sound " + wav_path + " stopped: " +
-                                  snd_strerror(static_cast<int>(written)));
+                              "Alarm sound " + wav_path +
+                                  " stopped: " + snd_strerror(static_cast<int>(written)));
             }
             next += static_cast<size_t>(written) * static_cast<size_t>(info.channels);
             left -= static_cast<snd_pcm_uframes_t>(written);

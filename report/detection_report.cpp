@@ -113,11 +113,10 @@ bool ReportSender::start() {
     return true;
 }
 
-bool ReportSender::report_detection(std::string_view station, double onset,
-                                    double sta_variance, float ratio) {
+bool ReportSender::report_detection(std::string_view station, double onset, double sta_variance,
+                                    float ratio) {
     if (!ready()) return false;
-    ReportEntry entry{std::string(station.substr(0, kStationCapacity)), onset, sta_variance,
-                      ratio};
+    ReportEntry entry{std::string(station.substr(0, kStationCapacity)), onset, sta_variance, ratio};
     std::lock_guard<std::mutex> lock(queue_mutex_);
     entries_.push_back(std::move(entry));
     return true;
@@ -175,7 +174,8 @@ void ReportSender::send_report() {
         client.set_subject("ALERT");
         client.set_body(body);
         sent = client.add_recipient(mail_.recipient, "");
-        error = sent ? std::string() : "[add_recipient] unusable address \"" + mail_.recipient + "\"";
+        error =
+            sent ? std::string() : "[add_recipient] unusable address \"" + mail_.recipient + "\"";
         if (sent) {
             sent = client.send_mail();
             error = client.last_error();
@@ -186,8 +186,8 @@ void ReportSender::send_report() {
         mails_sent_.fetch_add(1);
     } else {
         mails_failed_.fetch_add(1);
-        (void)log_printf("Detection report not mailed (%zu detections) to %s: %s",
-                         entries.size(), mail_.server.c_str(), error.c_str());
+        (void)log_printf("Detection report not mailed (%zu detections) to %s: %s", entries.size(),
+                         mail_.server.c_str(), error.c_str());
     }
 }
 

@@ -65,8 +65,7 @@ public:
 
     // Worker thread. Queues a detection (station cut to 15 characters) when ready;
     // never waits for the network. Returns whether the detection was queued.
-    bool report_detection(std::string_view station, double onset, double sta_variance,
-                          float ratio);
+    bool report_detection(std::string_view station, double onset, double sta_variance, float ratio);
 
     // The report stop flag. Raising it wakes the sender at once; what is queued
     // then is still mailed once before the thread ends. Any thread.

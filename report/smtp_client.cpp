@@ -16,8 +16,8 @@
 namespace zelvik::report {
 namespace {
 
-constexpr size_t kMaxReplyText = 4096;  // reply text kept for the error message
-constexpr size_t kMaxLineBytes = 16384; // a longer reply line is a broken server
+constexpr size_t kMaxReplyText = 4096;   // reply text kept for the error message
+constexpr size_t kMaxLineBytes = 16384;  // a longer reply line is a broken server
 constexpr size_t kReceiveChunk = 4096;
 
 // Control characters from the server must not reach the log line.
@@ -67,9 +67,8 @@ std::string rfc5322_date(double epoch_seconds) {
     const int64_t days = common::days_from_civil(c.year, c.month, c.day);
     const int64_t weekday = ((days % 7) + 7) % 7;  // day 0, 1970-01-01, was a Thursday
     char text[64];
-    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d +0000", kDays[weekday],
-                  c.day, kMonths[c.month - 1], c.year, c.hour, c.minute,
-                  static_cast<int>(c.second));
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d +0000", kDays[weekday], c.day,
+                  kMonths[c.month - 1], c.year, c.hour, c.minute, static_cast<int>(c.second));
     return text;
 }
 
@@ -135,8 +134,7 @@ bool SmtpClient::read_reply(const char* operation, char expected_class) {
             if (left.count() > 0) status = socket_.receive_some(inbox_, kReceiveChunk, left);
             if (status != IoStatus::kOk) {
                 last_error_ = std::string("[") + operation + "] no reply from the server: " +
-                              (status == IoStatus::kTimeout ? "timed out"
-                                                            : socket_.last_error());
+                              (status == IoStatus::kTimeout ? "timed out" : socket_.last_error());
                 close_connection();
                 return false;
             }
@@ -161,8 +159,8 @@ bool SmtpClient::read_reply(const char* operation, char expected_class) {
 bool SmtpClient::command(const char* operation, std::string_view text, char expected_class) {
     const IoStatus status = socket_.send_all(text, timeout_);
     if (status != IoStatus::kOk) {
-        last_error_ = std::string("[") + operation + "] cannot send to the server: " +
-                      socket_.last_error();
+        last_error_ =
+            std::string("[") + operation + "] cannot send to the server: " + socket_.last_error();
         close_connection();
         return false;
     }

@@ -35,8 +35,14 @@ public:
     [[nodiscard]] bool open(const std::string& server, int port);
 
     // An empty address gives the null reverse path "<>" and no From header.
-    void set_sender(std::string_view address) { sender_ = address; has_sender_ = true; }
-    void set_subject(std::string_view subject) { subject_ = subject; has_subject_ = true; }
+    void set_sender(std::string_view address) {
+        sender_ = address;
+        has_sender_ = true;
+    }
+    void set_subject(std::string_view subject) {
+        subject_ = subject;
+        has_subject_ = true;
+    }
     void set_body(std::string_view body) { body_ = body; }
 
     // Appends "<name><<address>>"; false (nothing appended) when address is empty.

@@ -2,14 +2,14 @@
 // that a timeout or a raised cancel flag ends it. IPv4 only, resolved by getaddrinfo.
 #include "report/tcp_socket.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 #include <algorithm>
 #include <utility>
@@ -35,11 +35,16 @@ bool set_non_blocking(int fd) {
 
 const char* to_string(IoStatus status) {
     switch (status) {
-        case IoStatus::kOk: return "ok";
-        case IoStatus::kClosed: return "connection closed by the server";
-        case IoStatus::kTimeout: return "timed out";
-        case IoStatus::kCancelled: return "cancelled";
-        case IoStatus::kError: return "system error";
+        case IoStatus::kOk:
+            return "ok";
+        case IoStatus::kClosed:
+            return "connection closed by the server";
+        case IoStatus::kTimeout:
+            return "timed out";
+        case IoStatus::kCancelled:
+            return "cancelled";
+        case IoStatus::kError:
+            return "system error";
     }
     return "unknown";
 }
@@ -94,8 +99,7 @@ IoStatus TcpSocket::wait_for(short events, std::chrono::milliseconds timeout,
     }
 }
 
-IoStatus TcpSocket::connect(const std::string& host, int port,
-                            std::chrono::milliseconds timeout) {
+IoStatus TcpSocket::connect(const std::string& host, int port, std::chrono::milliseconds timeout) {
     close();
     addrinfo hints{};
     hints.ai_family = AF_INET;

@@ -13,7 +13,8 @@ namespace zelvik::shell {
 
 struct CommandLine {
     bool headless = false;
-    bool until_caught_up = false;  // --until-caught-up: stop once the stored data is done (implies headless)
+    bool until_caught_up =
+        false;  // --until-caught-up: stop once the stored data is done (implies headless)
     bool help = false;
     std::string config_path;  // --config FILE; empty: zelvik.ini beside the program
     LogMissingAnswer log_missing = LogMissingAnswer::kContinue;

@@ -29,11 +29,17 @@ bool Engine::start() {
     return true;
 }
 
-void Engine::request_stop() { supervisor_.request_stop(); }
+void Engine::request_stop() {
+    supervisor_.request_stop();
+}
 
-void Engine::silence_for(int seconds) { supervisor_.silence(seconds); }
+void Engine::silence_for(int seconds) {
+    supervisor_.silence(seconds);
+}
 
-void Engine::set_sound_enabled(bool on) { supervisor_.set_sound_enabled(on); }
+void Engine::set_sound_enabled(bool on) {
+    supervisor_.set_sound_enabled(on);
+}
 
 void Engine::run_pass(int64_t now) {
     // An empty message only makes sure today's log file exists, so a quiet station still
@@ -54,7 +60,8 @@ void Engine::body() noexcept {
         supervisor_.start_up();
         const detect::SupervisorSettings& s = supervisor_.settings();
         char info[64];
-        std::snprintf(info, sizeof info, "duration: %d  silence: %d", s.max_duration_seconds, s.silence_seconds);
+        std::snprintf(info, sizeof info, "duration: %d  silence: %d", s.max_duration_seconds,
+                      s.silence_seconds);
         events_.info_changed(info);
         events_.channels_changed(supervisor_.rows());
         for (;;) {
@@ -67,7 +74,8 @@ void Engine::body() noexcept {
             }
             // A worker that has caught up raises the stop itself; that ends the run
             // after the final pass above.
-            if (supervisor_.stop_signal().wait_for(kPassInterval) && !supervisor_.caught_up()) break;
+            if (supervisor_.stop_signal().wait_for(kPassInterval) && !supervisor_.caught_up())
+                break;
         }
     } catch (const std::exception& e) {
         report::log_printf("Supervisor stopped by an error: %s", e.what());
@@ -92,7 +100,8 @@ bool Engine::wait(std::chrono::milliseconds timeout) {
     {
         std::unique_lock<std::mutex> lock(finished_mutex_);
         if (!finished_cv_.wait_for(lock, timeout, [this] { return finished_.load(); })) {
-            report::log_printf("Supervisor did not end within %lld ms", static_cast<long long>(timeout.count()));
+            report::log_printf("Supervisor did not end within %lld ms",
+                               static_cast<long long>(timeout.count()));
             return false;
         }
     }

@@ -20,7 +20,9 @@ std::string channel_name(const detect::ChannelSettings& s) {
     return name;
 }
 
-std::string utc(double t) { return common::format_utc(static_cast<int64_t>(t), "%Y-%m-%d %H:%M:%S"); }
+std::string utc(double t) {
+    return common::format_utc(static_cast<int64_t>(t), "%Y-%m-%d %H:%M:%S");
+}
 
 }  // namespace
 
@@ -39,10 +41,11 @@ void HeadlessEvents::channels_changed(std::vector<ChannelView> rows) {
         if (rows[i].in_alarm == was) continue;
         const std::string name = channel_name(rows[i].settings);
         if (rows[i].in_alarm) {
-            std::snprintf(line, sizeof line, "Channel %d (%s) in alarm: event at %s UTC", rows[i].settings.index,
-                          name.c_str(), utc(rows[i].last_onset).c_str());
+            std::snprintf(line, sizeof line, "Channel %d (%s) in alarm: event at %s UTC",
+                          rows[i].settings.index, name.c_str(), utc(rows[i].last_onset).c_str());
         } else {
-            std::snprintf(line, sizeof line, "Channel %d (%s) alarm ended", rows[i].settings.index, name.c_str());
+            std::snprintf(line, sizeof line, "Channel %d (%s) alarm ended", rows[i].settings.index,
+                          name.c_str());
         }
         say(line);
     }
@@ -50,7 +53,8 @@ void HeadlessEvents::channels_changed(std::vector<ChannelView> rows) {
     const double now = common::now_utc();
     if (show_progress_ && (last_progress_ < 0 || now - last_progress_ >= 1.0)) {
         last_progress_ = now;
-        if (err_ != nullptr) std::fprintf(err_, "zelvik: progress %s\n", progress_line(last_rows_).c_str());
+        if (err_ != nullptr)
+            std::fprintf(err_, "zelvik: progress %s\n", progress_line(last_rows_).c_str());
     }
 }
 

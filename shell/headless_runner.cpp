@@ -21,7 +21,8 @@ constexpr std::chrono::milliseconds kShutdownWait{25000};
 constexpr std::chrono::milliseconds kPoll{50};
 }  // namespace
 
-detect::SupervisorSettings engine_settings(const config::ProgramSettings& settings, bool until_caught_up) {
+detect::SupervisorSettings engine_settings(const config::ProgramSettings& settings,
+                                           bool until_caught_up) {
     detect::SupervisorSettings s;
     s.settings_path = settings.settings_path();
     s.arguments = settings.arguments();
@@ -39,8 +40,8 @@ detect::SupervisorSettings engine_settings(const config::ProgramSettings& settin
     return s;
 }
 
-int run_engine_headless(const config::ProgramSettings& settings, db::WaveStore& store, const StopRequest& stop,
-                        bool until_caught_up, std::FILE* err) {
+int run_engine_headless(const config::ProgramSettings& settings, db::WaveStore& store,
+                        const StopRequest& stop, bool until_caught_up, std::FILE* err) {
     try {
         report::AlarmSound sound;
         HeadlessEvents events(err, &sound, until_caught_up);

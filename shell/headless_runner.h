@@ -20,13 +20,14 @@ class StopRequest;
 
 // The engine's settings from the loaded program settings (SYSTEM, MAIL, ALARM values,
 // the settings file path and the command line for BEGIN).
-detect::SupervisorSettings engine_settings(const config::ProgramSettings& settings, bool until_caught_up);
+detect::SupervisorSettings engine_settings(const config::ProgramSettings& settings,
+                                           bool until_caught_up);
 
 // Runs the engine on `store` (connected) until `stop` is raised or, when
 // `until_caught_up`, until the first pass without new data has been handled. Status
 // lines go to `err`. Main thread; never throws. Returns 0, or 1 when the shutdown did
 // not finish within its bounded waits.
-int run_engine_headless(const config::ProgramSettings& settings, db::WaveStore& store, const StopRequest& stop,
-                        bool until_caught_up, std::FILE* err);
+int run_engine_headless(const config::ProgramSettings& settings, db::WaveStore& store,
+                        const StopRequest& stop, bool until_caught_up, std::FILE* err);
 
 }  // namespace zelvik::shell

@@ -4,5 +4,6 @@
 #include "tools/store_tool.h"
 
 int main(int argc, char** argv) {
-    return zelvik::tools::run_store_tool(std::vector<std::string>(argv, argv + argc), std::cout, std::cerr);
+    return zelvik::tools::run_store_tool(std::vector<std::string>(argv, argv + argc), std::cout,
+                                         std::cerr);
 }

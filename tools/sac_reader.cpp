@@ -57,7 +57,8 @@ bool read_sac(const std::string& path, Segment& out, std::string& error) {
         return false;
     }
     bool swap = false;
-    if (SacHeader probe(bytes, false); probe.integer(76) != 6 && probe.integer(76) != 7) swap = true;
+    if (SacHeader probe(bytes, false); probe.integer(76) != 6 && probe.integer(76) != 7)
+        swap = true;
     const SacHeader h(bytes, swap);
     if (h.integer(76) != 6 && h.integer(76) != 7) {
         error = "not SAC: unknown header version";
@@ -78,13 +79,15 @@ bool read_sac(const std::string& path, Segment& out, std::string& error) {
         error = "SAC file has no reference time";
         return false;
     }
-    const double reference = static_cast<double>(common::days_from_civil(year, 1, 1) + jday - 1) * 86400.0 +
-                             h.integer(72) * 3600.0 + h.integer(73) * 60.0 + h.integer(74) + h.integer(75) / 1000.0;
+    const double reference =
+        static_cast<double>(common::days_from_civil(year, 1, 1) + jday - 1) * 86400.0 +
+        h.integer(72) * 3600.0 + h.integer(73) * 60.0 + h.integer(74) + h.integer(75) / 1000.0;
     // delta is a 32-bit float, so 1/0.004 reads 249.99998; a rate that close to a
     // whole number is taken to be that number.
     double sps = 1.0 / static_cast<double>(delta);
     if (std::fabs(sps - std::round(sps)) < 1e-4 * sps) sps = std::round(sps);
-    out = Segment{h.text(608), h.text(440), h.text(464), h.text(600), reference + h.real(5), sps, false, {}, {}};
+    out = Segment{h.text(608), h.text(440), h.text(464), h.text(600), reference + h.real(5),
+                  sps,         false,       {},          {}};
     out.floats.resize(static_cast<size_t>(npts));
     const SacHeader data(bytes, swap);
     for (size_t i = 0; i < out.floats.size(); ++i) out.floats[i] = data.real(kHeaderBytes / 4 + i);
@@ -96,7 +99,8 @@ bool read_sac(const std::string& path, Segment& out, std::string& error) {
 }
 
 bool read_waveform_file(const std::string& path, std::vector<Segment>& out, std::string& error) {
-    if (path.size() > 4 && common::iequals(std::string_view(path).substr(path.size() - 4), ".sac")) {
+    if (path.size() > 4 &&
+        common::iequals(std::string_view(path).substr(path.size() - 4), ".sac")) {
         Segment s;
         if (!read_sac(path, s, error)) return false;
         out.push_back(std::move(s));

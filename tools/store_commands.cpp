@@ -34,11 +34,14 @@ std::set<std::string> existing_tables(const db::OdbcConnection& conn) {
     std::set<std::string> names;
     OdbcStatement st(conn);
     SQLCHAR type[] = "'TABLE'";
-    if (!st.valid() || SQLTables(st.get(), nullptr, 0, nullptr, 0, nullptr, 0, type, SQL_NTS) == SQL_ERROR) return names;
+    if (!st.valid() ||
+        SQLTables(st.get(), nullptr, 0, nullptr, 0, nullptr, 0, type, SQL_NTS) == SQL_ERROR)
+        return names;
     SQLCHAR buf[128] = {};
     SQLLEN ind = 0;
     SQLBindCol(st.get(), 3, SQL_C_CHAR, buf, sizeof buf, &ind);
-    while (odbc_ok(SQLFetch(st.get()))) names.insert(common::to_upper(reinterpret_cast<const char*>(buf)));
+    while (odbc_ok(SQLFetch(st.get())))
+        names.insert(common::to_upper(reinterpret_cast<const char*>(buf)));
     return names;
 }
 
@@ -54,8 +57,12 @@ std::string table_of(const std::string& sql) {
 }
 
 SQL_TIMESTAMP_STRUCT to_timestamp(const DateFields& d) {
-    return {static_cast<SQLSMALLINT>(d.year), static_cast<SQLUSMALLINT>(d.month), static_cast<SQLUSMALLINT>(d.day),
-            static_cast<SQLUSMALLINT>(d.hour), static_cast<SQLUSMALLINT>(d.minute), static_cast<SQLUSMALLINT>(d.second),
+    return {static_cast<SQLSMALLINT>(d.year),
+            static_cast<SQLUSMALLINT>(d.month),
+            static_cast<SQLUSMALLINT>(d.day),
+            static_cast<SQLUSMALLINT>(d.hour),
+            static_cast<SQLUSMALLINT>(d.minute),
+            static_cast<SQLUSMALLINT>(d.second),
             0};
 }
 
@@ -65,19 +72,24 @@ bool parse_date(const std::string& text, DateFields& d) {
     d = DateFields{};
     char sep = ' ';
     int used = 0;
-    const int n = std::sscanf(text.c_str(), "%4d-%2d-%2d%n%c%2d:%2d:%2d%n", &d.year, &d.month, &d.day, &used, &sep,
-                              &d.hour, &d.minute, &d.second, &used);
+    const int n = std::sscanf(text.c_str(), "%4d-%2d-%2d%n%c%2d:%2d:%2d%n", &d.year, &d.month,
+                              &d.day, &used, &sep, &d.hour, &d.minute, &d.second, &used);
     if (!((n == 3 && static_cast<size_t>(used) == text.size()) ||
           (n == 7 && (sep == ' ' || sep == 'T') && static_cast<size_t>(used) == text.size())))
         return false;
     if (n == 3) d.hour = d.minute = d.second = 0;
-    const common::Civil back = common::civil_from_epoch(
-        common::epoch_from_civil({d.year, d.month, d.day, d.hour, d.minute, static_cast<double>(d.second)}));
-    return d.year >= 1900 && back.month == d.month && back.day == d.day && d.hour < 24 && d.minute < 60 && d.second < 60;
+    const common::Civil back = common::civil_from_epoch(common::epoch_from_civil(
+        {d.year, d.month, d.day, d.hour, d.minute, static_cast<double>(d.second)}));
+    return d.year >= 1900 && back.month == d.month && back.day == d.day && d.hour < 24 &&
+           d.minute < 60 && d.second < 60;
 }
 
-StoreSession::StoreSession(std::string dsn, std::string user, std::string password, std::string data_dir)
-    : dsn_(std::move(dsn)), user_(std::move(user)), password_(std::move(password)), data_dir_(std::move(data_dir)) {}
+StoreSession::StoreSession(std::string dsn, std::string user, std::string password,
+                           std::string data_dir)
+    : dsn_(std::move(dsn)),
+      user_(std::move(user)),
+      password_(std::move(password)),
+      data_dir_(std::move(data_dir)) {}
 
 StoreSession::~StoreSession() {
     conn_.reset();
@@ -99,10 +111,13 @@ int StoreSession::init(std::ostream& out, std::ostream& err) {
     std::vector<std::string> created;
     for (const std::string& sql : db::store_schema_statements()) {
         const std::string table = table_of(sql);
-        if (before.count(common::to_upper(table)) != 0) continue;  // kept as it is, indexes included
+        if (before.count(common::to_upper(table)) != 0)
+            continue;  // kept as it is, indexes included
         OdbcStatement st(*conn_);
-        if (!odbc_ok(SQLExecDirect(st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS))) {
-            err << "zelvik-store: init: " << st.error_text("init", "cannot create " + table) << "\n";
+        if (!odbc_ok(SQLExecDirect(
+                st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS))) {
+            err << "zelvik-store: init: " << st.error_text("init", "cannot create " + table)
+                << "\n";
             return 1;
         }
         if (sql.rfind("CREATE TABLE", 0) == 0) created.push_back(table);
@@ -117,7 +132,8 @@ int StoreSession::init(std::ostream& out, std::ostream& err) {
     return 0;
 }
 
-int StoreSession::import(const std::vector<std::string>& files, std::ostream& out, std::ostream& err) {
+int StoreSession::import(const std::vector<std::string>& files, std::ostream& out,
+                         std::ostream& err) {
     if (files.empty()) {
         err << "zelvik-store: import needs at least one file\n";
         return 2;
@@ -145,7 +161,8 @@ int StoreSession::import(const std::vector<std::string>& files, std::ostream& ou
             total.segments_added += batch.segments_added;
             total.samples_added += batch.samples_added;
         } else {
-            for (size_t k : batch_files) err << "zelvik-store: import " << files[k] << ": rolled back with its batch\n";
+            for (size_t k : batch_files)
+                err << "zelvik-store: import " << files[k] << ": rolled back with its batch\n";
             failed += batch_files.size();
         }
         batch = ImportCounts{};
@@ -160,8 +177,9 @@ int StoreSession::import(const std::vector<std::string>& files, std::ostream& ou
             continue;
         }
         if (files.size() > 1)
-            err << "[" << i + 1 << "/" << files.size() << "] " << files[i] << ": " << counts.segments_added
-                << " segments added, " << counts.segments_present << " already present\n";
+            err << "[" << i + 1 << "/" << files.size() << "] " << files[i] << ": "
+                << counts.segments_added << " segments added, " << counts.segments_present
+                << " already present\n";
         total.segments_present += counts.segments_present;
         batch.segments_added += counts.segments_added;
         batch.samples_added += counts.samples_added;
@@ -172,10 +190,11 @@ int StoreSession::import(const std::vector<std::string>& files, std::ostream& ou
             settle(committed);
         }
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    out << "import: " << files.size() - failed << " of " << files.size() << " files, " << total.segments_added
-        << " segments (" << total.samples_added << " samples) added, " << total.segments_present
-        << " already present, " << seconds << " s\n";
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    out << "import: " << files.size() - failed << " of " << files.size() << " files, "
+        << total.segments_added << " segments (" << total.samples_added << " samples) added, "
+        << total.segments_present << " already present, " << seconds << " s\n";
     return failed == 0 ? 0 : 1;
 }
 
@@ -193,7 +212,8 @@ struct ResponseRequest {
 // 0 with `req` filled, else the exit status after a one-line message on `err`.
 int parse_response(const std::vector<std::string>& args, ResponseRequest& req, std::ostream& err) {
     if (args.size() < 7 || args.size() > 8 || (args[0] != "--sac" && args[0] != "--fap")) {
-        err << "zelvik-store: response needs --sac|--fap TEXTFILE STA CHAN LOC NETWORK STARTDATE [ENDDATE]\n";
+        err << "zelvik-store: response needs --sac|--fap TEXTFILE STA CHAN LOC NETWORK STARTDATE "
+               "[ENDDATE]\n";
         return 2;
     }
     req.sac = args[0] == "--sac";
@@ -206,7 +226,8 @@ int parse_response(const std::vector<std::string>& args, ResponseRequest& req, s
     for (size_t i = 0; i < 4; ++i) {
         req.codes[i] = args[2 + i] == "-" ? "" : args[2 + i];
         if (req.codes[i].size() > 7) {
-            err << "zelvik-store: response: code \"" << req.codes[i] << "\" longer than 7 characters\n";
+            err << "zelvik-store: response: code \"" << req.codes[i]
+                << "\" longer than 7 characters\n";
             return 2;
         }
     }
@@ -220,7 +241,8 @@ int parse_response(const std::vector<std::string>& args, ResponseRequest& req, s
 
 }  // namespace
 
-int StoreSession::response(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int StoreSession::response(const std::vector<std::string>& args, std::ostream& out,
+                           std::ostream& err) {
     ResponseRequest req;
     if (const int status = parse_response(args, req, err); status != 0) return status;
     db::StoreCatalog c;
@@ -229,40 +251,50 @@ int StoreSession::response(const std::vector<std::string>& args, std::ostream& o
     auto col = [&](const char* n) { return c.column(t, n); };
     const char* column = req.sac ? "SAC" : "FAP";
     // A second response kind for the same channel and start goes into the same row.
-    const std::string update = "update " + c.table(t) + " set " + col(column) + "=?, " + col("ENDDATE") + "=? where " +
-                               col("STA") + "=? and " + col("CHAN") + "=? and " + col("LOCATION") + "=? and " +
-                               col("NETWORK") + "=? and " + col("STARTDATE") + "=?";
-    const std::string insert = "insert into " + c.table(t) + " (" + col(column) + "," + col("ENDDATE") + "," +
-                               col("STA") + "," + col("CHAN") + "," + col("LOCATION") + "," + col("NETWORK") + "," +
-                               col("STARTDATE") + ") values (?,?,?,?,?,?,?)";
+    const std::string update = "update " + c.table(t) + " set " + col(column) + "=?, " +
+                               col("ENDDATE") + "=? where " + col("STA") + "=? and " + col("CHAN") +
+                               "=? and " + col("LOCATION") + "=? and " + col("NETWORK") +
+                               "=? and " + col("STARTDATE") + "=?";
+    const std::string insert = "insert into " + c.table(t) + " (" + col(column) + "," +
+                               col("ENDDATE") + "," + col("STA") + "," + col("CHAN") + "," +
+                               col("LOCATION") + "," + col("NETWORK") + "," + col("STARTDATE") +
+                               ") values (?,?,?,?,?,?,?)";
     SQL_TIMESTAMP_STRUCT ts_start = to_timestamp(req.start), ts_end = to_timestamp(req.end);
     SQLLEN text_ind = static_cast<SQLLEN>(req.text.size()), nts = SQL_NTS, zero = 0;
     SQLLEN end_ind = req.has_end ? 0 : SQL_NULL_DATA;
     for (const std::string* sql : {&update, &insert}) {
         OdbcStatement st(*conn_);
         SQLHSTMT h = st.get();
-        SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_LONGVARCHAR, std::max<SQLULEN>(req.text.size(), 1), 0,
-                         req.text.data(), text_ind, &text_ind);
-        SQLBindParameter(h, 2, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0, &ts_end, 0, &end_ind);
+        SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_LONGVARCHAR,
+                         std::max<SQLULEN>(req.text.size(), 1), 0, req.text.data(), text_ind,
+                         &text_ind);
+        SQLBindParameter(h, 2, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0,
+                         &ts_end, 0, &end_ind);
         for (SQLUSMALLINT i = 0; i < 4; ++i)
-            SQLBindParameter(h, static_cast<SQLUSMALLINT>(3 + i), SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 7, 0,
-                             req.codes[i].data(), static_cast<SQLLEN>(req.codes[i].size() + 1), &nts);
-        SQLBindParameter(h, 7, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0, &ts_start, 0, &zero);
-        const SQLRETURN r = SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql->c_str())), SQL_NTS);
+            SQLBindParameter(h, static_cast<SQLUSMALLINT>(3 + i), SQL_PARAM_INPUT, SQL_C_CHAR,
+                             SQL_VARCHAR, 7, 0, req.codes[i].data(),
+                             static_cast<SQLLEN>(req.codes[i].size() + 1), &nts);
+        SQLBindParameter(h, 7, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0,
+                         &ts_start, 0, &zero);
+        const SQLRETURN r =
+            SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql->c_str())), SQL_NTS);
         if (!odbc_ok(r) && r != SQL_NO_DATA) {
-            err << "zelvik-store: response: " << st.error_text("response", "cannot store the response") << "\n";
+            err << "zelvik-store: response: "
+                << st.error_text("response", "cannot store the response") << "\n";
             return 1;
         }
         SQLLEN rows = 0;
-        if (sql == &update && (r == SQL_NO_DATA || !odbc_ok(SQLRowCount(h, &rows)) || rows < 1)) continue;
-        out << "response: " << column << " of " << req.codes[0] << " " << req.codes[1] << " stored ("
-            << req.text.size() << " characters)\n";
+        if (sql == &update && (r == SQL_NO_DATA || !odbc_ok(SQLRowCount(h, &rows)) || rows < 1))
+            continue;
+        out << "response: " << column << " of " << req.codes[0] << " " << req.codes[1]
+            << " stored (" << req.text.size() << " characters)\n";
         return 0;
     }
     return 1;
 }
 
-int StoreSession::events(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int StoreSession::events(const std::vector<std::string>& args, std::ostream& out,
+                         std::ostream& err) {
     long limit = -1;
     if (args.size() == 2 && args[0] == "--limit" && common::leading_long(args[1]) > 0) {
         limit = common::leading_long(args[1]);
@@ -274,11 +306,14 @@ int StoreSession::events(const std::vector<std::string>& args, std::ostream& out
     c.build(*conn_);
     const db::Table t = db::Table::kEventlist;
     auto col = [&](const char* n) { return c.column(t, n); };
-    const std::string sql = "select " + col("STA") + "," + col("TBEGIN") + "," + col("EVENT_TYPE") + "," + col("AMP") +
-                            "," + col("PER") + " from " + c.table(t) + " order by " + col("TBEGIN") + " desc";
+    const std::string sql = "select " + col("STA") + "," + col("TBEGIN") + "," + col("EVENT_TYPE") +
+                            "," + col("AMP") + "," + col("PER") + " from " + c.table(t) +
+                            " order by " + col("TBEGIN") + " desc";
     OdbcStatement st(*conn_);
-    if (!odbc_ok(SQLExecDirect(st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS))) {
-        err << "zelvik-store: events: " << st.error_text("events", "cannot read the event list") << "\n";
+    if (!odbc_ok(SQLExecDirect(st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())),
+                               SQL_NTS))) {
+        err << "zelvik-store: events: " << st.error_text("events", "cannot read the event list")
+            << "\n";
         return 1;
     }
     char sta[16] = {};
@@ -291,14 +326,17 @@ int StoreSession::events(const std::vector<std::string>& args, std::ostream& out
     SQLBindCol(st.get(), 4, SQL_C_DOUBLE, &amp, 0, &ind[3]);
     SQLBindCol(st.get(), 5, SQL_C_DOUBLE, &per, 0, &ind[4]);
     char header[160];
-    std::snprintf(header, sizeof header, "%-7s %-23s %4s %12s %9s\n", "STA", "TIME (UTC)", "TYPE", "AMP", "PER");
+    std::snprintf(header, sizeof header, "%-7s %-23s %4s %12s %9s\n", "STA", "TIME (UTC)", "TYPE",
+                  "AMP", "PER");
     out << header;
     for (long n = 0; (limit < 0 || n < limit) && odbc_ok(SQLFetch(st.get())); ++n) {
         const double whole = std::floor(tbegin);
         char line[160];
-        std::snprintf(line, sizeof line, "%-7s %s.%03d %4d %12.4g %9.3g\n", ind[0] == SQL_NULL_DATA ? "" : sta,
+        std::snprintf(line, sizeof line, "%-7s %s.%03d %4d %12.4g %9.3g\n",
+                      ind[0] == SQL_NULL_DATA ? "" : sta,
                       common::format_utc(static_cast<int64_t>(whole), "%Y-%m-%d %H:%M:%S").c_str(),
-                      static_cast<int>((tbegin - whole) * 1000.0), ind[2] == SQL_NULL_DATA ? 0 : static_cast<int>(type),
+                      static_cast<int>((tbegin - whole) * 1000.0),
+                      ind[2] == SQL_NULL_DATA ? 0 : static_cast<int>(type),
                       ind[3] == SQL_NULL_DATA ? -1.0 : amp, ind[4] == SQL_NULL_DATA ? -1.0 : per);
         out << line;
     }

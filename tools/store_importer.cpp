@@ -22,14 +22,19 @@
 namespace zelvik::tools {
 namespace {
 
-static_assert(std::endian::native == std::endian::little, "data files are written as little-endian memory images");
+static_assert(std::endian::native == std::endian::little,
+              "data files are written as little-endian memory images");
 
-using db::OdbcStatement;
 using db::odbc_ok;
+using db::OdbcStatement;
 
-void put(char (&dst)[8], const std::string& s) { std::snprintf(dst, sizeof dst, "%s", s.c_str()); }
+void put(char (&dst)[8], const std::string& s) {
+    std::snprintf(dst, sizeof dst, "%s", s.c_str());
+}
 
-std::string stored_location(const std::string& loc) { return loc.empty() ? "??" : loc; }
+std::string stored_location(const std::string& loc) {
+    return loc.empty() ? "??" : loc;
+}
 
 // A data file being written; removed on destruction unless kept.
 class NewDataFile {
@@ -108,7 +113,8 @@ struct StoreImporter::Pending {
     std::vector<std::unique_ptr<NewDataFile>> files;
 };
 
-StoreImporter::StoreImporter(const db::OdbcConnection& conn, const db::StoreCatalog& catalog, std::string data_dir)
+StoreImporter::StoreImporter(const db::OdbcConnection& conn, const db::StoreCatalog& catalog,
+                             std::string data_dir)
     : conn_(conn),
       catalog_(catalog),
       data_dir_(std::move(data_dir)),
@@ -116,9 +122,13 @@ StoreImporter::StoreImporter(const db::OdbcConnection& conn, const db::StoreCata
       pending_(std::make_unique<Pending>()) {}
 
 // An uncommitted batch is rolled back: its files go, its rows never were.
-StoreImporter::~StoreImporter() { roll_back(); }
+StoreImporter::~StoreImporter() {
+    roll_back();
+}
 
-size_t StoreImporter::pending_files() const { return pending_->files.size(); }
+size_t StoreImporter::pending_files() const {
+    return pending_->files.size();
+}
 
 void StoreImporter::roll_back() {
     SQLEndTran(SQL_HANDLE_DBC, conn_.get(), SQL_ROLLBACK);
@@ -152,34 +162,44 @@ bool StoreImporter::commit() {
 bool StoreImporter::prepare() {
     Statements& s = *st_;
     // From here on the importer decides when rows become visible (commit()).
-    if (!odbc_ok(SQLSetConnectAttr(conn_.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0))) {
-        error_ = db::odbc_error_text("prepare", "cannot switch autocommit off", SQL_HANDLE_DBC, conn_.get());
+    if (!odbc_ok(SQLSetConnectAttr(conn_.get(), SQL_ATTR_AUTOCOMMIT,
+                                   reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0))) {
+        error_ = db::odbc_error_text("prepare", "cannot switch autocommit off", SQL_HANDLE_DBC,
+                                     conn_.get());
         return false;
     }
     const db::Table f = db::Table::kFilelist, c = db::Table::kSitechan;
     auto fc = [&](const char* n) { return catalog_.column(f, n); };
     auto cc = [&](const char* n) { return catalog_.column(c, n); };
     auto text = [&](OdbcStatement& st, SQLUSMALLINT n, char* buf, SQLLEN size) {
-        SQLBindParameter(st.get(), n, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, static_cast<SQLULEN>(size - 1), 0, buf,
-                         size, &s.nts);
+        SQLBindParameter(st.get(), n, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
+                         static_cast<SQLULEN>(size - 1), 0, buf, size, &s.nts);
     };
     auto dbl = [&](OdbcStatement& st, SQLUSMALLINT n, double* v) {
-        SQLBindParameter(st.get(), n, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, v, 0, &s.zero);
+        SQLBindParameter(st.get(), n, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, v, 0,
+                         &s.zero);
     };
     auto stamp = [&](OdbcStatement& st, SQLUSMALLINT n) {
-        SQLBindParameter(st.get(), n, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0, &s.now, 0, &s.zero);
+        SQLBindParameter(st.get(), n, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19,
+                         0, &s.now, 0, &s.zero);
     };
-    const struct { OdbcStatement* st; std::string sql; } texts[] = {
-        {&s.find, "select " + fc("TBEGIN") + "," + fc("TQTY") + "," + fc("LCODE") + " from " + catalog_.table(f) +
-                      " where " + fc("STA") + "=? and " + fc("CH") + "=? and " + fc("TBEGIN") + ">? and " + fc("TBEGIN") + "<?"},
-        {&s.insert, "insert into " + catalog_.table(f) + " (" + fc("STA") + "," + fc("CH") + "," + fc("LCODE") + "," +
-                        fc("TBEGIN") + "," + fc("TQTY") + "," + fc("SPS") + "," + fc("DATATYPE") + "," + fc("FOFF") + "," +
-                        fc("CPATH") + "," + fc("TEND") + "," + fc("CREATER") + "," + fc("LDDATE") +
+    const struct {
+        OdbcStatement* st;
+        std::string sql;
+    } texts[] = {
+        {&s.find, "select " + fc("TBEGIN") + "," + fc("TQTY") + "," + fc("LCODE") + " from " +
+                      catalog_.table(f) + " where " + fc("STA") + "=? and " + fc("CH") + "=? and " +
+                      fc("TBEGIN") + ">? and " + fc("TBEGIN") + "<?"},
+        {&s.insert, "insert into " + catalog_.table(f) + " (" + fc("STA") + "," + fc("CH") + "," +
+                        fc("LCODE") + "," + fc("TBEGIN") + "," + fc("TQTY") + "," + fc("SPS") +
+                        "," + fc("DATATYPE") + "," + fc("FOFF") + "," + fc("CPATH") + "," +
+                        fc("TEND") + "," + fc("CREATER") + "," + fc("LDDATE") +
                         ") values (?,?,?,?,?,?,?,?,?,?,?,?)"},
-        {&s.chan_find, "select " + cc("SPS") + " from " + catalog_.table(c) + " where " + cc("STA") + "=? and " +
-                           cc("CHAN") + "=? and " + cc("LCODE") + "=?"},
-        {&s.chan_insert, "insert into " + catalog_.table(c) + " (" + cc("STA") + "," + cc("CHAN") + "," + cc("LCODE") +
-                             "," + cc("SPS") + "," + cc("LDDATE") + ") values (?,?,?,?,?)"},
+        {&s.chan_find, "select " + cc("SPS") + " from " + catalog_.table(c) + " where " +
+                           cc("STA") + "=? and " + cc("CHAN") + "=? and " + cc("LCODE") + "=?"},
+        {&s.chan_insert, "insert into " + catalog_.table(c) + " (" + cc("STA") + "," + cc("CHAN") +
+                             "," + cc("LCODE") + "," + cc("SPS") + "," + cc("LDDATE") +
+                             ") values (?,?,?,?,?)"},
     };
     for (const auto& t : texts) {
         *t.st = OdbcStatement(conn_);
@@ -188,18 +208,22 @@ bool StoreImporter::prepare() {
             return false;
         }
     }
-    text(s.find, 1, s.sta, 8), text(s.find, 2, s.chan, 8), dbl(s.find, 3, &s.lo), dbl(s.find, 4, &s.hi);
+    text(s.find, 1, s.sta, 8), text(s.find, 2, s.chan, 8), dbl(s.find, 3, &s.lo),
+        dbl(s.find, 4, &s.hi);
     SQLBindCol(s.find.get(), 1, SQL_C_DOUBLE, &s.found_tbegin, 0, &s.found_ind[0]);
     SQLBindCol(s.find.get(), 2, SQL_C_DOUBLE, &s.found_tqty, 0, &s.found_ind[1]);
     SQLBindCol(s.find.get(), 3, SQL_C_CHAR, s.found_loc, sizeof s.found_loc, &s.found_ind[2]);
     text(s.insert, 1, s.sta, 8), text(s.insert, 2, s.chan, 8), text(s.insert, 3, s.loc, 8);
     dbl(s.insert, 4, &s.tbegin), dbl(s.insert, 5, &s.tqty), dbl(s.insert, 6, &s.sps);
-    SQLBindParameter(s.insert.get(), 7, SQL_PARAM_INPUT, SQL_C_SSHORT, SQL_SMALLINT, 0, 0, &s.datatype, 0, &s.zero);
-    SQLBindParameter(s.insert.get(), 8, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &s.foff, 0, &s.zero);
+    SQLBindParameter(s.insert.get(), 7, SQL_PARAM_INPUT, SQL_C_SSHORT, SQL_SMALLINT, 0, 0,
+                     &s.datatype, 0, &s.zero);
+    SQLBindParameter(s.insert.get(), 8, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &s.foff,
+                     0, &s.zero);
     text(s.insert, 9, s.cpath, sizeof s.cpath), dbl(s.insert, 10, &s.tend);
     text(s.insert, 11, s.creater, sizeof s.creater), stamp(s.insert, 12);
     text(s.chan_find, 1, s.sta, 8), text(s.chan_find, 2, s.chan, 8), text(s.chan_find, 3, s.loc, 8);
-    text(s.chan_insert, 1, s.sta, 8), text(s.chan_insert, 2, s.chan, 8), text(s.chan_insert, 3, s.loc, 8);
+    text(s.chan_insert, 1, s.sta, 8), text(s.chan_insert, 2, s.chan, 8),
+        text(s.chan_insert, 3, s.loc, 8);
     dbl(s.chan_insert, 4, &s.sps), stamp(s.chan_insert, 5);
     return true;
 }
@@ -225,10 +249,15 @@ int already_present(StoreImporter::Statements& s, const Segment& seg, const std:
 }
 
 SQL_TIMESTAMP_STRUCT timestamp_now() {
-    const common::Civil c = common::civil_from_epoch(static_cast<double>(common::now_utc_seconds()));
-    return {static_cast<SQLSMALLINT>(c.year), static_cast<SQLUSMALLINT>(c.month), static_cast<SQLUSMALLINT>(c.day),
-            static_cast<SQLUSMALLINT>(c.hour), static_cast<SQLUSMALLINT>(c.minute),
-            static_cast<SQLUSMALLINT>(c.second), 0};
+    const common::Civil c =
+        common::civil_from_epoch(static_cast<double>(common::now_utc_seconds()));
+    return {static_cast<SQLSMALLINT>(c.year),
+            static_cast<SQLUSMALLINT>(c.month),
+            static_cast<SQLUSMALLINT>(c.day),
+            static_cast<SQLUSMALLINT>(c.hour),
+            static_cast<SQLUSMALLINT>(c.minute),
+            static_cast<SQLUSMALLINT>(c.second),
+            0};
 }
 
 }  // namespace
@@ -241,7 +270,8 @@ bool StoreImporter::import_file(const std::string& path, ImportCounts& counts) {
     std::vector<const Segment*> fresh;
     for (const Segment& seg : segments) {
         if (seg.station.size() > 7 || seg.channel.size() > 7 || seg.location.size() > 7) {
-            error_ = "station, channel or location code longer than 7 characters: " + seg.station + "." + seg.channel;
+            error_ = "station, channel or location code longer than 7 characters: " + seg.station +
+                     "." + seg.channel;
             return false;
         }
         put(s.sta, seg.station), put(s.chan, seg.channel);
@@ -250,8 +280,10 @@ bool StoreImporter::import_file(const std::string& path, ImportCounts& counts) {
             error_ = s.find.error_text("import", "cannot look for existing segments");
             return false;
         }
-        if (present == 1) ++counts.segments_present;
-        else fresh.push_back(&seg);
+        if (present == 1)
+            ++counts.segments_present;
+        else
+            fresh.push_back(&seg);
     }
     if (fresh.empty()) return true;
 
@@ -260,13 +292,17 @@ bool StoreImporter::import_file(const std::string& path, ImportCounts& counts) {
     const std::string relative_dir = std::to_string(day.year) + "/" + fresh.front()->station;
     auto owned = std::make_unique<NewDataFile>();
     NewDataFile& file = *owned;
-    if (!file.create(data_dir_ + "/" + relative_dir, std::filesystem::path(path).stem().string(), error_)) return false;
+    if (!file.create(data_dir_ + "/" + relative_dir, std::filesystem::path(path).stem().string(),
+                     error_))
+        return false;
     std::vector<int64_t> offsets;
     int64_t offset = 0;
     for (const Segment* seg : fresh) {
         offsets.push_back(offset);
         const size_t bytes = seg->count() * 4;
-        if (!file.write(seg->integer ? static_cast<const void*>(seg->ints.data()) : seg->floats.data(), bytes, error_))
+        if (!file.write(
+                seg->integer ? static_cast<const void*>(seg->ints.data()) : seg->floats.data(),
+                bytes, error_))
             return false;
         offset += static_cast<int64_t>(bytes);
     }
@@ -287,15 +323,16 @@ bool StoreImporter::import_file(const std::string& path, ImportCounts& counts) {
     return true;
 }
 
-bool StoreImporter::add_rows(const std::vector<const Segment*>& fresh, const std::vector<int64_t>& offsets,
-                             const std::string& cpath) {
+bool StoreImporter::add_rows(const std::vector<const Segment*>& fresh,
+                             const std::vector<int64_t>& offsets, const std::string& cpath) {
     Statements& s = *st_;
     bool ok = true;
     s.now = timestamp_now();
     std::snprintf(s.cpath, sizeof s.cpath, "%s", cpath.c_str());
     for (size_t i = 0; ok && i < fresh.size(); ++i) {
         const Segment& seg = *fresh[i];
-        put(s.sta, seg.station), put(s.chan, seg.channel), put(s.loc, stored_location(seg.location));
+        put(s.sta, seg.station), put(s.chan, seg.channel),
+            put(s.loc, stored_location(seg.location));
         s.tbegin = seg.start;
         s.sps = seg.sps;
         s.tqty = static_cast<double>(seg.count()) / seg.sps;

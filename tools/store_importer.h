@@ -6,10 +6,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-#include <cstdint>
 
 namespace zelvik::db {
 class OdbcConnection;
@@ -29,7 +29,8 @@ struct ImportCounts {
 class StoreImporter {
 public:
     // `conn` and `catalog` must outlive the importer; `data_dir` uses '/' separators.
-    StoreImporter(const db::OdbcConnection& conn, const db::StoreCatalog& catalog, std::string data_dir);
+    StoreImporter(const db::OdbcConnection& conn, const db::StoreCatalog& catalog,
+                  std::string data_dir);
     ~StoreImporter();
 
     // Prepares the statements; false with last_error() set.

@@ -18,12 +18,14 @@ namespace zelvik::tools {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: zelvik-store [--config FILE] [ODBC=dsn] [USER=name] [PASSWORD=secret] [DATA=dir] COMMAND ...\n"
+    "Usage: zelvik-store [--config FILE] [ODBC=dsn] [USER=name] [PASSWORD=secret] [DATA=dir] "
+    "COMMAND ...\n"
     "\n"
     "Creates and fills the waveform store that Zelvik reads.\n"
     "\n"
     "Commands:\n"
-    "  init                       create the store's tables and indexes (existing tables are kept)\n"
+    "  init                       create the store's tables and indexes (existing tables are "
+    "kept)\n"
     "  import FILE...             add miniSEED (or .sac) files: samples go to data files under\n"
     "                             the data directory, one FILELIST row per continuous segment;\n"
     "                             segments already present are skipped\n"
@@ -50,7 +52,8 @@ int run_store_tool(const std::vector<std::string>& args, std::ostream& out, std:
     std::vector<std::string> rest;
     // Connection arguments count only before the command, so that a file given to
     // import may have any name.
-    std::vector<std::string> connection_args = {args.empty() ? std::string("zelvik-store") : args.front()};
+    std::vector<std::string> connection_args = {args.empty() ? std::string("zelvik-store")
+                                                             : args.front()};
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--help" || a == "-h") {
@@ -81,10 +84,11 @@ int run_store_tool(const std::vector<std::string>& args, std::ostream& out, std:
     }
     config::ConnectionConfig cfg(connection_args, settings_path);
     cfg.resolve_connection();
-    StoreSession session(cfg.data_source_name(), cfg.user_name(), cfg.password(), cfg.data_directory());
+    StoreSession session(cfg.data_source_name(), cfg.user_name(), cfg.password(),
+                         cfg.data_directory());
     if (!session.open()) {
-        err << "zelvik-store: cannot connect to data source \"" << cfg.data_source_name() << "\": " << session.error()
-            << "\n";
+        err << "zelvik-store: cannot connect to data source \"" << cfg.data_source_name()
+            << "\": " << session.error() << "\n";
         return 1;
     }
     if (command == "init") return session.init(out, err);

@@ -16,7 +16,7 @@
 namespace zelvik::tools {
 namespace {
 
-std::mutex g_mseed_mutex;  // libmseed's log hooks are process-wide
+std::mutex g_mseed_mutex;     // libmseed's log hooks are process-wide
 std::string g_mseed_message;  // guarded by g_mseed_mutex: last diagnostic of libmseed
 
 void keep_message(char* text) {
@@ -40,8 +40,15 @@ struct MseedReading {
 bool copy_segments(const MSTraceList& list, std::vector<Segment>& out, std::string& error) {
     for (const MSTraceID* id = list.traces; id != nullptr; id = id->next) {
         for (const MSTraceSeg* s = id->first; s != nullptr; s = s->next) {
-            Segment seg{id->network, id->station, id->location, id->channel,
-                        static_cast<double>(s->starttime) / HPTMODULUS, s->samprate, false, {}, {}};
+            Segment seg{id->network,
+                        id->station,
+                        id->location,
+                        id->channel,
+                        static_cast<double>(s->starttime) / HPTMODULUS,
+                        s->samprate,
+                        false,
+                        {},
+                        {}};
             if (!(seg.sps > 0.0) || !std::isfinite(seg.sps)) {
                 error = "channel " + std::string(id->srcname) + " has no usable sample rate";
                 return false;
@@ -50,10 +57,12 @@ bool copy_segments(const MSTraceList& list, std::vector<Segment>& out, std::stri
             switch (s->sampletype) {
                 case 'i':
                     seg.integer = true;
-                    seg.ints.assign(static_cast<const int32_t*>(s->datasamples), static_cast<const int32_t*>(s->datasamples) + n);
+                    seg.ints.assign(static_cast<const int32_t*>(s->datasamples),
+                                    static_cast<const int32_t*>(s->datasamples) + n);
                     break;
                 case 'f':
-                    seg.floats.assign(static_cast<const float*>(s->datasamples), static_cast<const float*>(s->datasamples) + n);
+                    seg.floats.assign(static_cast<const float*>(s->datasamples),
+                                      static_cast<const float*>(s->datasamples) + n);
                     break;
                 case 'd': {
                     const auto* d = static_cast<const double*>(s->datasamples);
@@ -91,7 +100,8 @@ bool read_miniseed(const std::string& path, std::vector<Segment>& out, std::stri
     off_t end_of_records = 0;
     int r = MS_NOERROR;
     // skipnotdata is off: a damaged record must stop the import, not vanish quietly.
-    while ((r = ms_readmsr_r(&reading.file, &reading.record, path.c_str(), -1, &fpos, nullptr, 0, 1, 0)) == MS_NOERROR) {
+    while ((r = ms_readmsr_r(&reading.file, &reading.record, path.c_str(), -1, &fpos, nullptr, 0, 1,
+                             0)) == MS_NOERROR) {
         end_of_records = fpos + reading.record->reclen;
         if (mstl_addmsr(reading.traces, reading.record, 0, 1, -1.0, -1.0) == nullptr) {
             error = "cannot merge the record at byte " + std::to_string(fpos);
@@ -100,14 +110,16 @@ bool read_miniseed(const std::string& path, std::vector<Segment>& out, std::stri
     }
     if (r != MS_ENDOFFILE) {
         // The failing record begins where the last good one ended.
-        error = std::string(r == MS_NOTSEED ? "not miniSEED" : ms_errorstr(r)) + " at byte " + std::to_string(end_of_records);
+        error = std::string(r == MS_NOTSEED ? "not miniSEED" : ms_errorstr(r)) + " at byte " +
+                std::to_string(end_of_records);
         if (!g_mseed_message.empty()) error += " (" + g_mseed_message + ")";
         return false;
     }
     // libmseed stops quietly at a last record that was cut short; its bytes would be
     // lost without a word, so the file is refused as a whole.
     if (end_of_records != st.st_size) {
-        error = "truncated: " + std::to_string(st.st_size - end_of_records) + " bytes after the last whole record";
+        error = "truncated: " + std::to_string(st.st_size - end_of_records) +
+                " bytes after the last whole record";
         return false;
     }
     if (reading.traces->numtraces == 0) {

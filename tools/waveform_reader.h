@@ -12,9 +12,9 @@ namespace zelvik::tools {
 // One continuous stretch of one channel.
 struct Segment {
     std::string network, station, location, channel;  // location "" when none
-    double start = 0;  // seconds since 1970 of the first sample
-    double sps = 0;    // samples per second, > 0
-    bool integer = false;          // true: `ints` holds the samples, else `floats`
+    double start = 0;                                 // seconds since 1970 of the first sample
+    double sps = 0;                                   // samples per second, > 0
+    bool integer = false;  // true: `ints` holds the samples, else `floats`
     std::vector<int32_t> ints;
     std::vector<float> floats;
     size_t count() const { return integer ? ints.size() : floats.size(); }
@@ -23,12 +23,14 @@ struct Segment {
 // Reads every record of a miniSEED file into segments (one per continuous stretch and
 // channel, in file order). false with `error` ("truncated record at byte 8192", ...)
 // when the file is not miniSEED, is cut short, or holds text or unusable records.
-[[nodiscard]] bool read_miniseed(const std::string& path, std::vector<Segment>& out, std::string& error);
+[[nodiscard]] bool read_miniseed(const std::string& path, std::vector<Segment>& out,
+                                 std::string& error);
 
 // Reads one evenly sampled binary SAC file (either byte order) as one float segment.
 [[nodiscard]] bool read_sac(const std::string& path, Segment& out, std::string& error);
 
 // Chooses the reader by the name: ".sac" (any case) is SAC, everything else miniSEED.
-[[nodiscard]] bool read_waveform_file(const std::string& path, std::vector<Segment>& out, std::string& error);
+[[nodiscard]] bool read_waveform_file(const std::string& path, std::vector<Segment>& out,
+                                      std::string& error);
 
 }  // namespace zelvik::tools

@@ -24,8 +24,8 @@ using namespace zelvik;
 
 // The main job: the detection engine, until a stop is requested or, with
 // --until-caught-up, until it has worked through the stored data.
-int run_main_job(config::ProgramSettings& settings, db::WaveStore& store, const shell::StopRequest& stop,
-                 bool until_caught_up) {
+int run_main_job(config::ProgramSettings& settings, db::WaveStore& store,
+                 const shell::StopRequest& stop, bool until_caught_up) {
     return shell::run_engine_headless(settings, store, stop, until_caught_up, stderr);
 }
 
@@ -65,8 +65,7 @@ int main(int argc, char** argv) {
     const std::unique_ptr<shell::StartupUi> ui = make_ui(options, argc, argv);
     int job_status = 0;
     const shell::StartupResult result = shell::run_startup(
-        settings, store, *ui,
-        [&](config::ProgramSettings& s, db::WaveStore& st) {
+        settings, store, *ui, [&](config::ProgramSettings& s, db::WaveStore& st) {
             job_status = run_main_job(s, st, stop, options.until_caught_up);
         });
     if (watcher.received() != 0) {

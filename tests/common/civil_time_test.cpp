@@ -26,8 +26,10 @@ TEST(CivilTime, RoundTripsGoldenInstants) {
 }
 
 TEST(CivilTime, NormalisesMonthOverflow) {
-    EXPECT_EQ(epoch_from_civil({2013, 13, 1, 0, 0, 0.0}), epoch_from_civil({2014, 1, 1, 0, 0, 0.0}));
-    EXPECT_EQ(epoch_from_civil({2014, 0, 1, 0, 0, 0.0}), epoch_from_civil({2013, 12, 1, 0, 0, 0.0}));
+    EXPECT_EQ(epoch_from_civil({2013, 13, 1, 0, 0, 0.0}),
+              epoch_from_civil({2014, 1, 1, 0, 0, 0.0}));
+    EXPECT_EQ(epoch_from_civil({2014, 0, 1, 0, 0, 0.0}),
+              epoch_from_civil({2013, 12, 1, 0, 0, 0.0}));
 }
 
 TEST(CivilTime, FormatsUtc) {

@@ -12,8 +12,9 @@ TEST(Text, LeadingNumbersFollowTheSettingsRule) {
         const char* text;
         long long value;
     };
-    const IntCase ints[] = {{"40", 40},   {"40abc", 40}, {"  -7x", -7}, {"abc", 0},
-                            {"", 0},      {"+3", 3},     {"- 3", 0},    {"99999999999999999999999", LLONG_MAX}};
+    const IntCase ints[] = {
+        {"40", 40}, {"40abc", 40}, {"  -7x", -7}, {"abc", 0},
+        {"", 0},    {"+3", 3},     {"- 3", 0},    {"99999999999999999999999", LLONG_MAX}};
     for (const auto& c : ints) EXPECT_EQ(leading_long(c.text), c.value) << c.text;
     EXPECT_EQ(leading_int("99999999999"), INT_MAX);
     EXPECT_EQ(leading_int("-99999999999"), INT_MIN);
@@ -22,8 +23,8 @@ TEST(Text, LeadingNumbersFollowTheSettingsRule) {
         const char* text;
         double value;
     };
-    const RealCase reals[] = {{"0.5", 0.5},   {"1e3x", 1000.0}, {"-2.5E-1", -0.25}, {".5", 0.5},
-                              {"inf", 0.0},   {"nan", 0.0},     {"0x10", 0.0},      {"3e", 3.0},
+    const RealCase reals[] = {{"0.5", 0.5},    {"1e3x", 1000.0}, {"-2.5E-1", -0.25}, {".5", 0.5},
+                              {"inf", 0.0},    {"nan", 0.0},     {"0x10", 0.0},      {"3e", 3.0},
                               {"  12.", 12.0}, {"abc", 0.0}};
     for (const auto& c : reals) EXPECT_EQ(leading_double(c.text), c.value) << c.text;
 }

@@ -14,25 +14,34 @@
 namespace zelvik::db {
 namespace {
 
-std::string le_bytes(const void* data, size_t n) { return std::string(static_cast<const char*>(data), n); }
+std::string le_bytes(const void* data, size_t n) {
+    return std::string(static_cast<const char*>(data), n);
+}
 
 TEST(SampleIndex, FractionBelowOneSampleCountsAsNothing) {
     // 20 sps: 1/sps = 0.05. Values from the placement rule worked by hand.
-    struct Case { double v, sps; int64_t want; };
+    struct Case {
+        double v, sps;
+        int64_t want;
+    };
     const Case cases[] = {
-        {10.0, 20, 10}, {10.2, 20, 11}, {10.02, 20, 10}, {10.05, 20, 11},
+        {10.0, 20, 10}, {10.2, 20, 11},  {10.02, 20, 10},      {10.05, 20, 11},
         {0.0, 100, 0},  {0.009, 100, 0}, {3599.99, 100, 3600}, {7.5, 0, 7},
     };
     for (const auto& c : cases) EXPECT_EQ(sample_index(c.v, c.sps), c.want) << c.v << " @" << c.sps;
 }
 
 TEST(DataFilePath, JoinsOrKeepsAsTheRowSays) {
-    struct Case { const char* dir; const char* cpath; const char* want; };
+    struct Case {
+        const char* dir;
+        const char* cpath;
+        const char* want;
+    };
     const Case cases[] = {
         {"D:/Data", "2013/ABC/file.dat", "D:/Data/2013/ABC/file.dat"},
-        {"D:/Data", "d:\\data\\x.dat", "d:/data/x.dat"},          // begins with the directory, any case
+        {"D:/Data", "d:\\data\\x.dat", "d:/data/x.dat"},  // begins with the directory, any case
         {"D:/Data", "\\\\srv\\share\\x.dat", "//srv/share/x.dat"},  // UNC path kept
-        {"D:/Data", "C:\\other\\x.dat", "C:/other/x.dat"},         // drive letter kept
+        {"D:/Data", "C:\\other\\x.dat", "C:/other/x.dat"},          // drive letter kept
         {"/data/", "a/b.dat", "/data/a/b.dat"},
         {"/data", "/abs.dat", "/data/abs.dat"},
     };
@@ -53,10 +62,16 @@ TEST_F(ReadSegment, ConvertsEveryFormat) {
     const int32_t i32[] = {-70000, 80000};
     const float f32[] = {1.5f, -2.25f};
     const uint16_t u16[] = {65535, 1};
-    struct Case { int16_t type; std::string bytes; float a, b; };
+    struct Case {
+        int16_t type;
+        std::string bytes;
+        float a, b;
+    };
     const Case cases[] = {
-        {kInt8, le_bytes(i8, sizeof i8), -3, 4},          {kInt16, le_bytes(i16, sizeof i16), -300, 400},
-        {kInt32, le_bytes(i32, sizeof i32), -70000, 80000}, {kFloat32, le_bytes(f32, sizeof f32), 1.5f, -2.25f},
+        {kInt8, le_bytes(i8, sizeof i8), -3, 4},
+        {kInt16, le_bytes(i16, sizeof i16), -300, 400},
+        {kInt32, le_bytes(i32, sizeof i32), -70000, 80000},
+        {kFloat32, le_bytes(f32, sizeof f32), 1.5f, -2.25f},
         {kUInt16, le_bytes(u16, sizeof u16), 65535, 1},
     };
     for (const auto& c : cases) {
@@ -133,22 +148,27 @@ TEST_F(ReadSegment, NeverWritesPastCapacity) {
 
 TEST_F(ReadSegment, RejectsRowsItCannotTrust) {
     const std::string path = dir.write("f.dat", std::string(400, '\0'));
-    struct Case { SegmentRow row; int want; };
+    struct Case {
+        SegmentRow row;
+        int want;
+    };
     const Case cases[] = {
-        {{0.0, 0.0, 10.0, kInt32, 0, "f"}, kSegmentReadError},           // SPS 0
-        {{0.0, -5.0, 10.0, kInt32, 0, "f"}, kSegmentReadError},          // SPS negative
-        {{0.0, NAN, 10.0, kInt32, 0, "f"}, kSegmentReadError},           // SPS not a number
-        {{5.0, 10.0, -3.0, kInt32, 0, "f"}, kSegmentReadError},          // TQTY negative
-        {{0.0, 10.0, 10.0, kInt32, -4, "f"}, kSegmentReadError},         // FOFF negative
-        {{20.0, 10.0, 10.0, kInt32, 0, "f"}, kSegmentOutsideWindow},     // starts after the end
-        {{-30.0, 10.0, 10.0, kInt32, 0, "f"}, kSegmentOutsideWindow},    // ends before the start
+        {{0.0, 0.0, 10.0, kInt32, 0, "f"}, kSegmentReadError},         // SPS 0
+        {{0.0, -5.0, 10.0, kInt32, 0, "f"}, kSegmentReadError},        // SPS negative
+        {{0.0, NAN, 10.0, kInt32, 0, "f"}, kSegmentReadError},         // SPS not a number
+        {{5.0, 10.0, -3.0, kInt32, 0, "f"}, kSegmentReadError},        // TQTY negative
+        {{0.0, 10.0, 10.0, kInt32, -4, "f"}, kSegmentReadError},       // FOFF negative
+        {{20.0, 10.0, 10.0, kInt32, 0, "f"}, kSegmentOutsideWindow},   // starts after the end
+        {{-30.0, 10.0, 10.0, kInt32, 0, "f"}, kSegmentOutsideWindow},  // ends before the start
     };
     for (const auto& c : cases) {
         EXPECT_EQ(read_segment(out.data(), out.size(), 0.0, 10.0, c.row, path, outcome), c.want)
             << c.row.tbegin << " " << c.row.sps << " " << c.row.tqty;
     }
     SegmentRow missing{0.0, 10.0, 1.0, kInt32, 0, "none"};
-    EXPECT_EQ(read_segment(out.data(), out.size(), 0.0, 1.0, missing, dir.file("none.dat"), outcome), kFileOpenError);
+    EXPECT_EQ(
+        read_segment(out.data(), out.size(), 0.0, 1.0, missing, dir.file("none.dat"), outcome),
+        kFileOpenError);
 }
 
 }  // namespace

@@ -33,7 +33,8 @@ TEST_P(StoreQueries, ParametersAreCheckedWhereTheyComeIn) {
         keys = {{"Driver", test::kSqliteDriver},
                 {"Database", static_cast<test::SqliteTestStore&>(*store_).file()}};
     } else {
-        keys = {{"Driver", test::kPostgresDriver}, {"Servername", "127.0.0.1"},
+        keys = {{"Driver", test::kPostgresDriver},
+                {"Servername", "127.0.0.1"},
                 {"Port", std::to_string(test::PostgresServer::shared().port())},
                 {"Database", static_cast<test::PostgresTestStore&>(*store_).database()}};
     }
@@ -50,16 +51,21 @@ TEST_P(StoreQueries, ParametersAreCheckedWhereTheyComeIn) {
 TEST_P(StoreQueries, CatalogueAdoptsTheDatabaseSpelling) {
     make(false);
     // Tables and columns in lower and mixed case; EVENTLIST's amp must stay AMP in SQL.
-    ASSERT_TRUE(store_->exec("create table filelist (sta varchar(7), ch varchar(7), lcode varchar(7), "
-                             "tbegin double precision, tqty double precision, sps double precision, "
-                             "datatype smallint, foff bigint, cpath varchar(1023))"));
-    ASSERT_TRUE(store_->exec("create table eventlist (nindex integer, sta varchar(7), tbegin double precision, "
-                             "event_type integer, amp double precision, per double precision, lddate timestamp)"));
-    ASSERT_TRUE(store_->exec("create table calibration (network varchar(7), location varchar(7), sta varchar(7), "
-                             "chan varchar(7), startdate timestamp, enddate timestamp, sac text, fap text)"));
-    ASSERT_TRUE(store_->exec("create table SiteChan (Sta varchar(7), Chan varchar(7), LCode varchar(7), "
-                             "Sps double precision)"));
-    ASSERT_TRUE(store_->exec("insert into SiteChan (Sta, Chan, LCode, Sps) values ('ABC', 'BHZ', '?\?', 20)"));
+    ASSERT_TRUE(
+        store_->exec("create table filelist (sta varchar(7), ch varchar(7), lcode varchar(7), "
+                     "tbegin double precision, tqty double precision, sps double precision, "
+                     "datatype smallint, foff bigint, cpath varchar(1023))"));
+    ASSERT_TRUE(store_->exec(
+        "create table eventlist (nindex integer, sta varchar(7), tbegin double precision, "
+        "event_type integer, amp double precision, per double precision, lddate timestamp)"));
+    ASSERT_TRUE(store_->exec(
+        "create table calibration (network varchar(7), location varchar(7), sta varchar(7), "
+        "chan varchar(7), startdate timestamp, enddate timestamp, sac text, fap text)"));
+    ASSERT_TRUE(
+        store_->exec("create table SiteChan (Sta varchar(7), Chan varchar(7), LCode varchar(7), "
+                     "Sps double precision)"));
+    ASSERT_TRUE(store_->exec(
+        "insert into SiteChan (Sta, Chan, LCode, Sps) values ('ABC', 'BHZ', '?\?', 20)"));
     ASSERT_TRUE(store_->exec("create table extra_table (x integer)"));
     ASSERT_TRUE(connect(true));
     const StoreCatalog c = ws_.catalog();
@@ -90,12 +96,14 @@ TEST_P(StoreQueries, MissingEventListFailsConnectAndIsLogged) {
     store_->configure(ws_);
     EXPECT_FALSE(ws_.connect());
     EXPECT_FALSE(ws_.is_alive());  // a failed connect keeps no handles
-    const std::string log = test::read_file(report::log_directory() +
-                                            common::format_local(common::now_utc_seconds(), "%d%m%Y") + ".log");
+    const std::string log =
+        test::read_file(report::log_directory() +
+                        common::format_local(common::now_utc_seconds(), "%d%m%Y") + ".log");
     // SQLite's driver compiles a delete only when it runs, so there the first statement
     // that notices the missing table is the select of bind_is_data_exist.
     const char* first = GetParam() == "sqlite" ? "[bind_is_data_exist]" : "[bind_del_evlst_data]";
-    EXPECT_NE(log.find(std::string(first) + " Prepare statement error : "), std::string::npos) << log;
+    EXPECT_NE(log.find(std::string(first) + " Prepare statement error : "), std::string::npos)
+        << log;
     report::log_reset_for_testing();
 }
 
@@ -113,26 +121,45 @@ TEST_P(StoreQueries, SampleRateIsLookedUpWithBoundCodes) {
     store_->add_channel("ABC", "BHZ", "00", 100.0);
     store_->add_channel("O'K", "HHZ", std::nullopt, 200.0);
     ASSERT_TRUE(connect());
-    struct Case { const char* sta; const char* chan; const char* loc; double want; };
-    const Case cases[] = {
-        {"ABC", "BHZ", "", 40.0}, {"ABC", "BHZ", "??", 40.0}, {"ABC", "BHZ", "00", 100.0},
-        {"ABC", "LHZ", "", 0.0},  {"O'K", "HHZ", "", 200.0},   // a quote in a code is just a character
-        {"x' or '1'='1", "BHZ", "", 0.0}, {"A'--", "BHZ", "", 0.0},
+    struct Case {
+        const char* sta;
+        const char* chan;
+        const char* loc;
+        double want;
     };
+    const Case cases[] =
+        {
+            {"ABC", "BHZ", "", 40.0},         {"ABC", "BHZ", "??", 40.0},
+            {"ABC", "BHZ", "00", 100.0},      {"ABC", "LHZ", "", 0.0},
+            {"O'K", "HHZ", "", 200.0},  // a quote in a code is just a character
+            {"x' or '1'='1", "BHZ", "", 0.0}, {"A'--", "BHZ", "", 0.0},
+        };
     for (const auto& c : cases) EXPECT_EQ(ws_.get_sps(c.sta, c.chan, c.loc), c.want) << c.sta;
     EXPECT_EQ(store_->count("select STA from SITECHAN"), 3);
 }
 
 TEST_P(StoreQueries, ResponsesValidAtTheGivenTime) {
     const std::string big(100 * 1024, 'f');  // longer than any fixed buffer
-    store_->add_response({"ABC", "BHZ", "", "", "2010-01-01 00:00:00", "2012-01-01 00:00:00", "old", std::nullopt});
-    store_->add_response({"ABC", "BHZ", "", "", "2012-01-01 00:00:00", std::nullopt, "current", std::nullopt});
-    store_->add_response({"ABC", "BHZ", "", "", "2030-01-01 00:00:00", std::nullopt, "future", std::nullopt});
-    store_->add_response({"DEF", "BHZ", "??", "", "2010-01-01 00:00:00", std::nullopt, std::nullopt, big});
-    store_->add_response({"GHI", "BHZ", "00", "XX", "2010-01-01 00:00:00", std::nullopt, "loc-net", "fap"});
+    store_->add_response(
+        {"ABC", "BHZ", "", "", "2010-01-01 00:00:00", "2012-01-01 00:00:00", "old", std::nullopt});
+    store_->add_response(
+        {"ABC", "BHZ", "", "", "2012-01-01 00:00:00", std::nullopt, "current", std::nullopt});
+    store_->add_response(
+        {"ABC", "BHZ", "", "", "2030-01-01 00:00:00", std::nullopt, "future", std::nullopt});
+    store_->add_response(
+        {"DEF", "BHZ", "??", "", "2010-01-01 00:00:00", std::nullopt, std::nullopt, big});
+    store_->add_response(
+        {"GHI", "BHZ", "00", "XX", "2010-01-01 00:00:00", std::nullopt, "loc-net", "fap"});
     ASSERT_TRUE(connect());
     const StoreTimestamp when = store_timestamp_utc(1394100000.0);  // 2014-03-06
-    struct Case { bool sac; const char* sta; const char* loc; const char* net; int want; std::string text; };
+    struct Case {
+        bool sac;
+        const char* sta;
+        const char* loc;
+        const char* net;
+        int want;
+        std::string text;
+    };
     const Case cases[] = {
         {true, "ABC", "", "", 1, "current"},   {false, "ABC", "", "", 0, ""},  // FAP column NULL
         {true, "DEF", "", "", 0, ""},          {false, "DEF", "??", "", 1, big},
@@ -150,8 +177,9 @@ TEST_P(StoreQueries, ResponsesValidAtTheGivenTime) {
 }
 
 TEST_P(StoreQueries, EventListKeepsOwnRowsOnly) {
-    ASSERT_TRUE(store_->exec("insert into EVENTLIST (STA, TBEGIN, EVENT_TYPE, AMP, PER) values "
-                             "('ABC', 1394000000.5, 2, 1, 1)"));
+    ASSERT_TRUE(
+        store_->exec("insert into EVENTLIST (STA, TBEGIN, EVENT_TYPE, AMP, PER) values "
+                     "('ABC', 1394000000.5, 2, 1, 1)"));
     ASSERT_TRUE(connect());
     // Times with 10 us steps survive SQLite's 15 significant digits.
     const double onset = 1394100000.12345;
@@ -161,7 +189,8 @@ TEST_P(StoreQueries, EventListKeepsOwnRowsOnly) {
     ASSERT_TRUE(ws_.insert_data("ABC", 1394000000.0, 0.0, 1.2));
     ASSERT_TRUE(ws_.insert_data("DEF", 1394100500.0, 3.5, 0.8));
     EXPECT_EQ(ws_.is_exist("ABC", 1394000000.5), 0);  // EVENT_TYPE 2 is not ours
-    EXPECT_EQ(store_->scalar("select AMP from EVENTLIST where STA='ABC' and EVENT_TYPE=1 and PER=0 and TBEGIN>1394050000"), 
+    EXPECT_EQ(store_->scalar("select AMP from EVENTLIST where STA='ABC' and EVENT_TYPE=1 and PER=0 "
+                             "and TBEGIN>1394050000"),
               GetParam() == "sqlite" ? "0.0" : "0");
     EXPECT_EQ(store_->count("select STA from EVENTLIST where EVENT_TYPE=1 and AMP=0 and PER=0"), 2);
     EXPECT_EQ(store_->count("select STA from EVENTLIST where AMP=3.5 and PER=0.8"), 1);
@@ -173,7 +202,8 @@ TEST_P(StoreQueries, EventListKeepsOwnRowsOnly) {
     EXPECT_FALSE(ws_.insert_data("ABCDEFGH", 1.0, 1.0, 1.0));
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, StoreQueries, ::testing::Values("sqlite", "postgres"), store_test_name);
+INSTANTIATE_TEST_SUITE_P(Drivers, StoreQueries, ::testing::Values("sqlite", "postgres"),
+                         store_test_name);
 
 }  // namespace
 }  // namespace zelvik::db

@@ -61,7 +61,9 @@ TEST_P(SharedStore, SupervisorAndWorkerShareOneConnection) {
         std::vector<float> buf(36001);
         for (int i = 0; i < 40; ++i) {
             double t0 = kT, t1 = kT + 3600;
-            if (ws_.read_samples(buf.data(), buf.size(), "ABC", "BHZ", "", t0, t1) != kOk || buf[35999] != 3.0f) ++bad;
+            if (ws_.read_samples(buf.data(), buf.size(), "ABC", "BHZ", "", t0, t1) != kOk ||
+                buf[35999] != 3.0f)
+                ++bad;
             if (!ws_.insert_data("ABC", kT + i, 1, 1) || ws_.is_exist("ABC", kT + i) != 1) ++bad;
         }
     });
@@ -74,7 +76,8 @@ TEST_P(SharedStore, SupervisorAndWorkerShareOneConnection) {
     EXPECT_EQ(bad.load(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, SharedStore, ::testing::Values("sqlite", "postgres"), store_test_name);
+INSTANTIATE_TEST_SUITE_P(Drivers, SharedStore, ::testing::Values("sqlite", "postgres"),
+                         store_test_name);
 
 }  // namespace
 }  // namespace zelvik::db

@@ -33,6 +33,8 @@ protected:
     WaveStore ws_;
 };
 
-inline std::string store_test_name(const ::testing::TestParamInfo<std::string>& info) { return info.param; }
+inline std::string store_test_name(const ::testing::TestParamInfo<std::string>& info) {
+    return info.param;
+}
 
 }  // namespace zelvik::db

@@ -22,8 +22,8 @@ std::vector<int32_t> ramp(int n, int from = 0) {
 class WaveStoreRead : public StoreTest {
 protected:
     // One int32 file of `n` samples at 10 sps, starting at `tbegin`.
-    void segment(const std::string& file, double tbegin, int n, std::optional<std::string> loc = "??",
-                 int from = 0) {
+    void segment(const std::string& file, double tbegin, int n,
+                 std::optional<std::string> loc = "??", int from = 0) {
         store_->write_int32(file, ramp(n, from));
         store_->add_segment({"ABC", "BHZ", loc, tbegin, n / 10.0, 10.0, 2, 0, file, std::nullopt});
     }
@@ -83,13 +83,20 @@ TEST_P(WaveStoreRead, OverlappingSegmentsReportOneStretch) {
 }
 
 TEST_P(WaveStoreRead, LocationNoneMatchesQuestionMarksAndNull) {
-    segment("q.dat", kT, 100, "??", 1);            // indices 0..99
+    segment("q.dat", kT, 100, "??", 1);               // indices 0..99
     segment("n.dat", kT + 10, 100, std::nullopt, 2);  // 100..199
-    segment("l.dat", kT + 20, 100, "00", 3);       // 200..299
+    segment("l.dat", kT + 20, 100, "00", 3);          // 200..299
     ASSERT_TRUE(connect());
-    struct Case { const char* loc; int status; float at0, at100, at200; };
+    struct Case {
+        const char* loc;
+        int status;
+        float at0, at100, at200;
+    };
     const Case cases[] = {
-        {"", kOk, 1, 2, -1}, {"??", kOk, 1, 2, -1}, {"00", kOk, -1, -1, 3}, {"10", kNoSegment, -1, -1, -1},
+        {"", kOk, 1, 2, -1},
+        {"??", kOk, 1, 2, -1},
+        {"00", kOk, -1, -1, 3},
+        {"10", kNoSegment, -1, -1, -1},
     };
     for (const auto& c : cases) {
         std::fill(buf_.begin(), buf_.end(), -1.0f);
@@ -126,18 +133,27 @@ TEST_P(WaveStoreRead, TendThatDisagreesWithTheLengthIsOutsideTheWindow) {
 
 TEST_P(WaveStoreRead, MalformedRowsNeitherCrashNorOverrun) {
     store_->write_int32("m.dat", ramp(10));
-    struct Case { double sps, tqty; int type; int want; };
+    struct Case {
+        double sps, tqty;
+        int type;
+        int want;
+    };
     const Case cases[] = {
-        {0.0, 10, 2, kSegmentReadError}, {10.0, -5, 2, kSegmentReadError}, {1e9, 10, 2, kOk},
-        {10.0, 10, 4, kOk}, {10.0, 10, 77, kOk},
+        {0.0, 10, 2, kSegmentReadError},
+        {10.0, -5, 2, kSegmentReadError},
+        {1e9, 10, 2, kOk},
+        {10.0, 10, 4, kOk},
+        {10.0, 10, 77, kOk},
     };
     for (const auto& c : cases) {
         ASSERT_TRUE(store_->exec("delete from FILELIST"));
-        store_->add_segment({"ABC", "BHZ", "??", kT + 10, c.tqty, c.sps, c.type, 0, "m.dat", std::nullopt});
+        store_->add_segment(
+            {"ABC", "BHZ", "??", kT + 10, c.tqty, c.sps, c.type, 0, "m.dat", std::nullopt});
         ASSERT_TRUE(connect());
         std::vector<float> small(50, -1.0f);
         double t0 = kT, t1 = kT + 100;
-        EXPECT_EQ(ws_.read_samples(small.data(), 40, "ABC", "BHZ", "", t0, t1, &filled_), c.want) << c.sps;
+        EXPECT_EQ(ws_.read_samples(small.data(), 40, "ABC", "BHZ", "", t0, t1, &filled_), c.want)
+            << c.sps;
         EXPECT_EQ(small[40], -1.0f);
     }
 }
@@ -162,10 +178,12 @@ TEST_P(WaveStoreRead, CodesLongerThanSevenMatchNothing) {
     ASSERT_TRUE(connect());
     double t0 = kT, t1 = kT + 10;
     // A cut "ABCDEFGH" would be "ABCDEFG", someone else's station.
-    EXPECT_EQ(ws_.read_samples(buf_.data(), buf_.size(), "ABCDEFGH", "BHZ", "", t0, t1), kNoSegment);
+    EXPECT_EQ(ws_.read_samples(buf_.data(), buf_.size(), "ABCDEFGH", "BHZ", "", t0, t1),
+              kNoSegment);
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, WaveStoreRead, ::testing::Values("sqlite", "postgres"), store_test_name);
+INSTANTIATE_TEST_SUITE_P(Drivers, WaveStoreRead, ::testing::Values("sqlite", "postgres"),
+                         store_test_name);
 
 }  // namespace
 }  // namespace zelvik::db

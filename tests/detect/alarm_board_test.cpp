@@ -19,15 +19,15 @@ TEST(AlarmBoard, FollowsDetectionsThroughDurationAndSilence) {
         bool display, display_changed;
     };
     const Step steps[] = {
-        {1000, 0, 0, false, {}, {}, false, false},       // nothing yet
-        {1001, 990, 0, false, {0}, {}, true, true},      // detection on a sounding channel
-        {1002, 990, 0, false, {}, {}, true, false},      // unchanged: no transition reported
-        {1060, 1050, 0, false, {}, {}, true, false},     // newer detection extends to 1180
-        {1121, 1050, 0, false, {}, {}, true, false},     // first end (1121) no longer counts
-        {1180, 1050, 0, false, {}, {0}, false, true},    // 120 s after the latest: clears
+        {1000, 0, 0, false, {}, {}, false, false},         // nothing yet
+        {1001, 990, 0, false, {0}, {}, true, true},        // detection on a sounding channel
+        {1002, 990, 0, false, {}, {}, true, false},        // unchanged: no transition reported
+        {1060, 1050, 0, false, {}, {}, true, false},       // newer detection extends to 1180
+        {1121, 1050, 0, false, {}, {}, true, false},       // first end (1121) no longer counts
+        {1180, 1050, 0, false, {}, {0}, false, true},      // 120 s after the latest: clears
         {1181, 1050, 1170, false, {1}, {}, false, false},  // channel without sound: no display
-        {1200, 1195, 1170, true, {}, {}, false, false},  // silenced at 1200 until 1230
-        {1230, 1195, 1170, false, {}, {}, false, false}, // silence still runs at its last second
+        {1200, 1195, 1170, true, {}, {}, false, false},    // silenced at 1200 until 1230
+        {1230, 1195, 1170, false, {}, {}, false, false},   // silence still runs at its last second
         {1231, 1195, 1170, false, {0}, {}, true, true},  // deferred detection raises the alarm now
     };
     for (const Step& s : steps) {

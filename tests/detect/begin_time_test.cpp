@@ -10,16 +10,19 @@ namespace {
 constexpr int64_t kNow = 1600000000;  // 2020-09-13 12:26:40 UTC
 
 TEST(BeginTime, ParsesTheThreeDateFormats) {
-    struct Case { const char* text; std::optional<int64_t> epoch; };
+    struct Case {
+        const char* text;
+        std::optional<int64_t> epoch;
+    };
     const Case cases[] = {
         {"2014-03-06", 1394064000},
         {"2014.03.06 12:30:15", 1394109015},
         {"2014/03/06 12:30:15", 1394109015},
-        {"2012-02-29", 1330473600},          // leap day
-        {"2013-02-29", std::nullopt},        // no such day
+        {"2012-02-29", 1330473600},    // leap day
+        {"2013-02-29", std::nullopt},  // no such day
         {"2014-13-01", std::nullopt},
         {"2014-03-06 25:00:00", std::nullopt},
-        {"2014-03", std::nullopt},           // two fields only
+        {"2014-03", std::nullopt},  // two fields only
         {"garbage", std::nullopt},
         {"", std::nullopt},
         {"1800", std::nullopt},
@@ -54,7 +57,8 @@ TEST(BeginTime, ChoosesCommandLineThenSettingsThenDefault) {
         const BeginTime b = detection_start_time(c.args, c.setting, kNow);
         EXPECT_EQ(b.start, c.start) << c.args.back() << " / " << c.setting;
         EXPECT_EQ(b.origin, c.origin) << c.args.back() << " / " << c.setting;
-        EXPECT_EQ(!b.problem.empty(), c.problem) << c.args.back() << " / " << c.setting << ": " << b.problem;
+        EXPECT_EQ(!b.problem.empty(), c.problem)
+            << c.args.back() << " / " << c.setting << ": " << b.problem;
     }
 }
 

@@ -28,10 +28,10 @@ protected:
     std::unique_ptr<ChannelDetector> make(int n, double start) {
         link_ = std::make_unique<StoreLink>(*ws_, stop_);
         sink_ = std::make_unique<EventStoreSink>(*link_, 0, 0);
-        auto d = std::make_unique<ChannelDetector>(*link_, sink_.get(), [this](const std::string& s, double onset,
-                                                                               double, float) {
-            detections_.push_back({s, onset});
-        });
+        auto d = std::make_unique<ChannelDetector>(
+            *link_, sink_.get(), [this](const std::string& s, double onset, double, float) {
+                detections_.push_back({s, onset});
+            });
         d->setup(fx_.ini(), n, start);
         return d;
     }
@@ -69,20 +69,25 @@ TEST_F(ChannelDetectorTest, FindsBurstAtItsTimeAndStoresOneRow) {
 TEST_F(ChannelDetectorTest, GapsAreNotFedAsZeros) {
     // A channel with a large offset: a zero-filled gap would be a step of 20000 counts
     // into the band-pass filter, a certain false alarm.
-    struct Case { double gap_seconds; size_t restarts; };
+    struct Case {
+        double gap_seconds;
+        size_t restarts;
+    };
     const Case cases[] = {{5.0, 0}, {20.0, 1}};
     int n = 0;
     for (const Case& c : cases) {
         const std::string sta = "G" + std::to_string(n);
         fx_.add_channel(sta, "BHZ", 100);
-        fx_.add_segment(sta, "BHZ", kT0, 100, test::synthetic_samples(300, 100, {}, 100, 20000, 0, 0, 7));
+        fx_.add_segment(sta, "BHZ", kT0, 100,
+                        test::synthetic_samples(300, 100, {}, 100, 20000, 0, 0, 7));
         fx_.add_segment(sta, "BHZ", kT0 + 300 + c.gap_seconds, 100,
                         test::synthetic_samples(300, 100, {}, 100, 20000, 0, 0, 8));
         fx_.add_thread(n, sta, "BHZ");
         auto d = make(n, kT0);
         while (d->step(buffers_)) {
         }
-        EXPECT_TRUE(detections_.empty()) << sta << " first false onset " << detections_[0].onset - kT0;
+        EXPECT_TRUE(detections_.empty())
+            << sta << " first false onset " << detections_[0].onset - kT0;
         EXPECT_NEAR(d->last_data_time(), kT0 + 600 + c.gap_seconds, 1e-6) << sta;
         EXPECT_EQ(fx_.log_count("(" + sta + ".BHZ.\?\?): gap of"), c.restarts) << sta;
         ++n;
@@ -92,7 +97,8 @@ TEST_F(ChannelDetectorTest, GapsAreNotFedAsZeros) {
 TEST_F(ChannelDetectorTest, GapFinishesAnOpenMeasurement) {
     fx_.add_channel("MMM", "BHZ", 100);
     fx_.add_segment("MMM", "BHZ", kT0, 100, test::synthetic_samples(298, 100, {296}));
-    fx_.add_segment("MMM", "BHZ", kT0 + 300, 100, test::synthetic_samples(300, 100, {}, 100, 0, 0, 0, 3));
+    fx_.add_segment("MMM", "BHZ", kT0 + 300, 100,
+                    test::synthetic_samples(300, 100, {}, 100, 0, 0, 0, 3));
     fx_.add_thread(0, "MMM", "BHZ");
     auto d = make(0, kT0);
     EXPECT_TRUE(d->step(buffers_));
@@ -104,7 +110,8 @@ TEST_F(ChannelDetectorTest, GapFinishesAnOpenMeasurement) {
 TEST_F(ChannelDetectorTest, SkipsAnOutageLongerThanTheWindow) {
     fx_.add_channel("OUT", "BHZ", 100);
     fx_.add_segment("OUT", "BHZ", kT0, 100, test::synthetic_samples(600, 100, {}));
-    fx_.add_segment("OUT", "BHZ", kT0 + 3 * 3600, 100, test::synthetic_samples(600, 100, {300}, 100, 0, 3000, 8, 2));
+    fx_.add_segment("OUT", "BHZ", kT0 + 3 * 3600, 100,
+                    test::synthetic_samples(600, 100, {300}, 100, 0, 3000, 8, 2));
     fx_.add_thread(0, "OUT", "BHZ");
     auto d = make(0, kT0);
     EXPECT_TRUE(d->step(buffers_));  // first stretch
@@ -119,7 +126,13 @@ TEST_F(ChannelDetectorTest, SkipsAnOutageLongerThanTheWindow) {
 }
 
 TEST_F(ChannelDetectorTest, ChannelsThatCannotRunAreNamedOnce) {
-    struct Case { const char* sta; const char* key; const char* value; bool sitechan; const char* reason; };
+    struct Case {
+        const char* sta;
+        const char* key;
+        const char* value;
+        bool sitechan;
+        const char* reason;
+    };
     const Case cases[] = {
         {"NOR", "STA", "1", false, "sample rate 0"},
         {"ORD", "ORDER", "9", true, "ORDER 9 outside 1..6"},

@@ -65,7 +65,8 @@ protected:
     }
     // Feeds samples 0 .. n - 1 of a sine (amplitude, Hz) at `rate`, sample i at kStart + i / rate.
     static void feed_sine(DetectionRecord& r, int n, double amplitude, double freq, double rate) {
-        for (int i = 0; i < n; ++i) r.add(amplitude * std::sin(2 * kPi * freq * i / rate), kStart + i / rate);
+        for (int i = 0; i < n; ++i)
+            r.add(amplitude * std::sin(2 * kPi * freq * i / rate), kStart + i / rate);
     }
     static constexpr double kStart = 1765281609.75;  // 2025-12-09 12:00:09.75 UTC
 
@@ -77,10 +78,14 @@ protected:
 TEST_F(DetectionRecordTest, PureSinesGiveTheirPeriodAndAmplitude) {
     // `crest` is the largest sampled value of the sine: at 2 Hz and 20 samples/s the
     // samples fall every 36 degrees, the nearest 18 degrees from the crest.
-    struct Case { double freq, rate, amplitude; float period; double crest; };
+    struct Case {
+        double freq, rate, amplitude;
+        float period;
+        double crest;
+    };
     const Case cases[] = {
-        {1.0, 20, 1000, 1.0f, 1000},         // k = 5, M = 20, spans of 14 samples
-        {2.0, 20, 1000, 0.5f, 951.056516},  // k = 10
+        {1.0, 20, 1000, 1.0f, 1000},          // k = 5, M = 20, spans of 14 samples
+        {2.0, 20, 1000, 0.5f, 951.056516},    // k = 10
         {1.6, 100, 37.5, 0.625f, 37.497039},  // k = 8 of 500 samples
     };
     for (const Case& c : cases) {
@@ -130,12 +135,17 @@ TEST_F(DetectionRecordTest, FewerThanSixSamplesGiveNoPeriodAndNoConversion) {
 TEST_F(DetectionRecordTest, WritesTheMeasurementLineWithAndWithoutResponse) {
     InstrumentResponse flat;  // 2e9 counts per metre everywhere: 0.0005 micrometres per count
     ASSERT_TRUE(flat.parse_fap("0.01 2e9 0|100 2e9 0"));
-    struct Case { const InstrumentResponse* response; const char* line; };
+    struct Case {
+        const InstrumentResponse* response;
+        const char* line;
+    };
     const Case cases[] = {
-        {&none_, "Ch: STA.BHZ.?? Ev_time: 12:00:09 09.12.25 amp(cnt):1000.000 amp(mkm):-1.000000 "
-                 "T(s):1.0000 calib=-1.0000#"},
-        {&flat, "Ch: STA.BHZ.?? Ev_time: 12:00:09 09.12.25 amp(cnt):1000.000 amp(mkm):0.500000 "
-                "T(s):1.0000 calib=0.0005#"},
+        {&none_,
+         "Ch: STA.BHZ.?? Ev_time: 12:00:09 09.12.25 amp(cnt):1000.000 amp(mkm):-1.000000 "
+         "T(s):1.0000 calib=-1.0000#"},
+        {&flat,
+         "Ch: STA.BHZ.?? Ev_time: 12:00:09 09.12.25 amp(cnt):1000.000 amp(mkm):0.500000 "
+         "T(s):1.0000 calib=0.0005#"},
     };
     for (const Case& c : cases) {
         DetectionRecord r("STA", "BHZ", "??", kStart, *c.response, &sink_);
@@ -151,11 +161,15 @@ TEST_F(DetectionRecordTest, WritesTheMeasurementLineWithAndWithoutResponse) {
 }
 
 TEST_F(DetectionRecordTest, RefusedWindowFinishesAtOnceWithNoSamples) {
-    struct Case { double rate, seconds; bool ok; };
+    struct Case {
+        double rate, seconds;
+        bool ok;
+    };
     const Case cases[] = {
-        {0.39, 5, false}, {0.0, 5, false}, {-20, 5, false}, {NAN, 5, false}, {10000.5, 5, false},
-        {20, 0, false}, {20, 600.5, false}, {20, NAN, false}, {1, 1.5, false},  // one sample only
-        {0.4, 5, true}, {10000, 600, true},
+        {0.39, 5, false},   {0.0, 5, false},     {-20, 5, false},
+        {NAN, 5, false},    {10000.5, 5, false}, {20, 0, false},
+        {20, 600.5, false}, {20, NAN, false},    {1, 1.5, false},  // one sample only
+        {0.4, 5, true},     {10000, 600, true},
     };
     for (const Case& c : cases) {
         CollectingSink sink;

@@ -15,14 +15,18 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 
 TEST(DetectionRule, WarmupLengthUsesAtLeastSixtySeconds) {
-    struct Case { double rate, lta; int expected; };
+    struct Case {
+        double rate, lta;
+        int expected;
+    };
     const Case cases[] = {
         {20, 10, 2400},   // 60 s governs
         {20, 100, 4000},  // the LTA governs
-        {100, 10, 12000}, {100, 60, 12000}, {0.5, 10, 60},
-        {1e9, 1e9, 2147483646},  // saturates instead of overflowing
+        {100, 10, 12000}, {100, 60, 12000},
+        {0.5, 10, 60},    {1e9, 1e9, 2147483646},  // saturates instead of overflowing
     };
-    for (const Case& c : cases) EXPECT_EQ(DetectionRule::warmup_length_for(c.rate, c.lta), c.expected);
+    for (const Case& c : cases)
+        EXPECT_EQ(DetectionRule::warmup_length_for(c.rate, c.lta), c.expected);
 }
 
 TEST(DetectionRule, RefusesWindowsTheTriggerCannotUse) {
@@ -54,7 +58,9 @@ TEST(DetectionRule, OnsetIsHalfAnStaWindowBeforeTheTriggeringSample) {
 TEST(DetectionRule, OneDetectionPerRisingEdgeAndNoneDuringWarmup) {
     // At 20 samples/s the hold-over is 100 samples (5 s). Bursts: one inside the warm-up,
     // two separated by a 2 s dip (one event), and one after a long quiet stretch.
-    struct Burst { int from, to; };
+    struct Burst {
+        int from, to;
+    };
     const Burst bursts[] = {{1000, 1060}, {3000, 3040}, {3080, 3120}, {5000, 5040}};
     std::vector<double> x(6000);
     for (int i = 0; i < static_cast<int>(x.size()); ++i) {

@@ -13,9 +13,10 @@
 
 namespace zelvik::test {
 
-std::vector<int32_t> synthetic_samples(double seconds, double sps, const std::vector<double>& bursts,
-                                       double amplitude, double offset, double burst_amplitude,
-                                       double burst_seconds, uint32_t seed) {
+std::vector<int32_t> synthetic_samples(double seconds, double sps,
+                                       const std::vector<double>& bursts, double amplitude,
+                                       double offset, double burst_amplitude, double burst_seconds,
+                                       uint32_t seed) {
     const auto n = static_cast<size_t>(seconds * sps);
     std::vector<int32_t> out(n);
     uint32_t state = seed * 2654435761u + 12345u;
@@ -28,7 +29,8 @@ std::vector<int32_t> synthetic_samples(double seconds, double sps, const std::ve
         double v = offset + amplitude * (a + b - 1.0) * 2.0;
         const double t = static_cast<double>(i) / sps;
         for (double start : bursts) {
-            if (t >= start && t < start + burst_seconds) v += burst_amplitude * std::sin(2 * M_PI * 5.0 * (t - start));
+            if (t >= start && t < start + burst_seconds)
+                v += burst_amplitude * std::sin(2 * M_PI * 5.0 * (t - start));
         }
         out[i] = static_cast<int32_t>(std::lround(v));
     }
@@ -59,14 +61,16 @@ EngineFixture::EngineFixture() : store_(make_sqlite_store()) {
     (void)report::log_open(cfg);
 }
 
-EngineFixture::~EngineFixture() { report::log_reset_for_testing(); }
+EngineFixture::~EngineFixture() {
+    report::log_reset_for_testing();
+}
 
 void EngineFixture::add_channel(const std::string& sta, const std::string& chan, double sps) {
     store_->add_channel(sta, chan, std::nullopt, sps);
 }
 
-void EngineFixture::add_segment(const std::string& sta, const std::string& chan, double start, double sps,
-                                const std::vector<int32_t>& samples) {
+void EngineFixture::add_segment(const std::string& sta, const std::string& chan, double start,
+                                double sps, const std::vector<int32_t>& samples) {
     const std::string rel = sta + "_" + chan + "_" + std::to_string(files_++) + ".i32";
     store_->write_int32(rel, samples);
     TestSegment s;
@@ -81,7 +85,8 @@ void EngineFixture::add_segment(const std::string& sta, const std::string& chan,
     store_->add_segment(s);
 }
 
-void EngineFixture::set(const std::string& section, const std::string& key, const std::string& value) {
+void EngineFixture::set(const std::string& section, const std::string& key,
+                        const std::string& value) {
     (void)config::ini::write_string(ini_, section, key, value);
 }
 
@@ -117,14 +122,16 @@ std::string EngineFixture::log_text() const {
     std::error_code ec;
     if (dir.empty()) return text;
     // One file per local day; a fake clock may put lines into another day's file.
-    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) text += read_file(entry.path().string());
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec))
+        text += read_file(entry.path().string());
     return text;
 }
 
 size_t EngineFixture::log_count(const std::string& needle) const {
     const std::string text = log_text();
     size_t count = 0;
-    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++count;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        ++count;
     return count;
 }
 

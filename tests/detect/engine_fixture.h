@@ -19,10 +19,10 @@ inline constexpr double kT0 = 1600000000.0;
 
 // Deterministic noise of about `amplitude` counts plus `offset`, with a 5 Hz burst of
 // `burst_amplitude` counts lasting `burst_seconds` from each second in `bursts`.
-std::vector<int32_t> synthetic_samples(double seconds, double sps, const std::vector<double>& bursts,
-                                       double amplitude = 100.0, double offset = 0.0,
-                                       double burst_amplitude = 3000.0, double burst_seconds = 8.0,
-                                       uint32_t seed = 1);
+std::vector<int32_t> synthetic_samples(double seconds, double sps,
+                                       const std::vector<double>& bursts, double amplitude = 100.0,
+                                       double offset = 0.0, double burst_amplitude = 3000.0,
+                                       double burst_seconds = 8.0, uint32_t seed = 1);
 
 class EngineFixture {
 public:

@@ -24,16 +24,32 @@ std::string six_digits(double v) {
 
 // Worked values of the design, as published with the algorithm (rounded to 6 digits).
 TEST(IirFilter, ReproducesWorkedCoefficients) {
-    struct Section { const char* b[3]; const char* a[3]; };
-    struct Case { int order; float f1, f2, rate; std::vector<Section> sections; };
+    struct Section {
+        const char* b[3];
+        const char* a[3];
+    };
+    struct Case {
+        int order;
+        float f1, f2, rate;
+        std::vector<Section> sections;
+    };
     const Case cases[] = {
-        {2, 0.6f, 1.9f, 20.0f,
+        {2,
+         0.6f,
+         1.9f,
+         20.0f,
          {{{"0.194307", "0", "-0.194307"}, {"1", "-1.80258", "0.84445"}},
           {{"0.165235", "0", "-0.165235"}, {"1", "-1.43646", "0.664921"}}}},
-        {2, 0.6f, 1.9f, 40.0f,
+        {2,
+         0.6f,
+         1.9f,
+         40.0f,
          {{{"0.0987667", "0", "-0.0987667"}, {"1", "-1.90891", "0.919834"}},
           {{"0.0919922", "0", "-0.0919922"}, {"1", "-1.75165", "0.814474"}}}},
-        {3, 1.0f, 5.0f, 20.0f,
+        {3,
+         1.0f,
+         5.0f,
+         20.0f,
          {{{"0.420808", "0", "-0.420808"}, {"1", "-0.841616", "0.158384"}},
           {{"0.730159", "0", "-0.730159"}, {"1", "-1.68719", "0.78308"}},
           {{"0.320681", "0", "-0.320681"}, {"1", "-0.0702103", "0.453909"}}}},
@@ -54,24 +70,30 @@ TEST(IirFilter, ReproducesWorkedCoefficients) {
 }
 
 TEST(IirFilter, RefusesUnusableDesignsAndKeepsNoSections) {
-    struct Case { int order; const char* type; float f1, f2, dt; bool ok; int sections; };
+    struct Case {
+        int order;
+        const char* type;
+        float f1, f2, dt;
+        bool ok;
+        int sections;
+    };
     const Case cases[] = {
-        {1, "BP", 1, 5, 0.01f, true, 1},  {2, "BP", 1, 5, 0.01f, true, 2},
-        {3, "BP", 1, 5, 0.01f, true, 3},  {6, "BP", 1, 5, 0.01f, true, 6},
+        {1, "BP", 1, 5, 0.01f, true, 1},     {2, "BP", 1, 5, 0.01f, true, 2},
+        {3, "BP", 1, 5, 0.01f, true, 3},     {6, "BP", 1, 5, 0.01f, true, 6},
         {3, "BPF", 0, 1, 0.05f, true, 3},  // the settings defaults: FR1 0, FR2 1 Hz
         {3, "LP", 0, 5, 0.01f, true, 2},   // low-pass: one real and one conjugate pole
-        {0, "BP", 1, 5, 0.01f, false, 0}, {7, "BP", 1, 5, 0.01f, false, 0},
-        {-3, "BP", 1, 5, 0.01f, false, 0}, {1000000, "BP", 1, 5, 0.01f, false, 0},
-        {3, "HP", 1, 5, 0.01f, false, 0}, {3, "B", 1, 5, 0.01f, false, 0},
-        {3, "BP", 5, 1, 0.01f, false, 0},              // corners swapped
-        {3, "BP", 1, 50, 0.01f, false, 0},             // upper corner at half the rate
-        {3, "BP", 1, 49.9f, 0.01f, true, 3},
-        {3, "BP", 1, 5, 0.0f, false, 0},               // no sample interval
-        {3, "BP", NAN, 5, 0.01f, false, 0}, {3, "BP", 1, INFINITY, 0.01f, false, 0},
+        {0, "BP", 1, 5, 0.01f, false, 0},    {7, "BP", 1, 5, 0.01f, false, 0},
+        {-3, "BP", 1, 5, 0.01f, false, 0},   {1000000, "BP", 1, 5, 0.01f, false, 0},
+        {3, "HP", 1, 5, 0.01f, false, 0},    {3, "B", 1, 5, 0.01f, false, 0},
+        {3, "BP", 5, 1, 0.01f, false, 0},   // corners swapped
+        {3, "BP", 1, 50, 0.01f, false, 0},  // upper corner at half the rate
+        {3, "BP", 1, 49.9f, 0.01f, true, 3}, {3, "BP", 1, 5, 0.0f, false, 0},  // no sample interval
+        {3, "BP", NAN, 5, 0.01f, false, 0},  {3, "BP", 1, INFINITY, 0.01f, false, 0},
     };
     for (const Case& c : cases) {
         IirFilter f;
-        EXPECT_EQ(f.design(c.order, c.type, c.f1, c.f2, c.dt), c.ok) << c.order << " " << c.type << " " << c.f2;
+        EXPECT_EQ(f.design(c.order, c.type, c.f1, c.f2, c.dt), c.ok)
+            << c.order << " " << c.type << " " << c.f2;
         EXPECT_EQ(f.section_count(), c.sections) << c.order << " " << c.type;
         EXPECT_EQ(f.last_error().empty(), c.ok) << f.last_error();
     }
@@ -95,13 +117,21 @@ double measured_gain(IirFilter& f, double freq, double rate) {
 }
 
 TEST(IirFilter, BandPassGainIsOneAtWarpedCentreAndHalfPowerAtCorners) {
-    struct Case { int order; float f1, f2, rate; };
-    const Case cases[] = {{2, 0.6f, 1.9f, 20}, {3, 1.0f, 5.0f, 20}, {3, 1.0f, 5.0f, 100}, {6, 2.0f, 8.0f, 100}};
+    struct Case {
+        int order;
+        float f1, f2, rate;
+    };
+    const Case cases[] = {
+        {2, 0.6f, 1.9f, 20}, {3, 1.0f, 5.0f, 20}, {3, 1.0f, 5.0f, 100}, {6, 2.0f, 8.0f, 100}};
     for (const Case& c : cases) {
         const float dt = 1.0f / c.rate;
         // The centre is where tan(pi f dt) is the geometric mean of the corners' tangents.
-        const double centre = std::atan(std::sqrt(std::tan(kPi * c.f1 * dt) * std::tan(kPi * c.f2 * dt))) / (kPi * dt);
-        const struct { double freq, gain; } points[] = {{centre, 1.0}, {c.f1, std::sqrt(0.5)}, {c.f2, std::sqrt(0.5)}};
+        const double centre =
+            std::atan(std::sqrt(std::tan(kPi * c.f1 * dt) * std::tan(kPi * c.f2 * dt))) /
+            (kPi * dt);
+        const struct {
+            double freq, gain;
+        } points[] = {{centre, 1.0}, {c.f1, std::sqrt(0.5)}, {c.f2, std::sqrt(0.5)}};
         for (const auto& p : points) {
             IirFilter f;
             ASSERT_TRUE(f.design(c.order, "BP", c.f1, c.f2, dt));
@@ -137,7 +167,8 @@ TEST(IirFilter, ZeroInputGivesZeroAndImpulseResponseDecays) {
 
 TEST(IirFilter, TwoWindowsInTurnEqualTheirConcatenation) {
     std::vector<double> x(3000);
-    for (size_t i = 0; i < x.size(); ++i) x[i] = std::sin(0.3 * i) + 0.5 * std::cos(1.7 * i) + (i % 7 == 0 ? 3.0 : 0.0);
+    for (size_t i = 0; i < x.size(); ++i)
+        x[i] = std::sin(0.3 * i) + 0.5 * std::cos(1.7 * i) + (i % 7 == 0 ? 3.0 : 0.0);
     IirFilter whole, parts;
     ASSERT_TRUE(whole.design(3, "BP", 1.0f, 5.0f, 0.01f));
     ASSERT_TRUE(parts.design(3, "BP", 1.0f, 5.0f, 0.01f));

@@ -20,23 +20,31 @@ TEST(InstrumentResponse, FapTableInterpolatesInsideAndGivesZeroOutside) {
         ASSERT_TRUE(r.parse_fap(text)) << text;
         EXPECT_EQ(r.kind(), ResponseKind::kFap);
         ASSERT_EQ(r.table().size(), 3u) << text;
-        const struct { float f; double v; } points[] = {
-            {3.0f, 300}, {2.0f, 200}, {4.0f, 400}, {1.0f, 100}, {1.5f, 150}, {0.5f, 0}, {5.0f, 0}, {NAN, 0}};
-        for (const auto& p : points) EXPECT_DOUBLE_EQ(r.evaluate(p.f), p.v) << text << " at " << p.f;
+        const struct {
+            float f;
+            double v;
+        } points[] = {{3.0f, 300}, {2.0f, 200}, {4.0f, 400}, {1.0f, 100},
+                      {1.5f, 150}, {0.5f, 0},   {5.0f, 0},   {NAN, 0}};
+        for (const auto& p : points)
+            EXPECT_DOUBLE_EQ(r.evaluate(p.f), p.v) << text << " at " << p.f;
     }
 }
 
 TEST(InstrumentResponse, FapDropsUnusableEntries) {
-    struct Case { const char* text; bool ok; size_t entries; };
+    struct Case {
+        const char* text;
+        bool ok;
+        size_t entries;
+    };
     const Case cases[] = {
-        {"0 100 0|1.0 0 0", false, 0},             // frequency or amplitude 0
+        {"0 100 0|1.0 0 0", false, 0},  // frequency or amplitude 0
         {"", false, 0},
         {"|||;;\n", false, 0},
         {"garbage|more garbage", false, 0},
         {"nan 100 0|inf 100 0|1 nan 0|1 -inf 0", false, 0},
         {"1e999 100 0|1 1e999 0|1 1e300 0", false, 0},  // overflows double or float
-        {"1 100 nan|2 200 0", true, 1},            // phase not finite
-        {"1 100|2 200 0|x 3 0|3", true, 2},        // phase missing: 0
+        {"1 100 nan|2 200 0", true, 1},                 // phase not finite
+        {"1 100|2 200 0|x 3 0|3", true, 2},             // phase missing: 0
         {"  1.5   150   0  |+2 200 0", true, 2},
     };
     for (const Case& c : cases) {
@@ -51,7 +59,8 @@ TEST(InstrumentResponse, FapDropsUnusableEntries) {
 
 TEST(InstrumentResponse, FapRefusesTablesBeyondTheEntryLimit) {
     std::string text;
-    for (int i = 1; i <= InstrumentResponse::kMaxFapEntries + 1; ++i) text += std::to_string(i) + " 1 0|";
+    for (int i = 1; i <= InstrumentResponse::kMaxFapEntries + 1; ++i)
+        text += std::to_string(i) + " 1 0|";
     InstrumentResponse r;
     EXPECT_FALSE(r.parse_fap(text));
     EXPECT_TRUE(r.table().empty());
@@ -59,15 +68,22 @@ TEST(InstrumentResponse, FapRefusesTablesBeyondTheEntryLimit) {
 
 TEST(InstrumentResponse, PazEvaluatesConstantTimesZerosOverPoles) {
     // Golden values by hand with Python: 2|jw| / |(jw - p1)(jw - p2)|, p = -4.44 +- 4.44j.
-    struct Case { const char* text; float f; double expected; size_t zeros; };
+    struct Case {
+        const char* text;
+        float f;
+        double expected;
+        size_t zeros;
+    };
     const Case cases[] = {
         {"ZEROS 1|0 0|POLES 2|-4.44 4.44|-4.44 -4.44|CONSTANT 2.0", 1.0f, 0.22522513033103728, 1},
-        {"ZEROS 1\n0 0\nPOLES 2\n-4.44 4.44\n-4.44 -4.44\nCONSTANT 2.0", 5.0f, 0.063611240435171773, 1},
+        {"ZEROS 1\n0 0\nPOLES 2\n-4.44 4.44\n-4.44 -4.44\nCONSTANT 2.0", 5.0f, 0.063611240435171773,
+         1},
         {"ZEROS 1;0,0|POLES 2;-4.44,4.44\n-4.44,-4.44|CONSTANT 2.0", 1.0f, 0.22522513033103728, 1},
         // Three zeros announced, one listed: two more at the origin. Constant stays 1.
         {"ZEROS 3|0 0|POLES 2|-4.44 4.44|-4.44 -4.44", 1.0f, 4.4457658751022588, 3},
         // Zeros listed beyond the announced count are ignored.
-        {"ZEROS 1|0 0|5 5|POLES 2|-4.44 4.44|-4.44 -4.44|CONSTANT 2.0", 1.0f, 0.22522513033103728, 1},
+        {"ZEROS 1|0 0|5 5|POLES 2|-4.44 4.44|-4.44 -4.44|CONSTANT 2.0", 1.0f, 0.22522513033103728,
+         1},
     };
     for (const Case& c : cases) {
         InstrumentResponse r;

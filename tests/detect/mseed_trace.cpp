@@ -31,10 +31,18 @@ bool read_vertical(const std::string& path, Trace& out) {
         out.samples.resize(static_cast<size_t>(t->numsamples));
         for (int64_t i = 0; i < t->numsamples; ++i) {
             switch (t->sampletype) {
-                case 'f': out.samples[i] = static_cast<const float*>(t->datasamples)[i]; break;
-                case 'd': out.samples[i] = static_cast<const double*>(t->datasamples)[i]; break;
-                case 'i': out.samples[i] = static_cast<const int32_t*>(t->datasamples)[i]; break;
-                default: out.samples.clear(); break;
+                case 'f':
+                    out.samples[i] = static_cast<const float*>(t->datasamples)[i];
+                    break;
+                case 'd':
+                    out.samples[i] = static_cast<const double*>(t->datasamples)[i];
+                    break;
+                case 'i':
+                    out.samples[i] = static_cast<const int32_t*>(t->datasamples)[i];
+                    break;
+                default:
+                    out.samples.clear();
+                    break;
             }
         }
         found = !out.samples.empty();
@@ -47,8 +55,9 @@ bool read_vertical(const std::string& path, Trace& out) {
 double parse_utc_iso(const std::string& text) {
     common::Civil c;
     char zone = 0;
-    if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%lf%c", &c.year, &c.month, &c.day, &c.hour, &c.minute,
-                    &c.second, &zone) != 7 || zone != 'Z') {
+    if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%lf%c", &c.year, &c.month, &c.day, &c.hour,
+                    &c.minute, &c.second, &zone) != 7 ||
+        zone != 'Z') {
         return std::nan("");
     }
     return common::epoch_from_civil(c);

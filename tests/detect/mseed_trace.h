@@ -15,8 +15,8 @@ struct Trace {
 };
 
 struct Pick {
-    std::string file;   // file name under the recordings folder
-    double p_arrival;   // seconds since 1970, UTC
+    std::string file;  // file name under the recordings folder
+    double p_arrival;  // seconds since 1970, UTC
 };
 
 // The first trace whose channel code ends in 'Z', as one contiguous run of samples.

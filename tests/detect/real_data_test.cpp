@@ -40,7 +40,8 @@ TEST(RealData, EachEarthquakeIsDetectedOnceNearItsPickAndMeasured) {
     for (const testing::Pick& pick : picks) {
         SCOPED_TRACE(pick.file);
         testing::Trace trace;
-        ASSERT_TRUE(testing::read_vertical(std::string(ZELVIK_REAL_DATA_DIR "/") + pick.file, trace));
+        ASSERT_TRUE(
+            testing::read_vertical(std::string(ZELVIK_REAL_DATA_DIR "/") + pick.file, trace));
         ASSERT_EQ(trace.sample_rate, 100.0);
         const float dt = static_cast<float>(1.0 / trace.sample_rate);
         IirFilter trigger_filter, measurement_filter;
@@ -60,8 +61,8 @@ TEST(RealData, EachEarthquakeIsDetectedOnceNearItsPickAndMeasured) {
             for (auto& record : open) record->add(m, t);
             if (rule.process(y, t)) {
                 onsets.push_back(rule.onset());
-                open.push_back(std::make_unique<DetectionRecord>(trace.station, trace.channel, "", rule.onset(),
-                                                                 none, &sink));
+                open.push_back(std::make_unique<DetectionRecord>(trace.station, trace.channel, "",
+                                                                 rule.onset(), none, &sink));
                 ASSERT_TRUE(open.back()->set_window(trace.sample_rate, 5.0));
                 open.back()->add(m, t);
             }
@@ -75,8 +76,9 @@ TEST(RealData, EachEarthquakeIsDetectedOnceNearItsPickAndMeasured) {
         EXPECT_GT(sink.stored[0].period, 0.2f);
         EXPECT_LT(sink.stored[0].period, 2.0f);
         EXPECT_GT(sink.stored[0].amplitude_counts, 0.0f);
-        std::printf("%-36s onset - P = %+.2f s, T = %.3f s, amplitude %.1f counts\n", pick.file.c_str(),
-                    onsets[0] - pick.p_arrival, sink.stored[0].period, sink.stored[0].amplitude_counts);
+        std::printf("%-36s onset - P = %+.2f s, T = %.3f s, amplitude %.1f counts\n",
+                    pick.file.c_str(), onsets[0] - pick.p_arrival, sink.stored[0].period,
+                    sink.stored[0].amplitude_counts);
     }
 }
 

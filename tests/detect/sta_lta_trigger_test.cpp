@@ -19,16 +19,28 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 
 TEST(StaLtaTrigger, RefusesUnusableParametersAndThenNeverTriggers) {
-    struct Case { double rate; int lta, sta; double threshold; };
+    struct Case {
+        double rate;
+        int lta, sta;
+        double threshold;
+    };
     const Case cases[] = {
-        {0.0, 200, 20, 5}, {-20.0, 200, 20, 5}, {NAN, 200, 20, 5}, {INFINITY, 200, 20, 5},
-        {20.0, 0, 20, 5},  {20.0, 200, 0, 5},   {20.0, -1, 20, 5}, {20.0, 200, -20, 5},
-        {20.0, StaLtaTrigger::kMaxWindowSamples, 1, 5}, {20.0, 2147483647, 2147483647, 5},
+        {0.0, 200, 20, 5},
+        {-20.0, 200, 20, 5},
+        {NAN, 200, 20, 5},
+        {INFINITY, 200, 20, 5},
+        {20.0, 0, 20, 5},
+        {20.0, 200, 0, 5},
+        {20.0, -1, 20, 5},
+        {20.0, 200, -20, 5},
+        {20.0, StaLtaTrigger::kMaxWindowSamples, 1, 5},
+        {20.0, 2147483647, 2147483647, 5},
         {20.0, 200, 20, NAN},
     };
     for (const Case& c : cases) {
         StaLtaTrigger t;
-        EXPECT_FALSE(t.init(c.rate, c.lta, c.sta, c.threshold)) << c.rate << " " << c.lta << " " << c.sta;
+        EXPECT_FALSE(t.init(c.rate, c.lta, c.sta, c.threshold))
+            << c.rate << " " << c.lta << " " << c.sta;
         EXPECT_FALSE(t.last_error().empty());
         for (int i = 0; i < 3000; ++i) ASSERT_EQ(t.process(i % 2 ? 1e6 : -1e6), 0);
         ShiftingStaLtaTrigger s;
@@ -48,7 +60,10 @@ TEST(StaLtaTrigger, FirstThreeNPlusOneSamplesAreQuiet) {
     // 20 samples/s, LTA 10 s, STA 1 s: n = 220. Silence, then from sample `from` a signal
     // growing by 2 % a sample, whose STA variance stays far above 5 times the LTA
     // variance: it would trigger at once, so only the quiet count holds it off.
-    struct Case { int from; int first; };
+    struct Case {
+        int from;
+        int first;
+    };
     const Case cases[] = {{0, 661}, {300, 661}, {660, 661}, {661, 661}, {700, 700}};
     for (const Case& c : cases) {
         std::vector<double> x(1500, 0.0);
@@ -73,12 +88,16 @@ TEST(StaLtaTrigger, AllZeroInputNeverTriggersAndReadsRatioOneHundredMillion) {
 // Steady sine of amplitude 1, then from sample 2000 one of amplitude `step`: the ratio
 // of variances climbs to about step^2, so threshold 5 needs an amplitude ratio of ~2.24.
 TEST(StaLtaTrigger, ThresholdIsAPowerRatio) {
-    struct Case { double step; bool triggers; };
+    struct Case {
+        double step;
+        bool triggers;
+    };
     const Case cases[] = {{2.0, false}, {2.2, false}, {2.3, true}, {3.0, true}};
     for (const Case& c : cases) {
         std::vector<double> x(3000);
         // 2 Hz at 20 samples/s: every window holds whole periods, so variances are exact.
-        for (size_t i = 0; i < x.size(); ++i) x[i] = (i < 2000 ? 1.0 : c.step) * std::sin(2 * kPi * 2.0 * i / 20.0);
+        for (size_t i = 0; i < x.size(); ++i)
+            x[i] = (i < 2000 ? 1.0 : c.step) * std::sin(2 * kPi * 2.0 * i / 20.0);
         StaLtaTrigger t;
         ASSERT_TRUE(t.init(20.0, 200, 20, 5.0));
         const int first = first_trigger(t, x);
@@ -130,7 +149,8 @@ std::vector<double> long_real_recording() {
     std::vector<double> all;
     for (const testing::Pick& p : testing::read_picks(ZELVIK_REAL_DATA_DIR "/picks.csv")) {
         testing::Trace trace;
-        if (!testing::read_vertical(std::string(ZELVIK_REAL_DATA_DIR "/") + p.file, trace)) continue;
+        if (!testing::read_vertical(std::string(ZELVIK_REAL_DATA_DIR "/") + p.file, trace))
+            continue;
         IirFilter f;
         if (!f.design(3, "BP", 1.0f, 5.0f, static_cast<float>(1.0 / trace.sample_rate))) continue;
         for (const double v : trace.samples) all.push_back(f.apply(v));
@@ -141,7 +161,10 @@ std::vector<double> long_real_recording() {
 TEST(StaLtaTrigger, RingBufferEqualsShiftingFormBitForBitOnRealData) {
     const std::vector<double> x = long_real_recording();
     ASSERT_GE(x.size(), 120000u) << "real recordings missing";
-    struct Case { int lta, sta; double threshold; };
+    struct Case {
+        int lta, sta;
+        double threshold;
+    };
     const Case cases[] = {{1000, 100, 5.0}, {10000, 100, 5.0}, {1000, 50, 3.0}};
     for (const Case& c : cases) {
         StaLtaTrigger ring;
@@ -153,7 +176,8 @@ TEST(StaLtaTrigger, RingBufferEqualsShiftingFormBitForBitOnRealData) {
             const int a = ring.process(v), b = shifting.process(v);
             const double va = ring.sta_variance(), vb = shifting.sta_variance();
             const float ra = ring.ratio(), rb = shifting.ratio();
-            if (a != b || std::memcmp(&va, &vb, sizeof va) != 0 || std::memcmp(&ra, &rb, sizeof ra) != 0) {
+            if (a != b || std::memcmp(&va, &vb, sizeof va) != 0 ||
+                std::memcmp(&ra, &rb, sizeof ra) != 0) {
                 ++differences;
             }
             triggered += static_cast<size_t>(a);

@@ -37,9 +37,14 @@ bool run_until_caught_up(Supervisor& sup) {
 }
 
 TEST(Supervisor, ThreadsOutOfRangeAreClampedWithOneLine) {
-    struct Case { int threads; size_t built; const char* line; };
-    const Case cases[] = {{-5, 0, "THREADS -5 outside 0..1000: 0 channels"},
-                          {100000, Supervisor::kMaxChannels, "THREADS 100000 outside 0..1000: 1000 channels"}};
+    struct Case {
+        int threads;
+        size_t built;
+        const char* line;
+    };
+    const Case cases[] = {
+        {-5, 0, "THREADS -5 outside 0..1000: 0 channels"},
+        {100000, Supervisor::kMaxChannels, "THREADS 100000 outside 0..1000: 1000 channels"}};
     for (const Case& c : cases) {
         test::EngineFixture fx;
         auto ws = fx.connect_store();
@@ -63,8 +68,10 @@ TEST(Supervisor, CatchUpRunStoresEveryDetectionAndRaisesAlarms) {
     for (int n = 0; n < 2; ++n) {
         fx.add_channel(stations[n], "HHZ", 100);
         // Two hours in two files, with bursts in both and one close to the hour boundary.
-        fx.add_segment(stations[n], "HHZ", kT0, 100, test::synthetic_samples(3600, 100, {600, 3595}, 100, 0, 3000, 8, n + 1));
-        fx.add_segment(stations[n], "HHZ", kT0 + 3600, 100, test::synthetic_samples(3600, 100, {1200}, 100, 0, 3000, 8, n + 9));
+        fx.add_segment(stations[n], "HHZ", kT0, 100,
+                       test::synthetic_samples(3600, 100, {600, 3595}, 100, 0, 3000, 8, n + 1));
+        fx.add_segment(stations[n], "HHZ", kT0 + 3600, 100,
+                       test::synthetic_samples(3600, 100, {1200}, 100, 0, 3000, 8, n + 9));
         fx.add_thread(n, stations[n], "HHZ");
     }
     auto ws = fx.connect_store();

@@ -22,8 +22,8 @@ using namespace std::chrono_literals;
 using testing::LogCapture;
 
 // A 440 Hz tone of `seconds` in the given container, 8000 frames/s mono 16-bit.
-std::string write_tone(const testing::ScopedTempDir& dir, const std::string& name,
-                       double seconds, int major_format) {
+std::string write_tone(const testing::ScopedTempDir& dir, const std::string& name, double seconds,
+                       int major_format) {
     const std::string path = dir.file(name);
     SF_INFO info{};
     info.samplerate = 8000;
@@ -53,7 +53,8 @@ TEST(AlarmSound, BadNamesAndFilesAreLoggedOnceAndNeverPlayed) {
     const Case cases[] = {
         {"star name is silent", "*" + dir.file("tone.wav"), SoundResult::kSilent, nullptr},
         {"empty name is silent", "", SoundResult::kSilent, nullptr},
-        {"missing file", dir.file("missing.wav"), SoundResult::kBadFile, "missing.wav cannot be read"},
+        {"missing file", dir.file("missing.wav"), SoundResult::kBadFile,
+         "missing.wav cannot be read"},
         {"text file", dir.write("notes.wav", "this is no RIFF header\n"), SoundResult::kBadFile,
          "notes.wav cannot be read"},
         {"AIFF file", write_tone(dir, "tone.aiff", 0.1, SF_FORMAT_AIFF), SoundResult::kBadFile,

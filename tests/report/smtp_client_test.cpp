@@ -24,7 +24,9 @@ constexpr double kWed09Dec2026 = 1796810400.0;  // Wed, 09 Dec 2026 10:00:00 +00
 
 class SmtpClientTest : public ::testing::Test {
 protected:
-    void SetUp() override { common::set_clock_for_testing([] { return kWed09Dec2026; }); }
+    void SetUp() override {
+        common::set_clock_for_testing([] { return kWed09Dec2026; });
+    }
     void TearDown() override { common::set_clock_for_testing({}); }
 };
 
@@ -78,7 +80,7 @@ TEST_F(SmtpClientTest, StopsAtTheFirstRefusalWithTheServersReply) {
         const char* refused_command;  // prefix of the command the server refuses
         const char* reply;
         bool open_fails;
-        const char* never_sent;       // the dialogue must stop before this (null: none)
+        const char* never_sent;  // the dialogue must stop before this (null: none)
     };
     const Case cases[] = {
         {"<greeting>", "554 5.3.2 no service for you\r\n", true, "HELO"},
@@ -93,8 +95,7 @@ TEST_F(SmtpClientTest, StopsAtTheFirstRefusalWithTheServersReply) {
         const std::string refused = c.refused_command;
         const bool greeting_refused = refused == "<greeting>";
         ScriptedSmtpServer server(
-            ScriptedSmtpServer::Behaviour::kDialogue,
-            greeting_refused ? c.reply : "220 ready\r\n",
+            ScriptedSmtpServer::Behaviour::kDialogue, greeting_refused ? c.reply : "220 ready\r\n",
             [&](const std::string& command) {
                 return command.rfind(refused, 0) == 0 ? std::string(c.reply) : accept_all(command);
             });
@@ -143,7 +144,7 @@ TEST_F(SmtpClientTest, BrokenServersEndTheDialogueWithinTheTimeout) {
         SCOPED_TRACE(c.name);
         ScriptedSmtpServer server(c.behaviour, "220 ready\r\n", [&](const std::string& command) {
             return c.silent_at_end_of_data && command == "<end of data>" ? std::string()
-                                                                       : accept_all(command);
+                                                                         : accept_all(command);
         });
         SmtpClient client(300ms);
         const auto started = std::chrono::steady_clock::now();

@@ -200,7 +200,8 @@ void ScriptedSmtpServer::run() {
     int fd = -1;
     while (!stop_ && fd == -1) {
         pollfd pfd{listen_fd_, POLLIN, 0};
-        if (::poll(&pfd, 1, kSliceMs) > 0) fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (::poll(&pfd, 1, kSliceMs) > 0)
+            fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
     }
     if (fd != -1) {
         if (behaviour_ != Behaviour::kCloseAtOnce) converse(fd);

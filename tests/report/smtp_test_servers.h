@@ -61,8 +61,8 @@ public:
 
     // Waits until the client has closed the connection (or the server gave up on it).
     bool wait_until_done(std::chrono::milliseconds timeout);
-    std::string transcript() const;       // every byte the client sent
-    bool client_spoke_first() const;      // bytes arrived before the greeting was sent
+    std::string transcript() const;   // every byte the client sent
+    bool client_spoke_first() const;  // bytes arrived before the greeting was sent
 
 private:
     void run();

@@ -57,7 +57,8 @@ public:
     std::vector<std::string> played;
 };
 
-detect::SupervisorSettings settings_for(const test::EngineFixture& fx, int threads, int sleep_seconds) {
+detect::SupervisorSettings settings_for(const test::EngineFixture& fx, int threads,
+                                        int sleep_seconds) {
     detect::SupervisorSettings s;
     s.settings_path = fx.ini();
     s.arguments = {"zelvik", "BEGIN='2020-09-13 12:26:40'"};
@@ -73,8 +74,10 @@ TEST(EngineThreads, CatchUpRunEndsByItselfWithEveryRowStored) {
     test::EngineFixture fx;
     fx.add_channel("EA1", "HHZ", 100);
     fx.add_channel("EA2", "HHZ", 100);
-    fx.add_segment("EA1", "HHZ", kT0, 100, test::synthetic_samples(1800, 100, {400, 1200}, 100, 0, 3000, 8, 1));
-    fx.add_segment("EA2", "HHZ", kT0, 100, test::synthetic_samples(1800, 100, {700}, 100, 0, 3000, 8, 2));
+    fx.add_segment("EA1", "HHZ", kT0, 100,
+                   test::synthetic_samples(1800, 100, {400, 1200}, 100, 0, 3000, 8, 1));
+    fx.add_segment("EA2", "HHZ", kT0, 100,
+                   test::synthetic_samples(1800, 100, {700}, 100, 0, 3000, 8, 2));
     fx.add_thread(0, "EA1", "HHZ", 1);
     fx.add_thread(1, "EA2", "HHZ", 0);
     auto ws = fx.connect_store();

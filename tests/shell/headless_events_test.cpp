@@ -26,7 +26,8 @@ std::string contents(std::FILE* f) {
 
 size_t count(const std::string& text, const std::string& needle) {
     size_t n = 0;
-    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        ++n;
     return n;
 }
 
@@ -51,14 +52,18 @@ TEST(HeadlessEvents, OneLinePerChange) {
     // Passes: quiet, alarm on channel 1 (repeated over three passes), then over.
     events.channels_changed({row(0, "AAA", false, kT0 + 1, 0), row(1, "BBB", false, kT0 + 1, 0)});
     for (int pass = 0; pass < 3; ++pass) {
-        events.channels_changed({row(0, "AAA", false, kT0 + 2 + pass, 0), row(1, "BBB", true, kT0 + 2 + pass, kT0 + 1.5)});
+        events.channels_changed({row(0, "AAA", false, kT0 + 2 + pass, 0),
+                                 row(1, "BBB", true, kT0 + 2 + pass, kT0 + 1.5)});
     }
     events.alarm_changed(true, "!!! A L A R M !!!");
-    events.channels_changed({row(0, "AAA", false, kT0 + 9, 0), row(1, "BBB", false, kT0 + 9, kT0 + 1.5)});
+    events.channels_changed(
+        {row(0, "AAA", false, kT0 + 9, 0), row(1, "BBB", false, kT0 + 9, kT0 + 1.5)});
     events.alarm_changed(false, "");
     const std::string text = contents(err);
     std::fclose(err);
-    EXPECT_EQ(count(text, "Channel 1 (BBB.BHZ.\?\?) in alarm: event at 2020-09-13 12:26:41 UTC"), 1u) << text;
+    EXPECT_EQ(count(text, "Channel 1 (BBB.BHZ.\?\?) in alarm: event at 2020-09-13 12:26:41 UTC"),
+              1u)
+        << text;
     EXPECT_EQ(count(text, "Channel 1 (BBB.BHZ.\?\?) alarm ended"), 1u) << text;
     EXPECT_EQ(count(text, "Channel 0"), 0u) << text;
     EXPECT_EQ(count(text, "Alarm display on: !!! A L A R M !!!"), 1u) << text;
@@ -71,8 +76,9 @@ TEST(HeadlessEvents, ProgressLineShowsDataTimeAndShare) {
     std::vector<ChannelView> rows = {row(0, "AAA", false, kT0 + 50, 0), row(1, "BBB", false, 0, 0),
                                      row(2, "CCC", false, kT0 + 400, 0)};
     rows[2].state = detect::ChannelState::kUnusable;
-    EXPECT_EQ(HeadlessEvents::progress_line(rows),
-              "AAA.BHZ.\?\? 2020-09-13 12:27:30 50%; BBB.BHZ.\?\? no data yet; CCC.BHZ.\?\? not running");
+    EXPECT_EQ(
+        HeadlessEvents::progress_line(rows),
+        "AAA.BHZ.\?\? 2020-09-13 12:27:30 50%; BBB.BHZ.\?\? no data yet; CCC.BHZ.\?\? not running");
     EXPECT_EQ(HeadlessEvents::progress_line({}), "no channels");
 }
 

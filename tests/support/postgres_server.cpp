@@ -35,7 +35,9 @@ int free_loopback_port() {
     return port;
 }
 
-bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
+bool run(const std::string& command) {
+    return std::system(command.c_str()) == 0;
+}
 
 }  // namespace
 
@@ -91,7 +93,8 @@ std::string PostgresServer::as_postgres(const std::string& command) const {
 }
 
 void PostgresServer::create() {
-    if (!std::filesystem::exists(std::string(kBin) + "/initdb") || !std::filesystem::exists(std::string(kBin) + "/pg_ctl")) {
+    if (!std::filesystem::exists(std::string(kBin) + "/initdb") ||
+        !std::filesystem::exists(std::string(kBin) + "/pg_ctl")) {
         reason_ = std::string("PostgreSQL server binaries not found under ") + kBin;
         return;
     }
@@ -111,14 +114,17 @@ void PostgresServer::create() {
     }
     // The superuser gets trust on the socket only; the test role logs in with a
     // password over TCP, as a real store's user would.
-    if (!run(as_postgres(std::string(kBin) + "/initdb -D " + base_ + "/data -U postgres --auth-local=trust " +
-                         "--auth-host=scram-sha-256 --no-sync -E UTF8 --locale=C >" + base_ + "/initdb.log 2>&1"))) {
+    if (!run(as_postgres(std::string(kBin) + "/initdb -D " + base_ +
+                         "/data -U postgres --auth-local=trust " +
+                         "--auth-host=scram-sha-256 --no-sync -E UTF8 --locale=C >" + base_ +
+                         "/initdb.log 2>&1"))) {
         reason_ = "initdb failed, see " + base_ + "/initdb.log";
         return;
     }
     port_ = free_loopback_port();
     if (!start()) return;
-    if (!admin_sql(std::string("create role ") + kUser + " login createdb password '" + kPassword + "'")) {
+    if (!admin_sql(std::string("create role ") + kUser + " login createdb password '" + kPassword +
+                   "'")) {
         reason_ = "cannot create the test role";
         running_ = false;
     }
@@ -135,8 +141,8 @@ bool PostgresServer::start() {
     if (!owned_) return running_;
     const std::string opts = "-p " + std::to_string(port_) + " -k " + base_ +
                              " -c listen_addresses=127.0.0.1 -c fsync=off -c full_page_writes=off";
-    running_ = run(as_postgres(std::string(kBin) + "/pg_ctl -D " + base_ + "/data -l " + base_ + "/server.log -w -t 30 -o '" +
-                               opts + "' start >/dev/null 2>&1"));
+    running_ = run(as_postgres(std::string(kBin) + "/pg_ctl -D " + base_ + "/data -l " + base_ +
+                               "/server.log -w -t 30 -o '" + opts + "' start >/dev/null 2>&1"));
     if (!running_) reason_ = "pg_ctl start failed, see " + base_ + "/server.log";
     return running_;
 }
@@ -144,10 +150,12 @@ bool PostgresServer::start() {
 bool PostgresServer::stop() {
     if (!owned_) {
         // Other test processes are using the ctest run's cluster at this moment.
-        reason_ = "the shared cluster is not stopped by a test; use PostgresServer::start_private()";
+        reason_ =
+            "the shared cluster is not stopped by a test; use PostgresServer::start_private()";
         return false;
     }
-    const bool ok = run(as_postgres(std::string(kBin) + "/pg_ctl -D " + base_ + "/data -m immediate -w -t 30 stop >/dev/null 2>&1"));
+    const bool ok = run(as_postgres(std::string(kBin) + "/pg_ctl -D " + base_ +
+                                    "/data -m immediate -w -t 30 stop >/dev/null 2>&1"));
     if (ok) running_ = false;
     return ok;
 }
@@ -158,8 +166,9 @@ bool PostgresServer::admin_sql(const std::string& sql, const std::string& databa
         if (c == '"' || c == '\\' || c == '$' || c == '`') quoted.push_back('\\');
         quoted.push_back(c);
     }
-    return run(as_postgres("/usr/bin/psql -q -X -h " + base_ + " -p " + std::to_string(port_) + " -U postgres -d " +
-                           database + " -c \"" + quoted + "\" >/dev/null 2>>" + base_ + "/psql.log"));
+    return run(as_postgres("/usr/bin/psql -q -X -h " + base_ + " -p " + std::to_string(port_) +
+                           " -U postgres -d " + database + " -c \"" + quoted + "\" >/dev/null 2>>" +
+                           base_ + "/psql.log"));
 }
 
 }  // namespace zelvik::test

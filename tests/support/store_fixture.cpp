@@ -52,24 +52,28 @@ public:
         texts_.push_back(v.value_or(""));
         inds_.push_back(v ? static_cast<SQLLEN>(texts_.back().size()) : SQL_NULL_DATA);
         auto& s = texts_.back();
-        SQLBindParameter(st_, ++n_, SQL_PARAM_INPUT, SQL_C_CHAR, v && s.size() > 4000 ? SQL_LONGVARCHAR : SQL_VARCHAR,
-                         std::max<size_t>(s.size(), 1), 0, s.data(), static_cast<SQLLEN>(s.size() + 1), &inds_.back());
+        SQLBindParameter(st_, ++n_, SQL_PARAM_INPUT, SQL_C_CHAR,
+                         v && s.size() > 4000 ? SQL_LONGVARCHAR : SQL_VARCHAR,
+                         std::max<size_t>(s.size(), 1), 0, s.data(),
+                         static_cast<SQLLEN>(s.size() + 1), &inds_.back());
     }
     void number(std::optional<double> v) {
         doubles_.push_back(v.value_or(0));
         inds_.push_back(v ? 0 : SQL_NULL_DATA);
-        SQLBindParameter(st_, ++n_, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, &doubles_.back(), 0, &inds_.back());
+        SQLBindParameter(st_, ++n_, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0,
+                         &doubles_.back(), 0, &inds_.back());
     }
     void big(int64_t v) {
         bigs_.push_back(v);
         inds_.push_back(0);
-        SQLBindParameter(st_, ++n_, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &bigs_.back(), 0, &inds_.back());
+        SQLBindParameter(st_, ++n_, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &bigs_.back(),
+                         0, &inds_.back());
     }
     void stamp(const std::optional<std::string>& v) {
         stamps_.push_back(v ? parse_timestamp(*v) : SQL_TIMESTAMP_STRUCT{});
         inds_.push_back(v ? 0 : SQL_NULL_DATA);
-        SQLBindParameter(st_, ++n_, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0, &stamps_.back(),
-                         0, &inds_.back());
+        SQLBindParameter(st_, ++n_, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19,
+                         0, &stamps_.back(), 0, &inds_.back());
     }
 
 private:
@@ -94,7 +98,8 @@ void write_ini_locked() {
 
 }  // namespace
 
-void add_odbc_data_source(const std::string& dsn, const std::vector<std::pair<std::string, std::string>>& keys) {
+void add_odbc_data_source(const std::string& dsn,
+                          const std::vector<std::pair<std::string, std::string>>& keys) {
     std::lock_guard<std::mutex> lock(g_ini_mutex);
     if (!g_ini_dir) {
         g_ini_dir = std::make_unique<TempDir>("zelvik-odbc");
@@ -116,7 +121,9 @@ std::string odbc_ini_path() {
 TestStore::TestStore(std::string dsn, std::string user, std::string password)
     : dsn_(std::move(dsn)), user_(std::move(user)), password_(std::move(password)) {}
 
-TestStore::~TestStore() { close_connection(); }
+TestStore::~TestStore() {
+    close_connection();
+}
 
 bool TestStore::open_connection() {
     if (conn_ && conn_->connected()) return true;
@@ -134,7 +141,8 @@ void TestStore::close_connection() {
 bool TestStore::exec(const std::string& sql) {
     if (!open_connection()) return false;
     db::OdbcStatement st(*conn_);
-    const SQLRETURN r = SQLExecDirect(st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
+    const SQLRETURN r = SQLExecDirect(
+        st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
     if (db::odbc_ok(r) || r == SQL_NO_DATA) return true;
     error_ = st.error_text("exec", sql);
     return false;
@@ -145,8 +153,8 @@ void TestStore::create_schema() {
         if (!exec(sql)) throw std::runtime_error(error_);
 }
 
-void TestStore::add_channel(const std::string& sta, const std::string& chan, std::optional<std::string> loc,
-                            double sps) {
+void TestStore::add_channel(const std::string& sta, const std::string& chan,
+                            std::optional<std::string> loc, double sps) {
     if (!open_connection()) throw std::runtime_error(error_);
     db::OdbcStatement st(*conn_);
     Binder b(st.get());
@@ -155,7 +163,8 @@ void TestStore::add_channel(const std::string& sta, const std::string& chan, std
     b.text(loc);
     b.number(sps);
     SQLCHAR sql[] = "insert into SITECHAN (STA, CHAN, LCODE, SPS) values (?,?,?,?)";
-    if (!db::odbc_ok(SQLExecDirect(st.get(), sql, SQL_NTS))) throw std::runtime_error(st.error_text("add_channel", "insert"));
+    if (!db::odbc_ok(SQLExecDirect(st.get(), sql, SQL_NTS)))
+        throw std::runtime_error(st.error_text("add_channel", "insert"));
 }
 
 void TestStore::add_segment(const TestSegment& s) {
@@ -171,7 +180,8 @@ void TestStore::add_segment(const TestSegment& s) {
     b.big(s.datatype);
     b.big(s.foff);
     b.text(s.cpath);
-    std::string sql = "insert into FILELIST (STA, CH, LCODE, TBEGIN, TQTY, SPS, DATATYPE, FOFF, CPATH";
+    std::string sql =
+        "insert into FILELIST (STA, CH, LCODE, TBEGIN, TQTY, SPS, DATATYPE, FOFF, CPATH";
     if (s.tend) {
         b.number(s.tend);
         sql += ", TEND) values (?,?,?,?,?,?,?,?,?,?)";
@@ -195,7 +205,8 @@ void TestStore::add_response(const TestResponse& r) {
     b.text(r.sac);
     b.text(r.fap);
     SQLCHAR sql[] =
-        "insert into CALIBRATION (STA, CHAN, LOCATION, NETWORK, STARTDATE, ENDDATE, SAC, FAP) values (?,?,?,?,?,?,?,?)";
+        "insert into CALIBRATION (STA, CHAN, LOCATION, NETWORK, STARTDATE, ENDDATE, SAC, FAP) "
+        "values (?,?,?,?,?,?,?,?)";
     if (!db::odbc_ok(SQLExecDirect(st.get(), sql, SQL_NTS)))
         throw std::runtime_error(st.error_text("add_response", "insert"));
 }
@@ -213,7 +224,8 @@ std::string TestStore::write_int32(const std::string& relative, const std::vecto
 long TestStore::count(const std::string& sql) {
     if (!open_connection()) return -1;
     db::OdbcStatement st(*conn_);
-    if (!db::odbc_ok(SQLExecDirect(st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS))) {
+    if (!db::odbc_ok(SQLExecDirect(
+            st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS))) {
         error_ = st.error_text("count", sql);
         return -1;
     }
@@ -225,12 +237,15 @@ long TestStore::count(const std::string& sql) {
 std::string TestStore::scalar(const std::string& sql) {
     if (!open_connection()) return {};
     db::OdbcStatement st(*conn_);
-    if (!db::odbc_ok(SQLExecDirect(st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS)) ||
+    if (!db::odbc_ok(SQLExecDirect(
+            st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS)) ||
         !db::odbc_ok(SQLFetch(st.get())))
         return {};
     char buf[4096] = {};
     SQLLEN ind = 0;
-    if (!db::odbc_ok(SQLGetData(st.get(), 1, SQL_C_CHAR, buf, sizeof buf, &ind)) || ind == SQL_NULL_DATA) return {};
+    if (!db::odbc_ok(SQLGetData(st.get(), 1, SQL_C_CHAR, buf, sizeof buf, &ind)) ||
+        ind == SQL_NULL_DATA)
+        return {};
     return buf;
 }
 
@@ -244,11 +259,14 @@ void TestStore::configure(db::WaveStore& store, bool use_tend) const {
 
 SqliteTestStore::SqliteTestStore(bool schema) : TestStore(unique_name("zsqlite"), "", "") {
     file_ = dir_.file("store.db");
-    add_odbc_data_source(dsn_, {{"Driver", kSqliteDriver}, {"Database", file_}, {"Timeout", "5000"}});
+    add_odbc_data_source(dsn_,
+                         {{"Driver", kSqliteDriver}, {"Database", file_}, {"Timeout", "5000"}});
     if (schema) create_schema();
 }
 
-SqliteTestStore::~SqliteTestStore() { close_connection(); }
+SqliteTestStore::~SqliteTestStore() {
+    close_connection();
+}
 
 PostgresTestStore::PostgresTestStore(bool schema, PostgresServer& server)
     : TestStore(unique_name("zpg"), PostgresServer::kUser, PostgresServer::kPassword) {
@@ -262,14 +280,16 @@ PostgresTestStore::PostgresTestStore(bool schema, PostgresServer& server)
     if (schema) create_schema();
 }
 
-std::unique_ptr<TestStore> make_test_store(const std::string& kind, std::string& skip_reason, bool schema) {
+std::unique_ptr<TestStore> make_test_store(const std::string& kind, std::string& skip_reason,
+                                           bool schema) {
     if (kind == "sqlite") return std::make_unique<SqliteTestStore>(schema);
     PostgresServer& server = PostgresServer::shared();
     if (!server.available()) {
         skip_reason = server.reason();
         return nullptr;
     }
-    if (!server.running()) throw std::runtime_error("PostgreSQL server did not start: " + server.reason());
+    if (!server.running())
+        throw std::runtime_error("PostgreSQL server did not start: " + server.reason());
     return std::make_unique<PostgresTestStore>(schema);
 }
 

@@ -26,7 +26,8 @@ inline constexpr const char* kPostgresDriver = "/usr/lib/x86_64-linux-gnu/odbc/p
 
 // Adds (or replaces) a data source in the process's private odbc.ini, creating that
 // file and pointing ODBCINI and ODBCSYSINI at it on first use.
-void add_odbc_data_source(const std::string& dsn, const std::vector<std::pair<std::string, std::string>>& keys);
+void add_odbc_data_source(const std::string& dsn,
+                          const std::vector<std::pair<std::string, std::string>>& keys);
 // Path of the private odbc.ini.
 std::string odbc_ini_path();
 
@@ -65,7 +66,8 @@ public:
     // The schema zelvik-store init creates.
     void create_schema();
 
-    void add_channel(const std::string& sta, const std::string& chan, std::optional<std::string> loc, double sps);
+    void add_channel(const std::string& sta, const std::string& chan,
+                     std::optional<std::string> loc, double sps);
     void add_segment(const TestSegment& s);
     void add_response(const TestResponse& r);
     // Little-endian int32 samples to data_dir/relative; returns the full path.
@@ -159,7 +161,8 @@ private:
 // PostgresServer::shared().available().
 class PostgresTestStore : public TestStore {
 public:
-    explicit PostgresTestStore(bool schema = true, PostgresServer& server = PostgresServer::shared());
+    explicit PostgresTestStore(bool schema = true,
+                               PostgresServer& server = PostgresServer::shared());
     std::string driver_name() const override { return "postgres"; }
     const std::string& database() const { return database_; }
 
@@ -169,6 +172,7 @@ private:
 
 // Makes the store kind named "sqlite" or "postgres" (nullptr for postgres when the
 // server is not available; `skip_reason` then says why).
-std::unique_ptr<TestStore> make_test_store(const std::string& kind, std::string& skip_reason, bool schema = true);
+std::unique_ptr<TestStore> make_test_store(const std::string& kind, std::string& skip_reason,
+                                           bool schema = true);
 
 }  // namespace zelvik::test

@@ -14,7 +14,8 @@ namespace zelvik::test {
 
 TempDir::TempDir(std::string_view prefix) {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/" + std::string(prefix) + "-XXXXXX";
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/" +
+                          std::string(prefix) + "-XXXXXX";
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
     if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed for " + pattern);
@@ -26,7 +27,9 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
-std::string TempDir::file(std::string_view relative) const { return path_ + "/" + std::string(relative); }
+std::string TempDir::file(std::string_view relative) const {
+    return path_ + "/" + std::string(relative);
+}
 
 std::string TempDir::write(std::string_view relative, std::string_view bytes) const {
     const std::string full = file(relative);

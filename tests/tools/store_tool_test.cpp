@@ -30,8 +30,9 @@ protected:
         if (!store_) GTEST_SKIP() << reason;
     }
     int run(std::vector<std::string> args) {
-        std::vector<std::string> full = {"zelvik-store", "ODBC=" + store_->dsn(), "USER=" + store_->user(),
-                                         "PASSWORD=" + store_->password(), "DATA=" + store_->data_dir()};
+        std::vector<std::string> full = {"zelvik-store", "ODBC=" + store_->dsn(),
+                                         "USER=" + store_->user(), "PASSWORD=" + store_->password(),
+                                         "DATA=" + store_->data_dir()};
         full.insert(full.end(), args.begin(), args.end());
         out_.str(""), err_.str("");
         return run_store_tool(full, out_, err_);
@@ -70,7 +71,8 @@ TEST_P(StoreTool, ImportedSamplesReadBackThroughTheStore) {
     double t0 = t0_in, t1 = t0_in + 60;
     std::vector<float> buf(6001);
     std::vector<db::FilledRange> filled;
-    ASSERT_EQ(ws.read_samples(buf.data(), buf.size(), "PHC", "SHZ", "??", t0, t1, &filled), db::kOk);
+    ASSERT_EQ(ws.read_samples(buf.data(), buf.size(), "PHC", "SHZ", "??", t0, t1, &filled),
+              db::kOk);
     const size_t first = static_cast<size_t>(std::ceil((t0_in - segs[0].start) * 100.0 - 1e-6));
     ASSERT_EQ(filled.size(), 1u);
     EXPECT_EQ(filled[0].count, 6000u);
@@ -97,7 +99,8 @@ TEST_P(StoreTool, DatabaseFailureRollsTheBatchBack) {
     // A store that refuses rows after 2010: the PHC file (2004) goes in first, then the
     // BKS file (2017) fails, and the whole batch is rolled back with its data files.
     for (std::string sql : db::store_schema_statements()) {
-        if (sql.rfind("CREATE TABLE FILELIST", 0) == 0) sql.insert(sql.size() - 1, ", CHECK (TBEGIN < 1262304000)");
+        if (sql.rfind("CREATE TABLE FILELIST", 0) == 0)
+            sql.insert(sql.size() - 1, ", CHECK (TBEGIN < 1262304000)");
         ASSERT_TRUE(store_->exec(sql)) << store_->error();
     }
     EXPECT_EQ(run({"import", kPhc, kBks}), 1);
@@ -112,9 +115,13 @@ TEST_P(StoreTool, ResponsesAreFoundByTheStoreSelects) {
     test::TempDir dir("zelvik-resp");
     const std::string paz = dir.write("paz.txt", "ZEROS 3\nPOLES 4\nCONSTANT 1.2e10\n");
     const std::string fap = dir.write("fap.txt", std::string(100 * 1024, '7'));
-    ASSERT_EQ(run({"response", "--sac", paz, "ABC", "BHZ", "-", "-", "2010-01-01"}), 0) << err_.str();
-    ASSERT_EQ(run({"response", "--fap", fap, "ABC", "BHZ", "-", "-", "2010-01-01"}), 0) << err_.str();
-    ASSERT_EQ(run({"response", "--sac", paz, "ABC", "BHZ", "00", "XX", "2010-01-01 00:00:00", "2011-06-30T12:00:00"}), 0);
+    ASSERT_EQ(run({"response", "--sac", paz, "ABC", "BHZ", "-", "-", "2010-01-01"}), 0)
+        << err_.str();
+    ASSERT_EQ(run({"response", "--fap", fap, "ABC", "BHZ", "-", "-", "2010-01-01"}), 0)
+        << err_.str();
+    ASSERT_EQ(run({"response", "--sac", paz, "ABC", "BHZ", "00", "XX", "2010-01-01 00:00:00",
+                   "2011-06-30T12:00:00"}),
+              0);
     EXPECT_EQ(store_->count("select STA from CALIBRATION"), 2);  // SAC and FAP share one row
     db::WaveStore ws;
     store_->configure(ws);
@@ -122,11 +129,14 @@ TEST_P(StoreTool, ResponsesAreFoundByTheStoreSelects) {
     std::string sac, fap_text, old;
     EXPECT_EQ(ws.select_sac("ABC", "BHZ", "", "", db::store_timestamp_utc(1394100000.0), sac), 1);
     EXPECT_EQ(sac, "ZEROS 3\nPOLES 4\nCONSTANT 1.2e10\n");
-    EXPECT_EQ(ws.select_fap("ABC", "BHZ", "", "", db::store_timestamp_utc(1394100000.0), fap_text), 1);
+    EXPECT_EQ(ws.select_fap("ABC", "BHZ", "", "", db::store_timestamp_utc(1394100000.0), fap_text),
+              1);
     EXPECT_EQ(fap_text.size(), 100u * 1024);
     // The dated row: valid on 2011-01-01 (1293840000), gone on 2012-01-01 (1325376000).
-    EXPECT_EQ(ws.select_sac("ABC", "BHZ", "00", "XX", db::store_timestamp_utc(1293840000.0), old), 1);
-    EXPECT_EQ(ws.select_sac("ABC", "BHZ", "00", "XX", db::store_timestamp_utc(1325376000.0), old), 0);
+    EXPECT_EQ(ws.select_sac("ABC", "BHZ", "00", "XX", db::store_timestamp_utc(1293840000.0), old),
+              1);
+    EXPECT_EQ(ws.select_sac("ABC", "BHZ", "00", "XX", db::store_timestamp_utc(1325376000.0), old),
+              0);
     EXPECT_EQ(run({"response", "--sac", paz, "ABC", "BHZ", "-", "-", "2010-02-30"}), 2);
 }
 
@@ -160,13 +170,17 @@ TEST(StoreToolCommandLine, UsageErrorsAndConnectionSources) {
     EXPECT_EQ(run_store_tool({"zelvik-store"}, out, err), 2);
     EXPECT_EQ(run_store_tool({"zelvik-store", "ODBC=" + store.dsn(), "frobnicate"}, out, err), 2);
     // The data source from a settings file given with --config, as Zelvik would read it.
-    dir.write("zelvik.ini", "[DATABASE]\nODBC=" + store.dsn() + "\n[DATA]\nDIR=" + store.data_dir() + "\n");
+    dir.write("zelvik.ini",
+              "[DATABASE]\nODBC=" + store.dsn() + "\n[DATA]\nDIR=" + store.data_dir() + "\n");
     out.str("");
-    EXPECT_EQ(run_store_tool({"zelvik-store", "--config", dir.file("zelvik.ini"), "init"}, out, err), 0) << err.str();
+    EXPECT_EQ(
+        run_store_tool({"zelvik-store", "--config", dir.file("zelvik.ini"), "init"}, out, err), 0)
+        << err.str();
     EXPECT_NE(out.str().find("created FILELIST"), std::string::npos);
     err.str("");
     EXPECT_EQ(run_store_tool({"zelvik-store", "ODBC=no_such_source", "events"}, out, err), 1);
-    EXPECT_NE(err.str().find("cannot connect to data source \"no_such_source\""), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("cannot connect to data source \"no_such_source\""), std::string::npos)
+        << err.str();
 }
 
 }  // namespace

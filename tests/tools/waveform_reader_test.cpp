@@ -15,7 +15,13 @@ namespace {
 const std::string kReal = ZELVIK_REAL_DATA_DIR;
 
 TEST(ReadMiniseed, RealRecordingsGiveTheirChannelsWhole) {
-    struct Case { const char* file; size_t segments; const char* station; const char* channel; double start; };
+    struct Case {
+        const char* file;
+        size_t segments;
+        const char* station;
+        const char* channel;
+        double start;
+    };
     const Case cases[] = {
         {"NC_PHC_2004011816230722.mseed", 1, "PHC", "SHZ", 1074442807.22},
         {"BK_BKS_2017071510492061.mseed", 3, "BKS", "HHZ", 1500115580.61},
@@ -47,7 +53,11 @@ TEST(ReadMiniseed, DamagedFilesAreRefusedWhole) {
     ASSERT_GT(whole.size(), 8192u);
     std::string bad_header = whole;
     std::memcpy(bad_header.data() + 4096, "garbage!", 8);  // second record's header
-    struct Case { const char* name; std::string bytes; const char* says; };
+    struct Case {
+        const char* name;
+        std::string bytes;
+        const char* says;
+    };
     const Case cases[] = {
         {"cut.mseed", whole.substr(0, whole.size() - 1000), "truncated"},
         {"text.mseed", std::string(5000, 'x'), "not miniSEED"},
@@ -104,7 +114,8 @@ TEST(ReadSac, BothByteOrdersGiveTheSameSegment) {
     for (bool swap : {false, true}) {
         std::vector<Segment> segs;
         std::string error;
-        ASSERT_TRUE(read_waveform_file(dir.write("x.SAC", sac_bytes(300, swap)), segs, error)) << error;
+        ASSERT_TRUE(read_waveform_file(dir.write("x.SAC", sac_bytes(300, swap)), segs, error))
+            << error;
         ASSERT_EQ(segs.size(), 1u);
         const Segment& s = segs[0];
         EXPECT_EQ(s.station, "XYZ");
