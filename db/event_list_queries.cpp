@@ -9,19 +9,6 @@
 #include "db/store_catalog.h"
 
 namespace zelvik::db {
-namespace {
-
-bool step_ok(SQLRETURN r) {
-    return odbc_ok(r) || r == SQL_NO_DATA;
-}
-
-void copy_code(char (&dst)[8], std::string_view src) {
-    const size_t n = std::min(src.size(), sizeof dst - 1);
-    std::memcpy(dst, src.data(), n);
-    dst[n] = '\0';
-}
-
-}  // namespace
 
 bool EventListQueries::prepare_statement(OdbcStatement& st, const char* op,
                                          const std::string& sql) {
@@ -31,7 +18,7 @@ bool EventListQueries::prepare_statement(OdbcStatement& st, const char* op,
             odbc_error_text(op, "Statement handle allocation error", SQL_HANDLE_DBC, conn_->get());
         return false;
     }
-    if (!step_ok(st.prepare(sql))) {
+    if (!odbc_step_ok(st.prepare(sql))) {
         last_error_ = st.error_text(op, "Prepare statement error");
         return false;
     }
@@ -40,8 +27,8 @@ bool EventListQueries::prepare_statement(OdbcStatement& st, const char* op,
 
 bool EventListQueries::bind_double(OdbcStatement& st, const char* op, SQLUSMALLINT n,
                                    double* value) {
-    if (step_ok(SQLBindParameter(st.get(), n, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0,
-                                 value, 0, &zero_ind_)))
+    if (odbc_step_ok(SQLBindParameter(st.get(), n, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0,
+                                      value, 0, &zero_ind_)))
         return true;
     last_error_ = st.error_text(op, "Bind parameter_" + std::to_string(n) + " error");
     return false;
@@ -49,8 +36,8 @@ bool EventListQueries::bind_double(OdbcStatement& st, const char* op, SQLUSMALLI
 
 bool EventListQueries::bind_text(OdbcStatement& st, const char* op, SQLUSMALLINT n, char* buf,
                                  SQLLEN* ind) {
-    if (step_ok(SQLBindParameter(st.get(), n, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 8, 0, buf,
-                                 8, ind)))
+    if (odbc_step_ok(SQLBindParameter(st.get(), n, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 8, 0,
+                                      buf, 8, ind)))
         return true;
     last_error_ = st.error_text(op, "Bind parameter_" + std::to_string(n) + " error");
     return false;
@@ -85,9 +72,9 @@ bool EventListQueries::prepare(const OdbcConnection& conn, const StoreCatalog& c
         !bind_double(ins_, op, 2, &ins_time_) || !bind_double(ins_, op, 3, &ins_amp_) ||
         !bind_double(ins_, op, 4, &ins_per_))
         return false;
-    if (!step_ok(SQLBindParameter(ins_.get(), 5, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP,
-                                  SQL_TYPE_TIMESTAMP, 19, 0, &ins_written_, 0,
-                                  &ins_written_ind_))) {
+    if (!odbc_step_ok(SQLBindParameter(ins_.get(), 5, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP,
+                                       SQL_TYPE_TIMESTAMP, 19, 0, &ins_written_, 0,
+                                       &ins_written_ind_))) {
         last_error_ = ins_.error_text(op, "Bind parameter_5 error");
         return false;
     }
@@ -98,7 +85,7 @@ bool EventListQueries::delete_data(double limit) {
     del_limit_ = limit;
     const SQLRETURN r = del_.valid() ? SQLExecute(del_.get()) : SQL_ERROR;
     // Deleting nothing answers SQL_NO_DATA, which is still a success.
-    if (step_ok(r)) return true;
+    if (odbc_step_ok(r)) return true;
     last_error_ = del_.error_text("delete_data", "Execute statement error");
     return false;
 }

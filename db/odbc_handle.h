@@ -16,6 +16,19 @@ inline bool odbc_ok(SQLRETURN r) {
     return r == SQL_SUCCESS || r == SQL_SUCCESS_WITH_INFO;
 }
 
+// A fetch step that ended the rows is no failure.
+inline bool odbc_step_ok(SQLRETURN r) {
+    return odbc_ok(r) || r == SQL_NO_DATA;
+}
+
+// Copies a station, channel, location or network code into a bound 8-byte parameter
+// buffer, cut to 7 characters.
+inline void copy_code(char (&dst)[8], std::string_view src) {
+    const size_t n = src.size() < sizeof dst - 1 ? src.size() : sizeof dst - 1;
+    src.copy(dst, n);
+    dst[n] = '\0';
+}
+
 // The message text of the first diagnostic record of a handle (at most 1024 bytes),
 // empty when the driver gives none.
 std::string odbc_diag_message(SQLSMALLINT type, SQLHANDLE handle);

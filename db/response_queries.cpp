@@ -13,16 +13,6 @@
 namespace zelvik::db {
 namespace {
 
-bool step_ok(SQLRETURN r) {
-    return odbc_ok(r) || r == SQL_NO_DATA;
-}
-
-void copy_code(char (&dst)[8], std::string_view src) {
-    const size_t n = std::min(src.size(), sizeof dst - 1);
-    std::memcpy(dst, src.data(), n);
-    dst[n] = '\0';
-}
-
 const char* kOpNames[2][4] = {
     {"bind_sel_fap_loc_net", "bind_sel_fap_loc", "bind_sel_fap_net", "bind_sel_fap_"},
     {"bind_sel_sac_loc_net", "bind_sel_sac_loc", "bind_sel_sac_net", "bind_sel_sac_"},
@@ -86,7 +76,7 @@ bool ResponseQueries::prepare_one(bool sac, Variant v) {
                 col("ENDDATE"));
             break;
     }
-    if (!step_ok(s.stmt.prepare(sql))) {
+    if (!odbc_step_ok(s.stmt.prepare(sql))) {
         fail(s, s.stmt.error_text(op, "Prepare statement error"));
         return false;
     }
@@ -96,16 +86,16 @@ bool ResponseQueries::prepare_one(bool sac, Variant v) {
     SQLUSMALLINT n = 0;
     for (auto& [buf, ind] : texts) {
         ++n;
-        if (!step_ok(SQLBindParameter(s.stmt.get(), n, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 8,
-                                      0, buf, 8, ind))) {
+        if (!odbc_step_ok(SQLBindParameter(s.stmt.get(), n, SQL_PARAM_INPUT, SQL_C_CHAR,
+                                           SQL_VARCHAR, 8, 0, buf, 8, ind))) {
             fail(s, s.stmt.error_text(op, "Bind parameter_" + std::to_string(n) + " error"));
             return false;
         }
     }
     for (int k = 0; k < 2; ++k) {
         ++n;
-        if (!step_ok(SQLBindParameter(s.stmt.get(), n, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP,
-                                      SQL_TYPE_TIMESTAMP, 19, 0, &s.when, 0, &s.when_ind))) {
+        if (!odbc_step_ok(SQLBindParameter(s.stmt.get(), n, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP,
+                                           SQL_TYPE_TIMESTAMP, 19, 0, &s.when, 0, &s.when_ind))) {
             fail(s, s.stmt.error_text(op, "Bind parameter_" + std::to_string(n) + " error"));
             return false;
         }
@@ -139,7 +129,7 @@ int ResponseQueries::select(bool sac, std::string_view sta, std::string_view cha
     // A failed run closes the cursor but keeps the prepared statement: freeing it would
     // make every later look-up fail until a reconnect, which only a lost connection
     // brings about.
-    if (!step_ok(SQLExecute(s.stmt.get()))) {
+    if (!odbc_step_ok(SQLExecute(s.stmt.get()))) {
         last_error_ = s.stmt.error_text(op, "Execute statement error");
         s.stmt.close_cursor();
         return -1;
@@ -161,7 +151,7 @@ int ResponseQueries::read_text(Select& s, const char* op, std::string& out) {
     char probe[1] = {};
     SQLLEN total = 0;
     SQLRETURN r = SQLGetData(s.stmt.get(), 1, SQL_C_CHAR, probe, sizeof probe, &total);
-    if (!step_ok(r)) {
+    if (!odbc_step_ok(r)) {
         last_error_ = s.stmt.error_text(op, "Get data size error");
         s.stmt.close_cursor();
         return -1;

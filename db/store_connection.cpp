@@ -11,12 +11,6 @@
 namespace zelvik::db {
 namespace {
 
-void copy_code(char (&dst)[8], std::string_view src) {
-    const size_t n = std::min(src.size(), sizeof dst - 1);
-    std::memcpy(dst, src.data(), n);
-    dst[n] = '\0';
-}
-
 // "%s=? and %s=? and <loc> and " for the channel columns of FILELIST.
 std::string channel_condition(const StoreCatalog& c, bool with_loc) {
     const Table f = Table::kFilelist;
