@@ -8,7 +8,7 @@ ZELVIK_PACKAGES=(
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql-15
   qt6-base-dev libmseed-dev libgtest-dev libgmock-dev libbenchmark-dev
   libsndfile1-dev libasound2-dev
-  python3 python3-aiosmtpd sqlite3 xvfb xauth
+  python3 python3-aiosmtpd sqlite3 xvfb xauth time
 )
 
 zelvik_missing_packages() {
