@@ -54,7 +54,7 @@ struct BenchStore {
         if (!conn.connect(dsn, "", "", error)) return;
         for (const char* sql : {"delete from FILELIST", "delete from SITECHAN"}) {
             zelvik::db::OdbcStatement st(conn);
-            SQLExecDirect(st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql)), SQL_NTS);
+            (void)st.exec_direct(sql);
         }
         fs::remove_all(data());
     }
@@ -148,9 +148,8 @@ void BM_ImportSharedSet(benchmark::State& state) {
         std::string error;
         (void)conn.connect(store.dsn, "", "", error);
         zelvik::db::OdbcStatement st(conn);
-        SQLCHAR sql[] = "select sum(TQTY*SPS) from FILELIST";
         double n = 0;
-        if (SQLExecDirect(st.get(), sql, SQL_NTS) == SQL_SUCCESS &&
+        if (st.exec_direct("select sum(TQTY*SPS) from FILELIST") == SQL_SUCCESS &&
             SQLFetch(st.get()) == SQL_SUCCESS)
             SQLGetData(st.get(), 1, SQL_C_DOUBLE, &n, 0, nullptr);
         samples += n;

@@ -97,6 +97,11 @@ SQLRETURN OdbcStatement::prepare(const std::string& sql) const {
     return SQLNumResultCols(get(), &columns);
 }
 
+SQLRETURN OdbcStatement::exec_direct(const std::string& sql) const {
+    return SQLExecDirect(get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())),
+                         SQL_NTS);
+}
+
 void OdbcStatement::close_cursor() const {
     // SQLFreeStmt(SQL_CLOSE) rather than SQLCloseCursor: it does not complain (24000)
     // when no cursor is open, which is the common case after a failed execute.

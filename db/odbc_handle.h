@@ -109,6 +109,8 @@ public:
     // statements) defer the real parse to the first execute, and asking for the result
     // shape makes a missing table or column fail here, at prepare time, on every driver.
     SQLRETURN prepare(const std::string& sql) const;
+    // SQLExecDirect of `sql`.
+    SQLRETURN exec_direct(const std::string& sql) const;
     // Closes an open cursor; harmless when there is none.
     void close_cursor() const;
     void reset() { h_.reset(); }

@@ -114,8 +114,7 @@ int StoreSession::init(std::ostream& out, std::ostream& err) {
         if (before.count(common::to_upper(table)) != 0)
             continue;  // kept as it is, indexes included
         OdbcStatement st(*conn_);
-        if (!odbc_ok(SQLExecDirect(
-                st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS))) {
+        if (!odbc_ok(st.exec_direct(sql))) {
             err << "zelvik-store: init: " << st.error_text("init", "cannot create " + table)
                 << "\n";
             return 1;
@@ -276,8 +275,7 @@ int StoreSession::response(const std::vector<std::string>& args, std::ostream& o
                              static_cast<SQLLEN>(req.codes[i].size() + 1), &nts);
         SQLBindParameter(h, 7, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0,
                          &ts_start, 0, &zero);
-        const SQLRETURN r =
-            SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql->c_str())), SQL_NTS);
+        const SQLRETURN r = st.exec_direct(*sql);
         if (!odbc_ok(r) && r != SQL_NO_DATA) {
             err << "zelvik-store: response: "
                 << st.error_text("response", "cannot store the response") << "\n";
@@ -310,8 +308,7 @@ int StoreSession::events(const std::vector<std::string>& args, std::ostream& out
                             "," + col("AMP") + "," + col("PER") + " from " + c.table(t) +
                             " order by " + col("TBEGIN") + " desc";
     OdbcStatement st(*conn_);
-    if (!odbc_ok(SQLExecDirect(st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())),
-                               SQL_NTS))) {
+    if (!odbc_ok(st.exec_direct(sql))) {
         err << "zelvik-store: events: " << st.error_text("events", "cannot read the event list")
             << "\n";
         return 1;
