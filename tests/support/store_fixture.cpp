@@ -87,6 +87,17 @@ private:
     std::deque<SQL_TIMESTAMP_STRUCT> stamps_;
 };
 
+// Runs one insert whose parameters `bind` binds; throws with the driver's message
+// (naming `what`) when it fails.
+template <typename Bind>
+void run_insert(const db::OdbcConnection& conn, const char* what, const std::string& sql,
+                Bind bind) {
+    db::OdbcStatement st(conn);
+    Binder b(st.get());
+    bind(b);
+    if (!db::odbc_ok(st.exec_direct(sql))) throw std::runtime_error(st.error_text(what, "insert"));
+}
+
 void write_ini_locked() {
     std::ofstream ini(g_ini_dir->file("odbc.ini"), std::ios::trunc);
     for (const auto& [dsn, keys] : g_sources) {
@@ -133,6 +144,11 @@ bool TestStore::open_connection() {
     return conn_->connect(dsn_, user_, password_, error_);
 }
 
+const db::OdbcConnection& TestStore::connection() {
+    if (!open_connection()) throw std::runtime_error(error_);
+    return *conn_;
+}
+
 void TestStore::close_connection() {
     conn_.reset();
     env_.reset();
@@ -141,8 +157,7 @@ void TestStore::close_connection() {
 bool TestStore::exec(const std::string& sql) {
     if (!open_connection()) return false;
     db::OdbcStatement st(*conn_);
-    const SQLRETURN r = SQLExecDirect(
-        st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
+    const SQLRETURN r = st.exec_direct(sql);
     if (db::odbc_ok(r) || r == SQL_NO_DATA) return true;
     error_ = st.error_text("exec", sql);
     return false;
@@ -155,60 +170,48 @@ void TestStore::create_schema() {
 
 void TestStore::add_channel(const std::string& sta, const std::string& chan,
                             std::optional<std::string> loc, double sps) {
-    if (!open_connection()) throw std::runtime_error(error_);
-    db::OdbcStatement st(*conn_);
-    Binder b(st.get());
-    b.text(sta);
-    b.text(chan);
-    b.text(loc);
-    b.number(sps);
-    SQLCHAR sql[] = "insert into SITECHAN (STA, CHAN, LCODE, SPS) values (?,?,?,?)";
-    if (!db::odbc_ok(SQLExecDirect(st.get(), sql, SQL_NTS)))
-        throw std::runtime_error(st.error_text("add_channel", "insert"));
+    run_insert(connection(), "add_channel",
+               "insert into SITECHAN (STA, CHAN, LCODE, SPS) values (?,?,?,?)", [&](Binder& b) {
+                   b.text(sta);
+                   b.text(chan);
+                   b.text(loc);
+                   b.number(sps);
+               });
 }
 
 void TestStore::add_segment(const TestSegment& s) {
-    if (!open_connection()) throw std::runtime_error(error_);
-    db::OdbcStatement st(*conn_);
-    Binder b(st.get());
-    b.text(s.sta);
-    b.text(s.chan);
-    b.text(s.loc);
-    b.number(s.tbegin);
-    b.number(s.tqty);
-    b.number(s.sps);
-    b.big(s.datatype);
-    b.big(s.foff);
-    b.text(s.cpath);
     std::string sql =
         "insert into FILELIST (STA, CH, LCODE, TBEGIN, TQTY, SPS, DATATYPE, FOFF, CPATH";
-    if (s.tend) {
-        b.number(s.tend);
-        sql += ", TEND) values (?,?,?,?,?,?,?,?,?,?)";
-    } else {
-        sql += ") values (?,?,?,?,?,?,?,?,?)";
-    }
-    if (!db::odbc_ok(SQLExecDirect(st.get(), reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS)))
-        throw std::runtime_error(st.error_text("add_segment", "insert"));
+    sql += s.tend ? ", TEND) values (?,?,?,?,?,?,?,?,?,?)" : ") values (?,?,?,?,?,?,?,?,?)";
+    run_insert(connection(), "add_segment", sql, [&](Binder& b) {
+        b.text(s.sta);
+        b.text(s.chan);
+        b.text(s.loc);
+        b.number(s.tbegin);
+        b.number(s.tqty);
+        b.number(s.sps);
+        b.big(s.datatype);
+        b.big(s.foff);
+        b.text(s.cpath);
+        if (s.tend) b.number(s.tend);
+    });
 }
 
 void TestStore::add_response(const TestResponse& r) {
-    if (!open_connection()) throw std::runtime_error(error_);
-    db::OdbcStatement st(*conn_);
-    Binder b(st.get());
-    b.text(r.sta);
-    b.text(r.chan);
-    b.text(r.loc);
-    b.text(r.net);
-    b.stamp(r.start);
-    b.stamp(r.end);
-    b.text(r.sac);
-    b.text(r.fap);
-    SQLCHAR sql[] =
+    run_insert(
+        connection(), "add_response",
         "insert into CALIBRATION (STA, CHAN, LOCATION, NETWORK, STARTDATE, ENDDATE, SAC, FAP) "
-        "values (?,?,?,?,?,?,?,?)";
-    if (!db::odbc_ok(SQLExecDirect(st.get(), sql, SQL_NTS)))
-        throw std::runtime_error(st.error_text("add_response", "insert"));
+        "values (?,?,?,?,?,?,?,?)",
+        [&](Binder& b) {
+            b.text(r.sta);
+            b.text(r.chan);
+            b.text(r.loc);
+            b.text(r.net);
+            b.stamp(r.start);
+            b.stamp(r.end);
+            b.text(r.sac);
+            b.text(r.fap);
+        });
 }
 
 std::string TestStore::write_int32(const std::string& relative, const std::vector<int32_t>& samples,
@@ -224,8 +227,7 @@ std::string TestStore::write_int32(const std::string& relative, const std::vecto
 long TestStore::count(const std::string& sql) {
     if (!open_connection()) return -1;
     db::OdbcStatement st(*conn_);
-    if (!db::odbc_ok(SQLExecDirect(
-            st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS))) {
+    if (!db::odbc_ok(st.exec_direct(sql))) {
         error_ = st.error_text("count", sql);
         return -1;
     }
@@ -237,10 +239,7 @@ long TestStore::count(const std::string& sql) {
 std::string TestStore::scalar(const std::string& sql) {
     if (!open_connection()) return {};
     db::OdbcStatement st(*conn_);
-    if (!db::odbc_ok(SQLExecDirect(
-            st.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS)) ||
-        !db::odbc_ok(SQLFetch(st.get())))
-        return {};
+    if (!db::odbc_ok(st.exec_direct(sql)) || !db::odbc_ok(SQLFetch(st.get()))) return {};
     char buf[4096] = {};
     SQLLEN ind = 0;
     if (!db::odbc_ok(SQLGetData(st.get(), 1, SQL_C_CHAR, buf, sizeof buf, &ind)) ||

@@ -86,6 +86,8 @@ public:
 protected:
     TestStore(std::string dsn, std::string user, std::string password);
     bool open_connection();
+    // The open connection; throws when it cannot be opened.
+    const db::OdbcConnection& connection();
 
     std::string dsn_, user_, password_;
     TempDir data_dir_{"zelvik-data"};
