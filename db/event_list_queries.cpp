@@ -2,10 +2,6 @@
 // SQL), and only those are ever found or deleted here.
 #include "db/event_list_queries.h"
 
-#include <cstring>
-
-#include "common/civil_time.h"
-#include "common/clock.h"
 #include "db/store_catalog.h"
 
 namespace zelvik::db {
@@ -116,15 +112,7 @@ bool EventListQueries::insert_data(std::string_view sta, double onset, double am
     const bool measured = amp > 0.0 && per > 0.0;
     ins_amp_ = measured ? amp : 0.0;
     ins_per_ = measured ? per : 0.0;
-    const common::Civil now =
-        common::civil_from_epoch(static_cast<double>(common::now_utc_seconds()));
-    ins_written_ = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(now.year),
-                                        static_cast<SQLUSMALLINT>(now.month),
-                                        static_cast<SQLUSMALLINT>(now.day),
-                                        static_cast<SQLUSMALLINT>(now.hour),
-                                        static_cast<SQLUSMALLINT>(now.minute),
-                                        static_cast<SQLUSMALLINT>(now.second),
-                                        0};
+    ins_written_ = odbc_timestamp_now();
     ins_written_ind_ = 0;
     const SQLRETURN r = ins_.valid() ? SQLExecute(ins_.get()) : SQL_ERROR;
     if (odbc_ok(r)) return true;

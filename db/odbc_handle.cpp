@@ -1,7 +1,22 @@
 // ODBC handle owners and the diagnostic helpers that build the store's error texts.
 #include "db/odbc_handle.h"
 
+#include "common/civil_time.h"
+#include "common/clock.h"
+
 namespace zelvik::db {
+
+SQL_TIMESTAMP_STRUCT odbc_timestamp_now() {
+    const common::Civil c =
+        common::civil_from_epoch(static_cast<double>(common::now_utc_seconds()));
+    return {static_cast<SQLSMALLINT>(c.year),
+            static_cast<SQLUSMALLINT>(c.month),
+            static_cast<SQLUSMALLINT>(c.day),
+            static_cast<SQLUSMALLINT>(c.hour),
+            static_cast<SQLUSMALLINT>(c.minute),
+            static_cast<SQLUSMALLINT>(c.second),
+            0};
+}
 
 std::string odbc_diag_message(SQLSMALLINT type, SQLHANDLE handle) {
     if (handle == nullptr) return {};

@@ -29,6 +29,9 @@ inline void copy_code(char (&dst)[8], std::string_view src) {
     dst[n] = '\0';
 }
 
+// The current UTC time in whole seconds as a timestamp parameter (LDDATE columns).
+SQL_TIMESTAMP_STRUCT odbc_timestamp_now();
+
 // The message text of the first diagnostic record of a handle (at most 1024 bytes),
 // empty when the driver gives none.
 std::string odbc_diag_message(SQLSMALLINT type, SQLHANDLE handle);

@@ -13,7 +13,6 @@
 #include <filesystem>
 
 #include "common/civil_time.h"
-#include "common/clock.h"
 #include "db/odbc_handle.h"
 #include "db/sample_reading.h"
 #include "db/store_catalog.h"
@@ -27,10 +26,6 @@ static_assert(std::endian::native == std::endian::little,
 
 using db::odbc_ok;
 using db::OdbcStatement;
-
-void put(char (&dst)[8], const std::string& s) {
-    std::snprintf(dst, sizeof dst, "%s", s.c_str());
-}
 
 std::string stored_location(const std::string& loc) {
     return loc.empty() ? "??" : loc;
@@ -248,18 +243,6 @@ int already_present(StoreImporter::Statements& s, const Segment& seg, const std:
     return r == SQL_NO_DATA ? found : -1;
 }
 
-SQL_TIMESTAMP_STRUCT timestamp_now() {
-    const common::Civil c =
-        common::civil_from_epoch(static_cast<double>(common::now_utc_seconds()));
-    return {static_cast<SQLSMALLINT>(c.year),
-            static_cast<SQLUSMALLINT>(c.month),
-            static_cast<SQLUSMALLINT>(c.day),
-            static_cast<SQLUSMALLINT>(c.hour),
-            static_cast<SQLUSMALLINT>(c.minute),
-            static_cast<SQLUSMALLINT>(c.second),
-            0};
-}
-
 }  // namespace
 
 bool StoreImporter::import_file(const std::string& path, ImportCounts& counts) {
@@ -274,7 +257,7 @@ bool StoreImporter::import_file(const std::string& path, ImportCounts& counts) {
                      "." + seg.channel;
             return false;
         }
-        put(s.sta, seg.station), put(s.chan, seg.channel);
+        db::copy_code(s.sta, seg.station), db::copy_code(s.chan, seg.channel);
         const int present = already_present(s, seg, stored_location(seg.location));
         if (present < 0) {
             error_ = s.find.error_text("import", "cannot look for existing segments");
@@ -326,13 +309,12 @@ bool StoreImporter::import_file(const std::string& path, ImportCounts& counts) {
 bool StoreImporter::add_rows(const std::vector<const Segment*>& fresh,
                              const std::vector<int64_t>& offsets, const std::string& cpath) {
     Statements& s = *st_;
-    bool ok = true;
-    s.now = timestamp_now();
+    s.now = db::odbc_timestamp_now();
     std::snprintf(s.cpath, sizeof s.cpath, "%s", cpath.c_str());
-    for (size_t i = 0; ok && i < fresh.size(); ++i) {
+    for (size_t i = 0; i < fresh.size(); ++i) {
         const Segment& seg = *fresh[i];
-        put(s.sta, seg.station), put(s.chan, seg.channel),
-            put(s.loc, stored_location(seg.location));
+        db::copy_code(s.sta, seg.station), db::copy_code(s.chan, seg.channel),
+            db::copy_code(s.loc, stored_location(seg.location));
         s.tbegin = seg.start;
         s.sps = seg.sps;
         s.tqty = static_cast<double>(seg.count()) / seg.sps;
@@ -341,23 +323,21 @@ bool StoreImporter::add_rows(const std::vector<const Segment*>& fresh,
         s.foff = offsets[i];
         if (!odbc_ok(SQLExecute(s.insert.get()))) {
             error_ = s.insert.error_text("import", "cannot add the FILELIST row");
-            ok = false;
-            break;
+            return false;
         }
         // One SITECHAN row per channel: added with the channel's first segment.
         if (!odbc_ok(SQLExecute(s.chan_find.get()))) {
             error_ = s.chan_find.error_text("import", "cannot look up SITECHAN");
-            ok = false;
-            break;
+            return false;
         }
         const SQLRETURN r = SQLFetch(s.chan_find.get());
         s.chan_find.close_cursor();
         if (r == SQL_NO_DATA && !odbc_ok(SQLExecute(s.chan_insert.get()))) {
             error_ = s.chan_insert.error_text("import", "cannot add the SITECHAN row");
-            ok = false;
+            return false;
         }
     }
-    return ok;
+    return true;
 }
 
 }  // namespace zelvik::tools
