@@ -89,8 +89,7 @@ bool read_sac(const std::string& path, Segment& out, std::string& error) {
     out = Segment{h.text(608), h.text(440), h.text(464), h.text(600), reference + h.real(5),
                   sps,         false,       {},          {}};
     out.floats.resize(static_cast<size_t>(npts));
-    const SacHeader data(bytes, swap);
-    for (size_t i = 0; i < out.floats.size(); ++i) out.floats[i] = data.real(kHeaderBytes / 4 + i);
+    for (size_t i = 0; i < out.floats.size(); ++i) out.floats[i] = h.real(kHeaderBytes / 4 + i);
     if (out.station.empty() || out.channel.empty()) {
         error = "SAC file names no station or component";
         return false;
