@@ -65,6 +65,12 @@ public:
     bool prepare_next_start(const StoreCatalog& c);
 };
 
+// True when a code fits the store's columns (at most 7 characters); a longer one can
+// match no row.
+inline bool fits_code(std::string_view code) {
+    return code.size() <= 7;
+}
+
 // True when a location means "none": empty or "??".
 inline bool unlocated(std::string_view loc) {
     return loc.empty() || loc == "??";

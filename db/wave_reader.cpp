@@ -35,7 +35,7 @@ int WaveStore::read_samples(float* buffer, size_t capacity, std::string_view sta
     if (!(t1 > t0)) return kEmptyWindow;
     if (!is_alive_locked()) return kConnectionLost;
     // A stored code has at most 7 characters, so a longer one matches nothing.
-    if (sta.size() > 7 || chan.size() > 7 || loc.size() > 7) return kNoSegment;
+    if (!fits_code(sta) || !fits_code(chan) || !fits_code(loc)) return kNoSegment;
     SegmentQuery& q = unlocated(loc) ? conn_->unlocated : conn_->located;
     if (!q.stmt.valid()) return kStatementError;
     q.set(sta, chan, loc, t0, t1);
@@ -82,7 +82,7 @@ int WaveStore::read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity,
 int WaveStore::next_data_start(std::string_view sta, std::string_view chan, std::string_view loc,
                                double after, double& start) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (sta.size() > 7 || chan.size() > 7 || loc.size() > 7) return 0;
+    if (!fits_code(sta) || !fits_code(chan) || !fits_code(loc)) return 0;
     if (!conn_) {
         last_error_ = "[next_data_start] Not connected";
         return -1;

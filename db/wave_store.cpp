@@ -14,11 +14,6 @@ namespace zelvik::db {
 namespace {
 
 constexpr size_t kMaxParamChars = 31;
-constexpr size_t kMaxCodeChars = 7;
-
-bool fits_code(std::string_view s) {
-    return s.size() <= kMaxCodeChars;
-}
 
 }  // namespace
 
@@ -201,26 +196,25 @@ double WaveStore::get_sps(std::string_view sta, std::string_view chan, std::stri
 
 int WaveStore::select_sac(std::string_view sta, std::string_view chan, std::string_view loc,
                           std::string_view net, const StoreTimestamp& when, std::string& out) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!fits_code(sta) || !fits_code(chan) || !fits_code(loc) || !fits_code(net)) return 0;
-    if (!conn_) {
-        response_error_ = "[select_sac] Execute statement error";
-        return -1;
-    }
-    const int r = conn_->responses.select(true, sta, chan, loc, net, when, out);
-    if (r < 0) response_error_ = conn_->responses.last_error();
-    return r;
+    return select_response(true, sta, chan, loc, net, when, out);
 }
 
 int WaveStore::select_fap(std::string_view sta, std::string_view chan, std::string_view loc,
                           std::string_view net, const StoreTimestamp& when, std::string& out) {
+    return select_response(false, sta, chan, loc, net, when, out);
+}
+
+int WaveStore::select_response(bool sac, std::string_view sta, std::string_view chan,
+                               std::string_view loc, std::string_view net,
+                               const StoreTimestamp& when, std::string& out) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!fits_code(sta) || !fits_code(chan) || !fits_code(loc) || !fits_code(net)) return 0;
     if (!conn_) {
-        response_error_ = "[select_fap] Execute statement error";
+        response_error_ =
+            sac ? "[select_sac] Execute statement error" : "[select_fap] Execute statement error";
         return -1;
     }
-    const int r = conn_->responses.select(false, sta, chan, loc, net, when, out);
+    const int r = conn_->responses.select(sac, sta, chan, loc, net, when, out);
     if (r < 0) response_error_ = conn_->responses.last_error();
     return r;
 }

@@ -127,6 +127,9 @@ private:
     bool is_alive_locked();
     void check_tend_locked();
     int prepare_all_locked();
+    // select_sac (`sac`) or select_fap.
+    int select_response(bool sac, std::string_view sta, std::string_view chan, std::string_view loc,
+                        std::string_view net, const StoreTimestamp& when, std::string& out);
     int read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity, double t0, double t1,
                          double& delivered_end, std::vector<FilledRange>* filled);
 
