@@ -28,17 +28,7 @@ TEST_P(StoreQueries, ParametersAreCheckedWhereTheyComeIn) {
     // A data source name of exactly 31 characters connects.
     std::string dsn31 = store_->dsn();
     dsn31.resize(31, 'z');
-    std::vector<std::pair<std::string, std::string>> keys;
-    if (GetParam() == "sqlite") {
-        keys = {{"Driver", test::kSqliteDriver},
-                {"Database", static_cast<test::SqliteTestStore&>(*store_).file()}};
-    } else {
-        keys = {{"Driver", test::kPostgresDriver},
-                {"Servername", "127.0.0.1"},
-                {"Port", std::to_string(test::PostgresServer::shared().port())},
-                {"Database", static_cast<test::PostgresTestStore&>(*store_).database()}};
-    }
-    test::add_odbc_data_source(dsn31, keys);
+    test::add_odbc_alias(dsn31, store_->dsn());
     store_->configure(ws_);
     ASSERT_EQ(ws_.set_param("ODBC", dsn31), kOk);
     EXPECT_TRUE(ws_.connect()) << ws_.last_error();

@@ -124,6 +124,14 @@ void add_odbc_data_source(const std::string& dsn,
     write_ini_locked();
 }
 
+void add_odbc_alias(const std::string& alias, const std::string& dsn) {
+    std::lock_guard<std::mutex> lock(g_ini_mutex);
+    const auto it = g_sources.find(dsn);
+    if (it == g_sources.end()) throw std::runtime_error("no data source " + dsn);
+    g_sources[alias] = it->second;
+    write_ini_locked();
+}
+
 std::string odbc_ini_path() {
     std::lock_guard<std::mutex> lock(g_ini_mutex);
     return g_ini_dir ? g_ini_dir->file("odbc.ini") : std::string();

@@ -28,6 +28,8 @@ inline constexpr const char* kPostgresDriver = "/usr/lib/x86_64-linux-gnu/odbc/p
 // file and pointing ODBCINI and ODBCSYSINI at it on first use.
 void add_odbc_data_source(const std::string& dsn,
                           const std::vector<std::pair<std::string, std::string>>& keys);
+// Adds `alias` as one more name for the existing data source `dsn` (same keys).
+void add_odbc_alias(const std::string& alias, const std::string& dsn);
 // Path of the private odbc.ini.
 std::string odbc_ini_path();
 
