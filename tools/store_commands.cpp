@@ -293,10 +293,9 @@ int StoreSession::response(const std::vector<std::string>& args, std::ostream& o
 
 int StoreSession::events(const std::vector<std::string>& args, std::ostream& out,
                          std::ostream& err) {
-    long limit = -1;
-    if (args.size() == 2 && args[0] == "--limit" && common::leading_long(args[1]) > 0) {
-        limit = common::leading_long(args[1]);
-    } else if (!args.empty()) {
+    const long limit =
+        args.size() == 2 && args[0] == "--limit" ? common::leading_long(args[1]) : -1;
+    if (!args.empty() && limit <= 0) {
         err << "zelvik-store: events takes only --limit N\n";
         return 2;
     }

@@ -2,16 +2,10 @@
 // and the four commands. Each failure is one line "zelvik-store: ..." on stderr.
 #include "tools/store_tool.h"
 
-#include <chrono>
-#include <cstdio>
-#include <filesystem>
 #include <ostream>
-#include <set>
 
 #include "common/text.h"
 #include "config/connection_config.h"
-#include "db/odbc_handle.h"
-#include "db/store_catalog.h"
 #include "tools/store_commands.h"
 
 namespace zelvik::tools {
