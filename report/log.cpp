@@ -9,13 +9,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
-#include <ctime>
 #include <mutex>
 
+#include "common/civil_time.h"
 #include "common/clock.h"
 #include "common/text.h"
 #include "config/connection_config.h"
@@ -25,6 +24,8 @@ namespace zelvik::report {
 namespace {
 
 constexpr const char* kTag = "ZELVIK";
+// Local time of a line's stamp and of the start time in the day header.
+constexpr const char* kStampFormat = "%H:%M:%S %d.%m.%Y";
 // Room a line needs besides the message: stamp (19), "  #[ZELVIK] " (12), the largest
 // count " (2147483647)" (13) and "#" CR LF (3).
 constexpr size_t kLineOverhead = 19 + 12 + 13 + 3;
@@ -106,28 +107,9 @@ std::string prepare_message(std::string_view message) {
     return out;
 }
 
-std::string format_stamp(const std::tm& t) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d %02d.%02d.%04d", t.tm_hour, t.tm_min, t.tm_sec,
-                  t.tm_mday, t.tm_mon + 1, t.tm_year + 1900);
-    return buf;
-}
-
-std::tm local_fields(int64_t seconds) {
-    const time_t t = static_cast<time_t>(seconds);
-    std::tm fields{};
-    localtime_r(&t, &fields);
-    return fields;
-}
-
 std::string day_header_locked(const std::string& stamp) {
-    const std::tm s = local_fields(g_log.start_time);
-    char buf[kLogLineBytes];
-    std::snprintf(buf, sizeof buf,
-                  "%s  #[%s] %s (%s) is working since %02d:%02d:%02d %02d.%02d.%04d#\r\n",
-                  stamp.c_str(), kTag, "Zelvik", "v.20140306", s.tm_hour, s.tm_min, s.tm_sec,
-                  s.tm_mday, s.tm_mon + 1, s.tm_year + 1900);
-    return buf;
+    return stamp + "  #[" + kTag + "] Zelvik (v.20140306) is working since " +
+           common::format_local(g_log.start_time, kStampFormat) + "#\r\n";
 }
 
 // Opens today's file; `created` tells whether this call made it.
@@ -150,13 +132,11 @@ off_t fold_offset_locked(int fd) {
 }
 
 bool write_line_locked(const std::string& message) {
-    const int64_t now = static_cast<int64_t>(std::floor(common::now_utc()));
-    const std::tm t = local_fields(now);
-    const std::string stamp = format_stamp(t);
-    char name[32];
-    std::snprintf(name, sizeof name, "%02d%02d%04d.log", t.tm_mday, t.tm_mon + 1, t.tm_year + 1900);
+    const int64_t now = common::now_utc_seconds();
+    const std::string stamp = common::format_local(now, kStampFormat);
     bool created = false;
-    const FileHandle file(open_day_file(g_log.directory + name, created));
+    const FileHandle file(
+        open_day_file(g_log.directory + common::format_local(now, "%d%m%Y.log"), created));
     if (file.get() < 0) return false;
     if (created && g_log.start_time != 0) {
         if (!write_at(file.get(), day_header_locked(stamp), 0)) return false;
