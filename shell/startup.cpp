@@ -52,8 +52,8 @@ bool connect_store(config::ProgramSettings& settings, db::WaveStore& store, Star
     // run stops as if the connection had failed rather than reach another database.
     const bool params_ok = pass_parameters(settings, store);
     if (report::log_debug()) {
-        report::log_write(
-            format_text("Try connection to DB (%s/%s/%s)...", dsn, user, kMaskedPassword));
+        report::log_printf("Try connection to DB (%s/%s/%s)...", dsn.c_str(), user.c_str(),
+                           kMaskedPassword);
     }
     if (params_ok && store.connect()) return true;
     if (params_ok) report::log_write(store.last_error());
@@ -69,14 +69,11 @@ bool connect_store(config::ProgramSettings& settings, db::WaveStore& store, Star
 // The two lines written at every log level once the store is reached.
 void log_connection_sources(const config::ProgramSettings& settings) {
     const auto labels = settings.labels();
-    char buf[1024];
-    std::snprintf(buf, sizeof buf, "Connected to database: ODBC=%s(%s), USER=%s(%s)",
-                  settings.data_source_name().c_str(), labels[0].c_str(),
-                  settings.user_name().c_str(), labels[1].c_str());
-    report::log_write(buf);
-    std::snprintf(buf, sizeof buf, "Catalog with data: %s(%s)", settings.data_directory().c_str(),
-                  labels[3].c_str());
-    report::log_write(buf);
+    report::log_printf("Connected to database: ODBC=%s(%s), USER=%s(%s)",
+                       settings.data_source_name().c_str(), labels[0].c_str(),
+                       settings.user_name().c_str(), labels[1].c_str());
+    report::log_printf("Catalog with data: %s(%s)", settings.data_directory().c_str(),
+                       labels[3].c_str());
 }
 
 }  // namespace
