@@ -15,6 +15,7 @@
 #include "report/log.h"
 #include "shell/command_line.h"
 #include "shell/startup_ui.h"
+#include "tests/shell/machine_isolation.h"
 #include "tests/support/scoped_temp_dir.h"
 
 namespace zelvik::shell {
@@ -61,14 +62,8 @@ std::vector<std::string> log_messages(const std::string& text) {
 class StartupTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        // A private, empty ODBC configuration: no data source of this machine is reached.
-        dir_.write("odbc.ini", "");
-        dir_.write("odbcinst.ini", "");
-        ::setenv("ODBCINI", dir_.file("odbc.ini").c_str(), 1);
-        ::setenv("ODBCSYSINI", dir_.path().c_str(), 1);
-        ::setenv("WINDIR", dir_.path().c_str(), 1);
+        isolate_from_machine(dir_);
         ::setenv("TZ", "UTC", 1);
-        ::unsetenv("QSX");
         common::set_clock_for_testing([] { return 1796738589.0; });  // 14:03:09 08.12.2026
         report::log_reset_for_testing();
     }

@@ -14,6 +14,7 @@
 #include "shell/signal_watcher.h"
 #include "shell/stop_request.h"
 #include "tests/shell/child_process.h"
+#include "tests/shell/machine_isolation.h"
 #include "tests/support/scoped_temp_dir.h"
 #include "tests/support/store_fixture.h"
 
@@ -25,14 +26,7 @@ using testing::ScopedTempDir;
 
 class ZelvikProgramTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_.write("odbc.ini", "");
-        dir_.write("odbcinst.ini", "");
-        ::setenv("ODBCINI", dir_.file("odbc.ini").c_str(), 1);
-        ::setenv("ODBCSYSINI", dir_.path().c_str(), 1);
-        ::setenv("WINDIR", dir_.path().c_str(), 1);
-        ::unsetenv("QSX");
-    }
+    void SetUp() override { isolate_from_machine(dir_); }
     // Everything in the log directory, "" while it holds nothing.
     std::string whole_log() const {
         std::string log;
