@@ -14,18 +14,13 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+
+#include "tests/support/scoped_temp_dir.h"
 
 namespace zelvik::testing {
 namespace {
 
 constexpr int kSliceMs = 20;
-
-std::string slurp(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 int listen_loopback(int& port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -110,7 +105,7 @@ std::vector<SmtpSinkProcess::Mail> SmtpSinkProcess::mails() const {
     for (const auto& name : names) {
         std::filesystem::path env = name;
         env.replace_extension(".env");
-        result.push_back({slurp(env), slurp(name)});
+        result.push_back({read_bytes(env.string()), read_bytes(name.string())});
     }
     return result;
 }
