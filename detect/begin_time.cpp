@@ -45,9 +45,10 @@ std::optional<int64_t> parse_begin_date(std::string_view text) {
         if (read < 3) continue;
         if (!fields_valid(f[0], f[1], f[2], f[3], f[4], f[5])) return std::nullopt;
         const common::Civil c{f[0], f[1], f[2], f[3], f[4], static_cast<double>(f[5])};
+        const double epoch = common::epoch_from_civil(c);
         // 31 February would be normalised into March; refuse it instead.
-        if (common::civil_from_epoch(common::epoch_from_civil(c)).day != f[2]) return std::nullopt;
-        return static_cast<int64_t>(common::epoch_from_civil(c));
+        if (common::civil_from_epoch(epoch).day != f[2]) return std::nullopt;
+        return static_cast<int64_t>(epoch);
     }
     return std::nullopt;
 }
