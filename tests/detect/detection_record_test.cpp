@@ -4,14 +4,11 @@
 #include "detect/detection_record.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,11 +16,14 @@
 #include "config/connection_config.h"
 #include "detect/instrument_response.h"
 #include "report/log.h"
+#include "tests/support/scoped_temp_dir.h"
 
 namespace zelvik::detect {
 namespace {
 
 namespace fs = std::filesystem;
+using zelvik::testing::read_bytes;
+using zelvik::testing::ScopedTempDir;
 constexpr double kPi = 3.14159265358979323846;
 
 struct CollectingSink : MeasurementSink {
@@ -35,32 +35,25 @@ struct CollectingSink : MeasurementSink {
 class DetectionRecordTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("zelvik_record_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
         old_cwd_ = fs::current_path();
-        fs::current_path(dir_);
-        std::ofstream(dir_ / "zelvik.ini") << "[LOG]\nDIR=log\nLEVEL=ERROR\n";
+        fs::current_path(dir_.path());
+        const std::string ini = dir_.write("zelvik.ini", "[LOG]\nDIR=log\nLEVEL=ERROR\n");
         ::setenv("TZ", "UTC", 1);
         ::tzset();
         report::log_reset_for_testing();
-        config::ConnectionConfig settings({"zelvik"}, (dir_ / "zelvik.ini").string());
+        config::ConnectionConfig settings({"zelvik"}, ini);
         settings.load_log_section();
         ASSERT_TRUE(report::log_open(settings));
     }
     void TearDown() override {
         report::log_reset_for_testing();
         fs::current_path(old_cwd_);
-        fs::remove_all(dir_);
     }
     // Everything written to the log so far.
     std::string log_text() const {
         std::string all;
-        for (const auto& entry : fs::directory_iterator(dir_ / "log")) {
-            std::ifstream in(entry.path(), std::ios::binary);
-            std::stringstream text;
-            text << in.rdbuf();
-            all += text.str();
-        }
+        for (const auto& entry : fs::directory_iterator(dir_.file("log")))
+            all += read_bytes(entry.path().string());
         return all;
     }
     // Feeds samples 0 .. n - 1 of a sine (amplitude, Hz) at `rate`, sample i at kStart + i / rate.
@@ -70,7 +63,8 @@ protected:
     }
     static constexpr double kStart = 1765281609.75;  // 2025-12-09 12:00:09.75 UTC
 
-    fs::path dir_, old_cwd_;
+    ScopedTempDir dir_;
+    fs::path old_cwd_;
     InstrumentResponse none_;
     CollectingSink sink_;
 };
