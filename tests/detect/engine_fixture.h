@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "db/wave_store.h"
+#include "detect/event_store_sink.h"
+#include "detect/stop_signal.h"
+#include "detect/store_link.h"
 #include "tests/support/store_fixture.h"
 #include "tests/support/temp_dir.h"
 
@@ -54,6 +57,18 @@ private:
     std::unique_ptr<SqliteTestStore> store_;
     std::string ini_;
     int files_ = 0;
+};
+
+// The engine's wiring around one store connection, as the supervisor makes it: a
+// WaveStore configured for `store` (the test connects it), the stop signal, the store
+// link and an event store sink that never purges and reconnects without a pause.
+struct EngineLink {
+    explicit EngineLink(const TestStore& store) { store.configure(ws); }
+
+    db::WaveStore ws;
+    detect::StopSignal stop;
+    detect::StoreLink link{ws, stop};
+    detect::EventStoreSink sink{link, 0, 0};
 };
 
 }  // namespace zelvik::test

@@ -41,12 +41,9 @@ TEST(EventStoreSink, KeepsRowsWhileTheServerIsDownAndStoresThemInOrder) {
     if (!server.available()) GTEST_SKIP() << server.reason();
     test::EngineFixture fx;  // log directory
     test::PostgresTestStore pg(true, server);
-    db::WaveStore ws;
-    pg.configure(ws);
-    ASSERT_TRUE(ws.connect()) << ws.last_error();
-    StopSignal stop;
-    StoreLink link(ws, stop);
-    EventStoreSink sink(link, 0, 0);
+    test::EngineLink e(pg);
+    ASSERT_TRUE(e.ws.connect()) << e.ws.last_error();
+    EventStoreSink& sink = e.sink;
     sink.store(measurement("PGA", test::kT0));
 
     pg.close_connection();
@@ -54,7 +51,7 @@ TEST(EventStoreSink, KeepsRowsWhileTheServerIsDownAndStoresThemInOrder) {
     sink.store(measurement("PGA", test::kT0 + 10));
     sink.store(measurement("PGB", test::kT0 + 20));
     EXPECT_EQ(sink.pending(), 2u);
-    EXPECT_TRUE(link.down());
+    EXPECT_TRUE(e.link.down());
     ASSERT_TRUE(server.start());
 
     EXPECT_EQ(sink.flush(), 0u);

@@ -5,15 +5,25 @@
 
 #include <gtest/gtest.h>
 
-#include "detect/event_store_sink.h"
-#include "detect/stop_signal.h"
-#include "detect/store_link.h"
 #include "tests/detect/engine_fixture.h"
 
 namespace zelvik::detect {
 namespace {
 
 using test::kT0;
+
+// The detector of THREAD0 in `ini`, set up at `start` on the link, and a worker over it
+// (SLEEP 0, no reconnect pause), wired as the supervisor wires them.
+struct OneChannelWorker {
+    OneChannelWorker(test::EngineLink& e, const std::string& ini, double start)
+        : worker(detectors, e.link, &e.sink, e.stop, 0, 0) {
+        detectors.push_back(std::make_unique<ChannelDetector>(e.link, &e.sink, nullptr));
+        detectors[0]->setup(ini, 0, start);
+    }
+
+    Worker::DetectorList detectors;
+    Worker worker;
+};
 
 TEST(Worker, ResumesAfterTheStoreCameBack) {
     // A server of the test's own: it is stopped and started again below.
@@ -38,18 +48,12 @@ TEST(Worker, ResumesAfterTheStoreCameBack) {
         pg.add_segment(seg);
     }
     fx.add_thread(0, "PGS", "HHZ");
-    db::WaveStore ws;
-    pg.configure(ws);
-    ASSERT_TRUE(ws.connect()) << ws.last_error();
+    test::EngineLink e(pg);
+    ASSERT_TRUE(e.ws.connect()) << e.ws.last_error();
 
-    StopSignal stop;
-    StoreLink link(ws, stop);
-    EventStoreSink sink(link, 0, 0);
-    Worker::DetectorList detectors;
-    detectors.push_back(std::make_unique<ChannelDetector>(link, &sink, nullptr));
-    detectors[0]->setup(fx.ini(), 0, kT0);
+    OneChannelWorker run(e, fx.ini(), kT0);
+    auto& [detectors, worker] = run;
     ASSERT_EQ(detectors[0]->state(), ChannelState::kRunning);
-    Worker worker(detectors, link, &sink, stop, 0, 0);
 
     EXPECT_TRUE(worker.run_pass());
     EXPECT_EQ(pg.count("select STA from EVENTLIST where STA='PGS'"), 1);
@@ -85,20 +89,14 @@ TEST(Worker, ChannelSetUpWithoutTheStoreRunsOnceItIsBack) {
     seg.cpath = "w.i32";
     pg.add_segment(seg);
     fx.add_thread(0, "PGW", "HHZ");
-    db::WaveStore ws;
-    pg.configure(ws);
-    ASSERT_TRUE(ws.connect()) << ws.last_error();
+    test::EngineLink e(pg);
+    ASSERT_TRUE(e.ws.connect()) << e.ws.last_error();
     pg.close_connection();
     ASSERT_TRUE(server.stop());
 
-    StopSignal stop;
-    StoreLink link(ws, stop);
-    EventStoreSink sink(link, 0, 0);
-    Worker::DetectorList detectors;
-    detectors.push_back(std::make_unique<ChannelDetector>(link, &sink, nullptr));
-    detectors[0]->setup(fx.ini(), 0, kT0);
+    OneChannelWorker run(e, fx.ini(), kT0);
+    auto& [detectors, worker] = run;
     EXPECT_EQ(detectors[0]->state(), ChannelState::kWaitingForStore);
-    Worker worker(detectors, link, &sink, stop, 0, 0);
     EXPECT_FALSE(worker.run_pass());
     EXPECT_FALSE(worker.run_pass());
     ASSERT_TRUE(server.start());
