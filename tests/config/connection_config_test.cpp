@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/scoped_temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace zelvik::config {
 namespace {
 
-using testing::ScopedTempDir;
+using test::TempDir;
 
 class ConnectionConfigTest : public ::testing::Test {
 protected:
@@ -37,7 +37,7 @@ protected:
         return config;
     }
 
-    ScopedTempDir dir_;
+    TempDir dir_;
 };
 
 TEST_F(ConnectionConfigTest, NothingConfiguredGivesTheBuiltInDefaults) {

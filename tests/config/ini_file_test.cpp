@@ -12,16 +12,16 @@
 #include <string>
 #include <thread>
 
-#include "tests/support/scoped_temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace zelvik::config {
 namespace {
 
-using testing::read_bytes;
-using testing::ScopedTempDir;
+using test::read_file;
+using test::TempDir;
 
 TEST(IniRead, FollowsTheReadingRules) {
-    ScopedTempDir dir;
+    TempDir dir;
     const std::string path = dir.write("zelvik.ini",
                                        "top=ignored\r\n"
                                        "[Thread0]\r\n"
@@ -68,7 +68,7 @@ TEST(IniRead, FollowsTheReadingRules) {
 }
 
 TEST(IniRead, IntegersTakeTheLeadingNumber) {
-    ScopedTempDir dir;
+    TempDir dir;
     const std::string path = dir.write("a.ini",
                                        "[DATABASE]\nA=12abc\nB=abc\nC=\nD=-5\nE= 7 \nF=\"9\"\n"
                                        "G=99999999999\n");
@@ -85,7 +85,7 @@ TEST(IniRead, IntegersTakeTheLeadingNumber) {
 }
 
 TEST(IniRead, SectionListsKeysInFileOrder) {
-    ScopedTempDir dir;
+    TempDir dir;
     const std::string path =
         dir.write("a.ini", "[THREAD1]\nSTATION=ABC\n; note\nSOUND = \"1\"\n\n[THREAD2]\n[X]\n");
     const auto keys = ini::read_section(path, "thread1");
@@ -98,7 +98,7 @@ TEST(IniRead, SectionListsKeysInFileOrder) {
 }
 
 TEST(IniRead, BadFilesGiveDefaults) {
-    ScopedTempDir dir;
+    TempDir dir;
     std::string binary;
     for (int i = 0; i < 4096; ++i) binary += static_cast<char>((i * 7919) & 0xff);
     const std::string binary_path = dir.write("binary.ini", binary);
@@ -115,7 +115,7 @@ TEST(IniRead, BadFilesGiveDefaults) {
 }
 
 TEST(IniRead, OversizedFileIsReadOnlyUpToTheLimit) {
-    ScopedTempDir dir;
+    TempDir dir;
     const std::string path = dir.write(
         "huge.ini", "[A]\nKEY=1\n" + std::string(ini::kMaxFileBytes, ';') + "\n[B]\nKEY=2\n");
     EXPECT_EQ(ini::read_string(path, "A", "KEY", "d", 16), "1");
@@ -155,39 +155,39 @@ TEST(IniWrite, ChangesOnlyTheLineItMust) {
          "SLEEP=40\r\n\r\n[MAIL]\r\nSERVER=\r\n"},
     };
     for (const Case& c : cases) {
-        ScopedTempDir dir;
+        TempDir dir;
         const std::string path = dir.write("zelvik.ini", original);
         ASSERT_TRUE(ini::write_string(path, c.section, c.key, c.value)) << ini::last_error();
-        EXPECT_EQ(read_bytes(path), c.expected) << c.key;
+        EXPECT_EQ(read_file(path), c.expected) << c.key;
         // Writing the same value again gives the same file.
         ASSERT_TRUE(ini::write_string(path, c.section, c.key, c.value));
-        EXPECT_EQ(read_bytes(path), c.expected) << c.key;
+        EXPECT_EQ(read_file(path), c.expected) << c.key;
     }
 }
 
 TEST(IniWrite, CreatesFilesAndEndsUnfinishedLastLines) {
-    ScopedTempDir dir;
+    TempDir dir;
     const std::string created = dir.file("new.ini");
     ASSERT_TRUE(ini::write_string(created, "LISTBOXHEADER", "HDRSIZE", "1,2"));
-    EXPECT_EQ(read_bytes(created), "[LISTBOXHEADER]\nHDRSIZE=1,2\n");
+    EXPECT_EQ(read_file(created), "[LISTBOXHEADER]\nHDRSIZE=1,2\n");
 
     const std::string open_end = dir.write("open.ini", "[A]\nX=1");
     ASSERT_TRUE(ini::write_string(open_end, "A", "Y", "2"));
-    EXPECT_EQ(read_bytes(open_end), "[A]\nX=1\nY=2\n");
+    EXPECT_EQ(read_file(open_end), "[A]\nX=1\nY=2\n");
 
     const std::string header_only = dir.write("header.ini", "[A]");
     ASSERT_TRUE(ini::write_string(header_only, "B", "Z", "3"));
-    EXPECT_EQ(read_bytes(header_only), "[A]\n[B]\nZ=3\n");
+    EXPECT_EQ(read_file(header_only), "[A]\n[B]\nZ=3\n");
     EXPECT_EQ(ini::read_string(header_only, "B", "Z", "", 8), "3");
 }
 
 TEST(IniWrite, KeepsBinaryBytesAndLeavesNoTemporaryFile) {
-    ScopedTempDir dir;
+    TempDir dir;
     const char bytes[] = "[A]\nX=\x01\xff\x00zz\n\x80\x81 no key here\n";
     const std::string odd(bytes, sizeof bytes - 1);
     const std::string path = dir.write("odd.ini", odd);
     ASSERT_TRUE(ini::write_string(path, "A", "NEW", "v"));
-    EXPECT_EQ(read_bytes(path), odd + "NEW=v\n");
+    EXPECT_EQ(read_file(path), odd + "NEW=v\n");
     size_t entries = 0;
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
         ++entries;
@@ -195,7 +195,7 @@ TEST(IniWrite, KeepsBinaryBytesAndLeavesNoTemporaryFile) {
 }
 
 TEST(IniWrite, RejectsValuesThatWouldBreakTheFormat) {
-    ScopedTempDir dir;
+    TempDir dir;
     const std::string original = "[A]\nX=1\n";
     const std::string path = dir.write("a.ini", original);
     EXPECT_FALSE(ini::write_string(path, "A", "X", "1\n[B]\nY=2"));
@@ -203,11 +203,11 @@ TEST(IniWrite, RejectsValuesThatWouldBreakTheFormat) {
     EXPECT_FALSE(ini::write_string(path, "A]", "X", "1"));
     EXPECT_FALSE(ini::write_string(path, "", "X", "1"));
     EXPECT_FALSE(ini::write_string(path, "A", " ", "1"));
-    EXPECT_EQ(read_bytes(path), original);
+    EXPECT_EQ(read_file(path), original);
 }
 
 TEST(IniWrite, FailsCleanlyWhereItCannotWrite) {
-    ScopedTempDir dir;
+    TempDir dir;
     EXPECT_FALSE(ini::write_string(dir.file("no/such/dir/a.ini"), "A", "X", "1"));
     EXPECT_NE(ini::last_error().find("no/such/dir"), std::string::npos) << ini::last_error();
     ::mkdir(dir.file("d.ini").c_str(), 0755);
@@ -216,14 +216,14 @@ TEST(IniWrite, FailsCleanlyWhereItCannotWrite) {
 }
 
 TEST(IniWrite, FollowsSymbolicLinksAndKeepsPermissions) {
-    ScopedTempDir dir;
+    TempDir dir;
     const std::string real = dir.write("real.ini", "[A]\nX=1\n");
     ::chmod(real.c_str(), 0640);
     const std::string link = dir.file("link.ini");
     ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
     ASSERT_TRUE(ini::write_string(link, "A", "X", "2"));
     EXPECT_TRUE(std::filesystem::is_symlink(link));
-    EXPECT_EQ(read_bytes(real), "[A]\nX=2\n");
+    EXPECT_EQ(read_file(real), "[A]\nX=2\n");
     struct stat st {};
     ASSERT_EQ(::stat(real.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
@@ -232,7 +232,7 @@ TEST(IniWrite, FollowsSymbolicLinksAndKeepsPermissions) {
 // The editor may save while Zelvik reads: a reader must see the old file or the new
 // one, never a half-written one.
 TEST(IniWrite, ReadersNeverSeeAHalfWrittenFile) {
-    ScopedTempDir dir;
+    TempDir dir;
     const std::string a(20000, 'a');
     const std::string b(30000, 'b');
     const std::string path = dir.write("z.ini", "[SYSTEM]\nSLEEP=40\n[PAD]\nX=" + a + "\n");
@@ -254,15 +254,15 @@ TEST(IniWrite, ReadersNeverSeeAHalfWrittenFile) {
 }
 
 TEST(IniDelete, RemovesTheFirstMatchingSectionOnly) {
-    ScopedTempDir dir;
+    TempDir dir;
     const std::string path = dir.write(
         "a.ini", "[THREAD0]\nX=0\n[thread1]\nX=1\n\n; kept? no, inside\n[THREAD2]\nX=2\n");
     ASSERT_TRUE(ini::delete_section(path, "THREAD1"));
-    EXPECT_EQ(read_bytes(path), "[THREAD0]\nX=0\n[THREAD2]\nX=2\n");
+    EXPECT_EQ(read_file(path), "[THREAD0]\nX=0\n[THREAD2]\nX=2\n");
     ASSERT_TRUE(ini::delete_section(path, "THREAD2"));
-    EXPECT_EQ(read_bytes(path), "[THREAD0]\nX=0\n");
+    EXPECT_EQ(read_file(path), "[THREAD0]\nX=0\n");
     ASSERT_TRUE(ini::delete_section(path, "THREAD9"));
-    EXPECT_EQ(read_bytes(path), "[THREAD0]\nX=0\n");
+    EXPECT_EQ(read_file(path), "[THREAD0]\nX=0\n");
     ASSERT_TRUE(ini::delete_section(dir.file("none.ini"), "A"));
     EXPECT_FALSE(std::filesystem::exists(dir.file("none.ini")));
 }

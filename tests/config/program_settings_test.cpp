@@ -6,12 +6,12 @@
 #include <string>
 
 #include "config/column_widths.h"
-#include "tests/support/scoped_temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace zelvik::config {
 namespace {
 
-using testing::ScopedTempDir;
+using test::TempDir;
 
 ProgramSettings loaded(const std::string& settings_path) {
     ProgramSettings s({"zelvik"}, settings_path);
@@ -22,7 +22,7 @@ ProgramSettings loaded(const std::string& settings_path) {
 }
 
 TEST(ProgramSettings, EmptyFileGivesDefaults) {
-    ScopedTempDir dir;
+    TempDir dir;
     for (const std::string& path : {dir.write("empty.ini", ""), dir.file("missing.ini")}) {
         const ProgramSettings s = loaded(path);
         EXPECT_EQ(s.sleep_time(), 40);
@@ -39,7 +39,7 @@ TEST(ProgramSettings, EmptyFileGivesDefaults) {
 }
 
 TEST(ProgramSettings, NumbersUseTheLeadingNumberRule) {
-    ScopedTempDir dir;
+    TempDir dir;
     const ProgramSettings s =
         loaded(dir.write("z.ini",
                          "[system]\nsleep=\nStorage_Time=7days\nTHREADS=\"3\"\n"
@@ -68,7 +68,7 @@ TEST(ProgramSettings, NumbersUseTheLeadingNumberRule) {
 }
 
 TEST(ProgramSettings, MailValuesAreCutToTheirCapacity) {
-    ScopedTempDir dir;
+    TempDir dir;
     const ProgramSettings s =
         loaded(dir.write("z.ini", "[MAIL]\nSERVER=" + std::string(5000, 's') + "\n"));
     EXPECT_EQ(s.mail_server(), std::string(511, 's'));
@@ -95,11 +95,11 @@ TEST(ColumnWidths, ParsesAsTheListExpects) {
 }
 
 TEST(ColumnWidths, WriteThenReadGivesTheSameWidths) {
-    ScopedTempDir dir;
+    TempDir dir;
     const std::string path = dir.write("z.ini", "[SYSTEM]\nSLEEP=40\n");
     const ColumnWidths widths = {80, 90, 100, 110, 120, 130, 140, 150, 160, 170, 180, 190};
     ASSERT_TRUE(write_column_widths(path, widths));
-    EXPECT_EQ(testing::read_bytes(path),
+    EXPECT_EQ(test::read_file(path),
               "[SYSTEM]\nSLEEP=40\n[LISTBOXHEADER]\nHDRSIZE=80,90,100,110,120,130,140,150,160,"
               "170,180,190\n");
     ColumnWidths back{};

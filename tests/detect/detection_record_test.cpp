@@ -16,14 +16,14 @@
 #include "config/connection_config.h"
 #include "detect/instrument_response.h"
 #include "report/log.h"
-#include "tests/support/scoped_temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace zelvik::detect {
 namespace {
 
 namespace fs = std::filesystem;
-using zelvik::testing::read_bytes;
-using zelvik::testing::ScopedTempDir;
+using zelvik::test::read_file;
+using zelvik::test::TempDir;
 constexpr double kPi = 3.14159265358979323846;
 
 struct CollectingSink : MeasurementSink {
@@ -53,7 +53,7 @@ protected:
     std::string log_text() const {
         std::string all;
         for (const auto& entry : fs::directory_iterator(dir_.file("log")))
-            all += read_bytes(entry.path().string());
+            all += read_file(entry.path().string());
         return all;
     }
     // Feeds samples 0 .. n - 1 of a sine (amplitude, Hz) at `rate`, sample i at kStart + i / rate.
@@ -63,7 +63,7 @@ protected:
     }
     static constexpr double kStart = 1765281609.75;  // 2025-12-09 12:00:09.75 UTC
 
-    ScopedTempDir dir_;
+    TempDir dir_;
     fs::path old_cwd_;
     InstrumentResponse none_;
     CollectingSink sink_;

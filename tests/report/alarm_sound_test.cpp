@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "tests/report/log_capture.h"
-#include "tests/support/scoped_temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace zelvik::report {
 namespace {
@@ -22,7 +22,7 @@ using namespace std::chrono_literals;
 using testing::LogCapture;
 
 // A 440 Hz tone of `seconds` in the given container, 8000 frames/s mono 16-bit.
-std::string write_tone(const testing::ScopedTempDir& dir, const std::string& name, double seconds,
+std::string write_tone(const test::TempDir& dir, const std::string& name, double seconds,
                        int major_format) {
     const std::string path = dir.file(name);
     SF_INFO info{};
@@ -43,7 +43,7 @@ std::string write_tone(const testing::ScopedTempDir& dir, const std::string& nam
 TEST(AlarmSound, BadNamesAndFilesAreLoggedOnceAndNeverPlayed) {
     LogCapture log;
     ASSERT_TRUE(log.enabled());
-    testing::ScopedTempDir dir;
+    test::TempDir dir;
     struct Case {
         const char* name;
         std::string path;
@@ -77,7 +77,7 @@ TEST(AlarmSound, BadNamesAndFilesAreLoggedOnceAndNeverPlayed) {
 TEST(AlarmSound, PlaysAWavFileToTheEnd) {
     LogCapture log;
     ASSERT_TRUE(log.enabled());
-    testing::ScopedTempDir dir;
+    test::TempDir dir;
     const std::string wav = write_tone(dir, "tone.wav", 0.2, SF_FORMAT_WAV);
     ASSERT_FALSE(wav.empty());
     AlarmSound sound("null");
@@ -96,7 +96,7 @@ TEST(AlarmSound, WithoutASoundCardReturnsAtOnceAndLogsOnce) {
     if (std::filesystem::exists("/dev/snd")) GTEST_SKIP() << "this machine has a sound card";
     LogCapture log;
     ASSERT_TRUE(log.enabled());
-    testing::ScopedTempDir dir;
+    test::TempDir dir;
     const std::string wav = write_tone(dir, "long.wav", 20.0, SF_FORMAT_WAV);
     ASSERT_FALSE(wav.empty());
     AlarmSound sound;  // the "default" device

@@ -12,7 +12,7 @@
 
 #include "tests/report/log_capture.h"
 #include "tests/report/smtp_test_servers.h"
-#include "tests/support/scoped_temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace zelvik::report {
 namespace {
@@ -134,7 +134,7 @@ TEST(ReportSender, WithoutServerOrRecipientNothingIsQueued) {
 }
 
 TEST(ReportSender, ShutdownMailsWhatIsQueuedOnce) {
-    testing::ScopedTempDir dir;
+    test::TempDir dir;
     SmtpSinkProcess sink(dir.path());
     ASSERT_NE(sink.port(), 0) << sink.error();
     ReportSender sender(mail_to(sink.port()), {1h, 10s});
@@ -162,7 +162,7 @@ TEST(ReportSender, ShutdownMailsWhatIsQueuedOnce) {
 }
 
 TEST(ReportSender, DetectionsOnEitherSideOfAWakeUpGoInTwoMails) {
-    testing::ScopedTempDir dir;
+    test::TempDir dir;
     SmtpSinkProcess sink(dir.path());
     ASSERT_NE(sink.port(), 0) << sink.error();
     ReportSender sender(mail_to(sink.port()), {100ms, 10s});
@@ -188,7 +188,7 @@ TEST(ReportSender, DetectionsOnEitherSideOfAWakeUpGoInTwoMails) {
 TEST(ReportSender, FailedMailIsLoggedOnceWithTheReason) {
     LogCapture log;
     ASSERT_TRUE(log.enabled());
-    testing::ScopedTempDir dir;
+    test::TempDir dir;
     SmtpSinkProcess sink(dir.path());
     ASSERT_NE(sink.port(), 0) << sink.error();
     struct Case {

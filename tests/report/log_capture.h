@@ -8,7 +8,7 @@
 
 #include "config/connection_config.h"
 #include "report/log.h"
-#include "tests/support/scoped_temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace zelvik::testing {
 
@@ -31,7 +31,7 @@ public:
         std::vector<std::string> found;
         std::error_code ec;
         for (const auto& entry : std::filesystem::directory_iterator(dir_.file("log"), ec)) {
-            const std::string bytes = read_bytes(entry.path().string());
+            const std::string bytes = test::read_file(entry.path().string());
             size_t start = 0;
             while (start < bytes.size()) {
                 size_t end = bytes.find('\n', start);
@@ -45,7 +45,7 @@ public:
     }
 
 private:
-    ScopedTempDir dir_;
+    test::TempDir dir_;
     bool enabled_ = false;
 };
 

@@ -18,13 +18,13 @@
 
 #include "common/clock.h"
 #include "config/connection_config.h"
-#include "tests/support/scoped_temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace zelvik::report {
 namespace {
 
-using testing::read_bytes;
-using testing::ScopedTempDir;
+using test::read_file;
+using test::TempDir;
 
 constexpr double k140309 = 1796738589.0;    // 14:03:09 08.12.2026 UTC
 constexpr double k235958 = 1796774398.0;    // 23:59:58 08.12.2026
@@ -56,7 +56,7 @@ protected:
         return dir_.file("log/") + day + ".log";
     }
 
-    ScopedTempDir dir_;
+    TempDir dir_;
 };
 
 TEST_F(LogTest, CreatesEveryLevelAndWritesStampedLines) {
@@ -66,7 +66,7 @@ TEST_F(LogTest, CreatesEveryLevelAndWritesStampedLines) {
     EXPECT_TRUE(log_write(kStartedMessage));
     g_now = k140309 + 61;
     EXPECT_TRUE(log_printf("Catalog with data: %s(%s)", "/data", "cmd line"));
-    EXPECT_EQ(read_bytes(dir_.file("a/b/c/08122026.log")),
+    EXPECT_EQ(read_file(dir_.file("a/b/c/08122026.log")),
               "14:03:09 08.12.2026  #[ZELVIK] Zelvik (v.20140306) started...#\r\n"
               "14:04:10 08.12.2026  #[ZELVIK] Catalog with data: /data(cmd line)#\r\n");
 }
@@ -89,12 +89,12 @@ TEST_F(LogTest, FoldsRepeatsIntoTheFirstLine) {
         const std::string expected = "14:03:09 08.12.2026  #[ZELVIK] Connection lost. ODBC: QSX" +
                                      (i == 0 ? std::string() : " (" + std::to_string(i + 1) + ")") +
                                      "#\r\n";
-        ASSERT_EQ(read_bytes(log_path()), expected) << i;
+        ASSERT_EQ(read_file(log_path()), expected) << i;
     }
     g_now = k140309 + 20;
     ASSERT_TRUE(log_write("other"));
     ASSERT_TRUE(log_write("Connection lost. ODBC: QSX"));
-    EXPECT_EQ(read_bytes(log_path()),
+    EXPECT_EQ(read_file(log_path()),
               "14:03:09 08.12.2026  #[ZELVIK] Connection lost. ODBC: QSX (10)#\r\n"
               "14:03:29 08.12.2026  #[ZELVIK] other#\r\n"
               "14:03:29 08.12.2026  #[ZELVIK] Connection lost. ODBC: QSX#\r\n");
@@ -107,14 +107,14 @@ TEST_F(LogTest, NewDayStartsWithTheHeaderAndANewRun) {
     ASSERT_TRUE(log_write("same"));
     g_now = kAfterMid;
     ASSERT_TRUE(log_write("same"));
-    EXPECT_EQ(read_bytes(log_path("09122026")),
+    EXPECT_EQ(read_file(log_path("09122026")),
               "00:00:01 09.12.2026  #[ZELVIK] Zelvik (v.20140306) is working since 14:03:09 "
               "08.12.2026#\r\n"
               "00:00:01 09.12.2026  #[ZELVIK] same#\r\n");
     // An empty message only makes sure the file exists.
     std::filesystem::remove(log_path("09122026"));
     EXPECT_TRUE(log_write(""));
-    EXPECT_EQ(read_bytes(log_path("09122026")),
+    EXPECT_EQ(read_file(log_path("09122026")),
               "00:00:01 09.12.2026  #[ZELVIK] Zelvik (v.20140306) is working since 14:03:09 "
               "08.12.2026#\r\n");
 }
@@ -129,7 +129,7 @@ TEST_F(LogTest, SecondRunOnTheSameDayAppendsWithoutHeader) {
     const std::string started =
         "14:03:09 08.12.2026  #[ZELVIK] Zelvik (v.20140306) started...#\r\n";
     EXPECT_EQ(
-        read_bytes(log_path()),
+        read_file(log_path()),
         started + "14:03:09 08.12.2026  #[ZELVIK] Zelvik (v.20140306) stoped...#\r\n" + started);
 }
 
@@ -141,12 +141,12 @@ TEST_F(LogTest, NeverFoldsOverALineItDidNotWrite) {
         foreign << "foreign line\r\n";
     }
     ASSERT_TRUE(log_write("repeat"));
-    EXPECT_EQ(read_bytes(log_path()),
+    EXPECT_EQ(read_file(log_path()),
               "14:03:09 08.12.2026  #[ZELVIK] repeat#\r\nforeign line\r\n"
               "14:03:09 08.12.2026  #[ZELVIK] repeat#\r\n");
     std::filesystem::remove(log_path());
     ASSERT_TRUE(log_write("repeat"));
-    EXPECT_EQ(read_bytes(log_path()), "14:03:09 08.12.2026  #[ZELVIK] repeat#\r\n");
+    EXPECT_EQ(read_file(log_path()), "14:03:09 08.12.2026  #[ZELVIK] repeat#\r\n");
 }
 
 TEST_F(LogTest, LongMessagesAreCutAndStillFold) {
@@ -154,7 +154,7 @@ TEST_F(LogTest, LongMessagesAreCutAndStillFold) {
     const std::string huge(1u << 20, 'x');
     ASSERT_TRUE(log_write(huge));
     ASSERT_TRUE(log_write(huge));
-    const std::string text = read_bytes(log_path());
+    const std::string text = read_file(log_path());
     EXPECT_LE(text.size(), kLogLineBytes);
     EXPECT_EQ(text.substr(text.size() - 8), "x (2)#\r\n");
     EXPECT_EQ(text.find('\n'), text.size() - 1);
@@ -164,7 +164,7 @@ TEST_F(LogTest, LineBreaksInAMessageAreStoredAsCrLf) {
     ASSERT_TRUE(open(dir_.file("log")));
     ASSERT_TRUE(log_write("Couldn't connect to DB (a/b/***).\r\nApplication terminated."));
     ASSERT_TRUE(log_write("one\ntwo"));
-    EXPECT_EQ(read_bytes(log_path()),
+    EXPECT_EQ(read_file(log_path()),
               "14:03:09 08.12.2026  #[ZELVIK] Couldn't connect to DB (a/b/***).\r\n"
               "Application terminated.#\r\n"
               "14:03:09 08.12.2026  #[ZELVIK] one\r\ntwo#\r\n");
@@ -206,7 +206,7 @@ TEST_F(LogTest, ConcurrentWritersLoseAndMixNothing) {
     }
     for (std::thread& th : threads) th.join();
 
-    std::istringstream lines(read_bytes(log_path()));
+    std::istringstream lines(read_file(log_path()));
     const std::regex own(R"(14:03:09 08\.12\.2026  #\[ZELVIK\] thread (\d+) message (\d+)#\r)");
     const std::regex shared(
         R"(14:03:09 08\.12\.2026  #\[ZELVIK\] shared message(?: \((\d+)\))?#\r)");

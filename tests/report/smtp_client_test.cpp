@@ -11,7 +11,7 @@
 
 #include "common/clock.h"
 #include "tests/report/smtp_test_servers.h"
-#include "tests/support/scoped_temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace zelvik::report {
 namespace {
@@ -179,7 +179,7 @@ TEST_F(SmtpClientTest, ServerThatIsDownOrACancelledWaitFailsAtOnce) {
 }
 
 TEST_F(SmtpClientTest, RealServerReceivesAParsableMailWithTheBodyIntact) {
-    testing::ScopedTempDir dir;
+    test::TempDir dir;
     SmtpSinkProcess sink(dir.path());
     ASSERT_NE(sink.port(), 0) << sink.error();
 

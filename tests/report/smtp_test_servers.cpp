@@ -15,7 +15,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "tests/support/scoped_temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace zelvik::testing {
 namespace {
@@ -105,7 +105,7 @@ std::vector<SmtpSinkProcess::Mail> SmtpSinkProcess::mails() const {
     for (const auto& name : names) {
         std::filesystem::path env = name;
         env.replace_extension(".env");
-        result.push_back({read_bytes(env.string()), read_bytes(name.string())});
+        result.push_back({test::read_file(env.string()), test::read_file(name.string())});
     }
     return result;
 }

@@ -5,11 +5,11 @@
 
 #include <cstdlib>
 
-#include "tests/support/scoped_temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace zelvik::shell {
 
-inline void isolate_from_machine(const testing::ScopedTempDir& dir) {
+inline void isolate_from_machine(const test::TempDir& dir) {
     dir.write("odbc.ini", "");
     dir.write("odbcinst.ini", "");
     ::setenv("ODBCINI", dir.file("odbc.ini").c_str(), 1);

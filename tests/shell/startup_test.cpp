@@ -16,13 +16,13 @@
 #include "shell/command_line.h"
 #include "shell/startup_ui.h"
 #include "tests/shell/machine_isolation.h"
-#include "tests/support/scoped_temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace zelvik::shell {
 namespace {
 
-using testing::read_bytes;
-using testing::ScopedTempDir;
+using test::read_file;
+using test::TempDir;
 
 // Answers the log question as told and records what was shown.
 class ScriptedUi : public StartupUi {
@@ -83,7 +83,7 @@ protected:
                            });
     }
 
-    ScopedTempDir dir_;
+    TempDir dir_;
     db::WaveStore store_;
 };
 
@@ -98,7 +98,7 @@ TEST_F(StartupTest, UnreachableStoreEndsWithBoxAndMaskedPassword) {
     for (const Case c : {Case{"debug", true}, Case{"Error", false}, Case{"", false}}) {
         SCOPED_TRACE(c.level);
         report::log_reset_for_testing();
-        ScopedTempDir logs;
+        TempDir logs;
         ScriptedUi ui(true);
         bool job_ran = false;
         EXPECT_EQ(run(logs.path(), c.level, ui, &job_ran), StartupResult::kStoreFailed);
@@ -108,7 +108,7 @@ TEST_F(StartupTest, UnreachableStoreEndsWithBoxAndMaskedPassword) {
         ASSERT_EQ(ui.errors.size(), 1u);
         EXPECT_EQ(ui.errors[0], std::string("DB connection error|") + kFailureText);
 
-        const std::string text = read_bytes(logs.file("08122026.log"));
+        const std::string text = read_file(logs.file("08122026.log"));
         EXPECT_EQ(text.find("s3cret"), std::string::npos);
         std::vector<std::string> expected = {"Zelvik (v.20140306) started..."};
         if (c.debug_lines) {

@@ -15,14 +15,14 @@
 #include "shell/stop_request.h"
 #include "tests/shell/child_process.h"
 #include "tests/shell/machine_isolation.h"
-#include "tests/support/scoped_temp_dir.h"
 #include "tests/support/store_fixture.h"
+#include "tests/support/temp_dir.h"
 
 namespace zelvik::shell {
 namespace {
 
-using testing::read_bytes;
-using testing::ScopedTempDir;
+using test::read_file;
+using test::TempDir;
 
 class ZelvikProgramTest : public ::testing::Test {
 protected:
@@ -32,14 +32,14 @@ protected:
         std::string log;
         std::error_code ec;
         for (const auto& entry : std::filesystem::directory_iterator(dir_.file("log"), ec)) {
-            log += read_bytes(entry.path().string());
+            log += read_file(entry.path().string());
         }
         return log;
     }
     std::string settings(const std::string& log_dir) {
         return dir_.write("zelvik.ini", "[LOG]\nDIR=" + log_dir + "\nLEVEL=DEBUG\n");
     }
-    ScopedTempDir dir_;
+    TempDir dir_;
 };
 
 TEST_F(ZelvikProgramTest, UnreachableStoreExitsWithOneAndMasksThePassword) {
