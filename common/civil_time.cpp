@@ -88,4 +88,8 @@ std::string format_utc(int64_t epoch_seconds, const char* strftime_format) {
     return format_tm(tm_utc, strftime_format);
 }
 
+std::string utc_text(double epoch) {
+    return format_utc(static_cast<int64_t>(epoch), "%Y-%m-%d %H:%M:%S");
+}
+
 }  // namespace zelvik::common

@@ -38,4 +38,8 @@ std::string format_local(int64_t epoch_seconds, const char* strftime_format);
 // Formats with strftime in UTC.
 std::string format_utc(int64_t epoch_seconds, const char* strftime_format);
 
+// "YYYY-MM-DD hh:mm:ss" in UTC of the whole second of `epoch` (fraction dropped), the
+// form every log line and listing uses for data times.
+std::string utc_text(double epoch);
+
 }  // namespace zelvik::common

@@ -133,10 +133,8 @@ bool ChannelDetector::step(StepBuffers& buffers) {
         // Retried next pass as before, but a lasting fault (a missing data file) is
         // named once instead of leaving the channel silently stuck.
         if (r != last_read_status_ && r != db::kConnectionLost) {
-            report::log_printf(
-                "Channel %d (%s): reading at %s failed: %s", settings_.index, name().c_str(),
-                common::format_utc(static_cast<int64_t>(t0), "%Y-%m-%d %H:%M:%S").c_str(),
-                db::to_string(r));
+            report::log_printf("Channel %d (%s): reading at %s failed: %s", settings_.index,
+                               name().c_str(), common::utc_text(t0).c_str(), db::to_string(r));
         }
         last_read_status_ = r;
         return false;
@@ -160,10 +158,9 @@ bool ChannelDetector::jump_to_next_data(double window_end) {
     const int found = link_.store().next_data_start(settings_.station, settings_.channel,
                                                     settings_.location, window_end, start);
     if (found <= 0 || !(start > read_position_)) return false;
-    report::log_printf(
-        "Channel %d (%s): no data from %s, resuming at %s", settings_.index, name().c_str(),
-        common::format_utc(static_cast<int64_t>(read_position_), "%Y-%m-%d %H:%M:%S").c_str(),
-        common::format_utc(static_cast<int64_t>(start), "%Y-%m-%d %H:%M:%S").c_str());
+    report::log_printf("Channel %d (%s): no data from %s, resuming at %s", settings_.index,
+                       name().c_str(), common::utc_text(read_position_).c_str(),
+                       common::utc_text(start).c_str());
     read_position_ = start;
     return true;
 }
@@ -180,10 +177,9 @@ void ChannelDetector::process_stretch(const float* x, size_t count, double t_fir
         }
         const double gap = t_first - expected;
         if (gap > settings_.lta_seconds) {
-            report::log_printf(
-                "Channel %d (%s): gap of %.2f s before %s, warm-up starts again", settings_.index,
-                name().c_str(), gap,
-                common::format_utc(static_cast<int64_t>(t_first), "%Y-%m-%d %H:%M:%S").c_str());
+            report::log_printf("Channel %d (%s): gap of %.2f s before %s, warm-up starts again",
+                               settings_.index, name().c_str(), gap,
+                               common::utc_text(t_first).c_str());
             if (!build_chain()) set_state(ChannelState::kUnusable, "filters could not be rebuilt");
         }
     }

@@ -25,19 +25,16 @@ void EventStoreSink::store(const Measurement& m) {
         pending_.push_back(std::move(row));
         if (pending_.size() > kMaxPending) {
             const Row& old = pending_.front();
-            report::log_printf(
-                "Event of %s at %s dropped: %zu rows wait for the store already",
-                old.station.c_str(),
-                common::format_utc(static_cast<int64_t>(old.onset), "%Y-%m-%d %H:%M:%S").c_str(),
-                kMaxPending);
+            report::log_printf("Event of %s at %s dropped: %zu rows wait for the store already",
+                               old.station.c_str(), common::utc_text(old.onset).c_str(),
+                               kMaxPending);
             pending_.pop_front();
         }
     }
     const size_t left = flush();
     if (left > 0) {
-        report::log_printf(
-            "Event of %s at %s kept until the store answers (%zu waiting)", m.station.c_str(),
-            common::format_utc(static_cast<int64_t>(m.onset), "%Y-%m-%d %H:%M:%S").c_str(), left);
+        report::log_printf("Event of %s at %s kept until the store answers (%zu waiting)",
+                           m.station.c_str(), common::utc_text(m.onset).c_str(), left);
     }
 }
 

@@ -20,10 +20,6 @@ std::string channel_name(const detect::ChannelSettings& s) {
     return name;
 }
 
-std::string utc(double t) {
-    return common::format_utc(static_cast<int64_t>(t), "%Y-%m-%d %H:%M:%S");
-}
-
 }  // namespace
 
 HeadlessEvents::HeadlessEvents(std::FILE* err, report::AlarmSound* sound, bool show_progress)
@@ -42,7 +38,8 @@ void HeadlessEvents::channels_changed(std::vector<ChannelView> rows) {
         const std::string name = channel_name(rows[i].settings);
         if (rows[i].in_alarm) {
             std::snprintf(line, sizeof line, "Channel %d (%s) in alarm: event at %s UTC",
-                          rows[i].settings.index, name.c_str(), utc(rows[i].last_onset).c_str());
+                          rows[i].settings.index, name.c_str(),
+                          common::utc_text(rows[i].last_onset).c_str());
         } else {
             std::snprintf(line, sizeof line, "Channel %d (%s) alarm ended", rows[i].settings.index,
                           name.c_str());
@@ -79,7 +76,7 @@ std::string HeadlessEvents::progress_line(const std::vector<ChannelView>& rows) 
             continue;
         }
         out += ' ';
-        out += utc(r.last_data_time);
+        out += common::utc_text(r.last_data_time);
         const double span = r.backlog_end - r.start_time;
         if (span > 0.0) {
             const double done = std::clamp((r.last_data_time - r.start_time) / span, 0.0, 1.0);

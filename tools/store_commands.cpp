@@ -329,8 +329,7 @@ int StoreSession::events(const std::vector<std::string>& args, std::ostream& out
         const double whole = std::floor(tbegin);
         char line[160];
         std::snprintf(line, sizeof line, "%-7s %s.%03d %4d %12.4g %9.3g\n",
-                      ind[0] == SQL_NULL_DATA ? "" : sta,
-                      common::format_utc(static_cast<int64_t>(whole), "%Y-%m-%d %H:%M:%S").c_str(),
+                      ind[0] == SQL_NULL_DATA ? "" : sta, common::utc_text(whole).c_str(),
                       static_cast<int>((tbegin - whole) * 1000.0),
                       ind[2] == SQL_NULL_DATA ? 0 : static_cast<int>(type),
                       ind[3] == SQL_NULL_DATA ? -1.0 : amp, ind[4] == SQL_NULL_DATA ? -1.0 : per);
