@@ -54,7 +54,8 @@ int main(int argc, char** argv) {
         std::vector<int32_t> data = samples_for(c, seconds);
         MSTrace* mst = mst_init(nullptr);
         std::snprintf(mst->network, sizeof mst->network, "ZB");
-        std::snprintf(mst->station, sizeof mst->station, "B%03d", c);
+        std::snprintf(mst->station, sizeof mst->station, "B%03d",
+                      c % 1000);  // station codes hold 5 characters
         std::snprintf(mst->channel, sizeof mst->channel, "HHZ");
         mst->dataquality = 'D';
         mst->starttime = static_cast<hptime_t>(std::llround(start * HPTMODULUS));
