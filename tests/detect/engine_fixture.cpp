@@ -37,22 +37,7 @@ std::vector<int32_t> synthetic_samples(double seconds, double sps,
     return out;
 }
 
-namespace {
-
-// Other suites in the same process may have pointed unixODBC elsewhere since the store
-// fixture set its own files up; point it back before the store connects.
-std::unique_ptr<SqliteTestStore> make_sqlite_store() {
-    const std::string odbc_ini = odbc_ini_path();
-    if (!odbc_ini.empty()) {
-        ::setenv("ODBCINI", odbc_ini.c_str(), 1);
-        ::setenv("ODBCSYSINI", std::filesystem::path(odbc_ini).parent_path().c_str(), 1);
-    }
-    return std::make_unique<SqliteTestStore>();
-}
-
-}  // namespace
-
-EngineFixture::EngineFixture() : store_(make_sqlite_store()) {
+EngineFixture::EngineFixture() : store_(std::make_unique<SqliteTestStore>()) {
     ini_ = dir_.file("zelvik.ini");
     set("LOG", "DIR", dir_.file("log"));
     set("LOG", "LEVEL", "ERROR");

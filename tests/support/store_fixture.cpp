@@ -117,9 +117,11 @@ void add_odbc_data_source(const std::string& dsn,
         // Drivers are named by absolute path in odbc.ini, so odbcinst.ini stays empty;
         // ODBCSYSINI keeps the machine's own files out of the picture.
         g_ini_dir->write("odbcinst.ini", "");
-        setenv("ODBCSYSINI", g_ini_dir->path().c_str(), 1);
-        setenv("ODBCINI", g_ini_dir->file("odbc.ini").c_str(), 1);
     }
+    // Set on every call: another fixture in the same process may have pointed unixODBC
+    // at files of its own since.
+    setenv("ODBCSYSINI", g_ini_dir->path().c_str(), 1);
+    setenv("ODBCINI", g_ini_dir->file("odbc.ini").c_str(), 1);
     g_sources[dsn] = keys;
     write_ini_locked();
 }
