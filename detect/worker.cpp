@@ -40,7 +40,7 @@ bool Worker::run_pass() {
 
 bool Worker::start(bool stop_when_idle) {
     if (thread_.joinable()) return false;
-    finished_.store(false);
+    finished_.reset();
     thread_ = std::thread([this, stop_when_idle] { body(stop_when_idle); });
     return true;
 }
@@ -76,22 +76,15 @@ void Worker::body(bool stop_when_idle) noexcept {
     } catch (...) {
         report::log_write("Worker stopped by an unknown error");
     }
-    {
-        std::lock_guard<std::mutex> lock(finished_mutex_);
-        finished_.store(true);
-    }
-    finished_cv_.notify_all();
+    finished_.mark();
 }
 
 bool Worker::join(std::chrono::milliseconds timeout) {
     if (!thread_.joinable()) return true;
-    {
-        std::unique_lock<std::mutex> lock(finished_mutex_);
-        if (!finished_cv_.wait_for(lock, timeout, [this] { return finished_.load(); })) {
-            report::log_printf("Worker did not end within %lld ms",
-                               static_cast<long long>(timeout.count()));
-            return false;
-        }
+    if (!finished_.wait_for(timeout)) {
+        report::log_printf("Worker did not end within %lld ms",
+                           static_cast<long long>(timeout.count()));
+        return false;
     }
     thread_.join();
     return true;

@@ -5,12 +5,11 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
+#include "common/finish_latch.h"
 #include "detect/channel_detector.h"
 
 namespace zelvik::detect {
@@ -46,7 +45,7 @@ public:
     [[nodiscard]] bool join(std::chrono::milliseconds timeout);
 
     bool idle() const { return idle_.load(); }  // a catch-up run has finished
-    bool finished() const { return finished_.load(); }
+    bool finished() const { return finished_.is_set(); }
     int passes() const { return passes_.load(); }  // passes completed
 
     // Worker thread or after it ended: finishes open measurements of every channel and
@@ -66,10 +65,7 @@ private:
     StepBuffers buffers_;         // worker thread only
     bool reached_store_ = false;  // worker thread only: the last pass found the store
     std::atomic<bool> idle_{false};
-    // Guards the hand-over of finished_ to join().
-    std::mutex finished_mutex_;
-    std::condition_variable finished_cv_;
-    std::atomic<bool> finished_{false};
+    common::FinishLatch finished_;
     std::atomic<int> passes_{0};
     std::thread thread_;
 };

@@ -88,22 +88,15 @@ void Engine::body() noexcept {
     } catch (...) {
         report::log_write("Supervisor shutdown failed");
     }
-    {
-        std::lock_guard<std::mutex> lock(finished_mutex_);
-        finished_.store(true);
-    }
-    finished_cv_.notify_all();
+    finished_.mark();
 }
 
 bool Engine::wait(std::chrono::milliseconds timeout) {
     if (!thread_.joinable()) return true;
-    {
-        std::unique_lock<std::mutex> lock(finished_mutex_);
-        if (!finished_cv_.wait_for(lock, timeout, [this] { return finished_.load(); })) {
-            report::log_printf("Supervisor did not end within %lld ms",
-                               static_cast<long long>(timeout.count()));
-            return false;
-        }
+    if (!finished_.wait_for(timeout)) {
+        report::log_printf("Supervisor did not end within %lld ms",
+                           static_cast<long long>(timeout.count()));
+        return false;
     }
     thread_.join();
     return true;

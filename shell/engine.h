@@ -5,11 +5,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <thread>
 
+#include "common/finish_latch.h"
 #include "detect/supervisor.h"
 #include "shell/engine_events.h"
 
@@ -41,7 +40,7 @@ public:
 
     // True once the supervisor thread has shut down: after a stop, or by itself at the
     // end of a catch-up run. Any thread.
-    bool finished() const { return finished_.load(); }
+    bool finished() const { return finished_.is_set(); }
 
     // Any thread: front-end commands.
     void silence_for(int seconds);  // negative: the configured silence
@@ -58,10 +57,7 @@ private:
     detect::Supervisor supervisor_;
     EngineEvents& events_;
     bool display_on_ = false;  // supervisor thread
-    std::atomic<bool> finished_{false};
-    // Guards the hand-over of finished_ to wait().
-    std::mutex finished_mutex_;
-    std::condition_variable finished_cv_;
+    common::FinishLatch finished_;
     std::thread thread_;
 };
 
