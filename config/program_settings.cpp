@@ -2,6 +2,7 @@
 // buffer capacity and converted by the leading-number rule, as every reader does.
 #include "config/program_settings.h"
 
+#include <cstdio>
 #include <string>
 
 #include "common/text.h"
@@ -37,6 +38,10 @@ void ProgramSettings::load_alarm() {
     wav_file_ = ini::read_string(settings_path(), "ALARM", "WAVFILE", kDefaultWavFile, kCapacity);
     silence_ = read_number(settings_path(), "ALARM", "SILENCE", "30", kCapacity);
     max_duration_ = read_number(settings_path(), "ALARM", "MAXDURATION", "120", kCapacity);
+    no_data_ = read_number(settings_path(), "ALARM", "NODATA", "600", kCapacity);
+    coincidence_ = read_number(settings_path(), "ALARM", "COINCIDENCE", "1", kCapacity);
+    window_ = common::leading_double(
+        ini::read_string(settings_path(), "ALARM", "WINDOW", "10", kCapacity));
 }
 
 bool ProgramSettings::lookup_param(std::string_view name, std::string& out) const {
@@ -44,8 +49,13 @@ bool ProgramSettings::lookup_param(std::string_view name, std::string& out) cons
         const char* name;
         const int* value;
     } numbers[] = {
-        {"SLEEP", &sleep_},     {"STORAGE_TIME", &storage_time_}, {"THREADS", &thread_count_},
-        {"SILENCE", &silence_}, {"MAXDURATION", &max_duration_},
+        {"SLEEP", &sleep_},
+        {"STORAGE_TIME", &storage_time_},
+        {"THREADS", &thread_count_},
+        {"SILENCE", &silence_},
+        {"MAXDURATION", &max_duration_},
+        {"NODATA", &no_data_},
+        {"COINCIDENCE", &coincidence_},
     };
     for (const auto& n : numbers) {
         if (common::iequals(name, n.name)) {
@@ -65,6 +75,12 @@ bool ProgramSettings::lookup_param(std::string_view name, std::string& out) cons
             out = *t.value;
             return true;
         }
+    }
+    if (common::iequals(name, "WINDOW")) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%g", window_);
+        out = text;
+        return true;
     }
     return ConnectionConfig::lookup_param(name, out);
 }

@@ -22,7 +22,8 @@ public:
     void load_system();
     // MAIL SERVER, RECIPIENT, SENDER, NETWORK (default empty, 511 characters).
     void load_mail();
-    // ALARM WAVFILE (kDefaultWavFile), SILENCE ("30"), MAXDURATION ("120").
+    // ALARM WAVFILE (kDefaultWavFile), SILENCE ("30"), MAXDURATION ("120"), NODATA
+    // ("600"), COINCIDENCE ("1") and WINDOW ("10", seconds with fraction).
     void load_alarm();
 
     int sleep_time() const { return sleep_; }           // worker pause, as SYSTEM SLEEP
@@ -35,10 +36,13 @@ public:
     std::string alarm_wav_file() const { return wav_file_; }  // "*..." means no sound
     int alarm_silence() const { return silence_; }            // seconds
     int alarm_max_duration() const { return max_duration_; }  // seconds
+    int alarm_no_data() const { return no_data_; }            // seconds; 0 = no watchdog
+    int alarm_coincidence() const { return coincidence_; }    // stations; 1 = each alone
+    double alarm_window() const { return window_; }           // seconds
 
 protected:
     // Adds SLEEP, STORAGE_TIME, THREADS, SERVER, RECIPIENT, SENDER, NETWORK, WAVFILE,
-    // SILENCE and MAXDURATION to the connection names.
+    // SILENCE, MAXDURATION, NODATA, COINCIDENCE and WINDOW to the connection names.
     bool lookup_param(std::string_view name, std::string& out) const override;
 
 private:
@@ -52,6 +56,9 @@ private:
     std::string wav_file_;
     int silence_ = 0;
     int max_duration_ = 0;
+    int no_data_ = 0;
+    int coincidence_ = 0;
+    double window_ = 0.0;
 };
 
 }  // namespace zelvik::config

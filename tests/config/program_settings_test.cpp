@@ -31,6 +31,9 @@ TEST(ProgramSettings, EmptyFileGivesDefaults) {
         EXPECT_EQ(s.alarm_wav_file(), kDefaultWavFile);
         EXPECT_EQ(s.alarm_silence(), 30);
         EXPECT_EQ(s.alarm_max_duration(), 120);
+        EXPECT_EQ(s.alarm_no_data(), 600);
+        EXPECT_EQ(s.alarm_coincidence(), 1);
+        EXPECT_EQ(s.alarm_window(), 10.0);
         EXPECT_EQ(s.mail_server(), "");
         EXPECT_EQ(s.mail_recipient(), "");
         EXPECT_EQ(s.mail_sender(), "");
@@ -44,6 +47,7 @@ TEST(ProgramSettings, NumbersUseTheLeadingNumberRule) {
         loaded(dir.write("z.ini",
                          "[system]\nsleep=\nStorage_Time=7days\nTHREADS=\"3\"\n"
                          "[ALARM]\nWAVFILE=*none\nSILENCE=abc\nMAXDURATION=-5\n"
+                         "NoData=0\ncoincidence=3 stations\nWINDOW=2.5s\n"
                          "[MAIL]\nSERVER=mail.example\nRECIPIENT=a@b\nSENDER=z@b\nNETWORK=XX\n"));
     EXPECT_EQ(s.sleep_time(), 0);  // present but empty: 0, not the default 40
     EXPECT_EQ(s.storage_time(), 7);
@@ -51,11 +55,15 @@ TEST(ProgramSettings, NumbersUseTheLeadingNumberRule) {
     EXPECT_EQ(s.alarm_wav_file(), "*none");
     EXPECT_EQ(s.alarm_silence(), 0);
     EXPECT_EQ(s.alarm_max_duration(), -5);
+    EXPECT_EQ(s.alarm_no_data(), 0);
+    EXPECT_EQ(s.alarm_coincidence(), 3);
+    EXPECT_EQ(s.alarm_window(), 2.5);
 
     const std::pair<const char*, const char*> cases[] = {
         {"sleep", "0"},       {"STORAGE_TIME", "7"}, {"threads", "3"},  {"SERVER", "mail.example"},
         {"Recipient", "a@b"}, {"SENDER", "z@b"},     {"network", "XX"}, {"WAVFILE", "*none"},
-        {"SILENCE", "0"},     {"MAXDURATION", "-5"}, {"odbc", ""},
+        {"SILENCE", "0"},     {"MAXDURATION", "-5"}, {"odbc", ""},      {"NODATA", "0"},
+        {"Coincidence", "3"}, {"window", "2.5"},
     };
     for (const auto& [name, expected] : cases) {
         std::string out = "unchanged";
