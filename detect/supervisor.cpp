@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "common/civil_time.h"
 #include "common/clock.h"
@@ -14,6 +15,18 @@
 #include "report/log.h"
 
 namespace zelvik::detect {
+namespace {
+
+// "YYYY-MM-DD hh:mm:ss.ss UTC": onsets need the hundredths the list shows.
+std::string onset_text(double onset) {
+    const double whole = std::floor(onset);
+    char hundredths[16];
+    std::snprintf(hundredths, sizeof hundredths, ".%02d",
+                  std::clamp(static_cast<int>((onset - whole) * 100.0), 0, 99));
+    return common::utc_text(whole) + hundredths + " UTC";
+}
+
+}  // namespace
 
 Supervisor::Supervisor(SupervisorSettings settings, db::WaveStore& store)
     : settings_(std::move(settings)),
@@ -48,12 +61,16 @@ int64_t Supervisor::start_up() {
     if (sender_.start()) report::log_write("Detection report sender started");
 
     const int count = clamp_thread_count();
+    check_alarm_settings();
+    if (settings_.coincidence > 1) {
+        coincidence_ = std::make_unique<CoincidenceRule>(
+            settings_.coincidence, settings_.window_seconds, static_cast<size_t>(count));
+        report::log_printf("Alarm only for detections of %d stations within %g s",
+                           settings_.coincidence, settings_.window_seconds);
+    }
     (void)link_.ensure_connected(false, settings_.reconnect_pause_ms);
-    auto hook = [this](const std::string& station, double onset, double sta_variance, float ratio) {
-        (void)sender_.report_detection(station, onset, sta_variance, ratio);
-    };
     for (int n = 0; n < count && !stop_.requested(); ++n) {
-        auto detector = std::make_unique<ChannelDetector>(link_, &sink_, hook);
+        auto detector = std::make_unique<ChannelDetector>(link_, &sink_, detection_hook(n));
         detector->setup(settings_.settings_path, n, static_cast<double>(start_time_));
         backlog_end_.push_back(settings_.stop_when_idle
                                    ? find_backlog_end(*detector, static_cast<double>(start_time_),
@@ -63,11 +80,59 @@ int64_t Supervisor::start_up() {
     }
     board_.resize(detectors_.size());
     readings_.resize(detectors_.size());
+    build_watch();
     sender_.clear_stop();
     worker_ = std::make_unique<Worker>(detectors_, link_, &sink_, stop_, settings_.sleep_seconds,
                                        settings_.reconnect_pause_ms);
     (void)worker_->start(settings_.stop_when_idle);
     return start_time_;
+}
+
+void Supervisor::check_alarm_settings() {
+    SupervisorSettings& s = settings_;
+    if (s.coincidence < 1) {
+        report::log_printf("COINCIDENCE %d below 1: every detection raises the alarm",
+                           s.coincidence);
+        s.coincidence = 1;
+    }
+    if (!(s.window_seconds >= 0.0) || !std::isfinite(s.window_seconds)) {
+        report::log_printf("WINDOW %g is no span of seconds: 10 s is used", s.window_seconds);
+        s.window_seconds = 10.0;
+    }
+    if (s.no_data_seconds < 0) {
+        report::log_printf("NODATA %d below 0: the data watch is off", s.no_data_seconds);
+        s.no_data_seconds = 0;
+    }
+}
+
+DetectionHook Supervisor::detection_hook(int channel) {
+    if (!coincidence_) {
+        // One station is enough: every detection goes into the report at once.
+        return [this](const std::string& station, double onset, double sta_variance, float ratio) {
+            (void)sender_.report_detection(station, onset, sta_variance, ratio);
+        };
+    }
+    // Worker thread: the detector's settings are fixed once its setup has run.
+    return [this, channel](const std::string& station, double onset, double sta_variance,
+                           float ratio) {
+        const ChannelSettings& s = detectors_[static_cast<size_t>(channel)]->settings();
+        coincidence_->add({channel, station, s.station + "." + s.channel + "." + s.location, onset,
+                           sta_variance, ratio});
+    };
+}
+
+void Supervisor::build_watch() {
+    std::vector<std::string> labels, names;
+    for (const auto& d : detectors_) {
+        const ChannelSettings& s = d->settings();
+        names.push_back(s.station + "." + s.channel + "." + s.location);
+        labels.push_back("Channel " + std::to_string(s.index) + " (" + names.back() + ")");
+    }
+    // Archive times of a catch-up run say nothing about a live feed.
+    const bool watch = settings_.no_data_seconds > 0 && !settings_.stop_when_idle;
+    watchdog_ = std::make_unique<DataWatchdog>(settings_.no_data_seconds, watch, labels);
+    if (watch && sender_.ready())
+        no_data_mail_ = std::make_unique<NoDataMail>(names, settings_.no_data_seconds);
 }
 
 double Supervisor::find_backlog_end(const ChannelDetector& d, double start, double now) {
@@ -105,11 +170,61 @@ double Supervisor::find_backlog_end(const ChannelDetector& d, double start, doub
 }
 
 AlarmPass Supervisor::run_once(int64_t now) {
+    const bool final = caught_up();  // before the readings: the worker has ended then
     for (size_t i = 0; i < detectors_.size(); ++i) {
         readings_[i] = {detectors_[i]->last_data_time(), detectors_[i]->last_onset(),
                         detectors_[i]->settings().sound};
     }
-    return board_.pass(readings_, now);
+    bool watch_changed = false;
+    watch_pass(now, watch_changed);
+    if (coincidence_) {
+        coincidence_pass(now, final);
+        for (size_t i = 0; i < readings_.size(); ++i)
+            readings_[i].last_onset = coincidence_->confirmed_onset(i);
+    }
+    AlarmPass pass = board_.pass(readings_, now);
+    pass.rows_changed = pass.rows_changed || watch_changed;
+    return pass;
+}
+
+void Supervisor::watch_pass(int64_t now, bool& rows_changed) {
+    watch_lines_.clear();
+    if (!watchdog_) return;
+    std::vector<WatchedChannel> channels(detectors_.size());
+    for (size_t i = 0; i < detectors_.size(); ++i)
+        channels[i] = {readings_[i].last_data_time,
+                       detectors_[i]->state() == ChannelState::kRunning};
+    rows_changed = watchdog_->pass(channels, link_.down(), now);
+    watch_lines_ = watchdog_->lines();
+    if (!no_data_mail_) return;
+    std::string body = no_data_mail_->due(watchdog_->states(), now);
+    if (!body.empty()) (void)sender_.queue_mail("NO DATA", std::move(body));
+}
+
+void Supervisor::coincidence_pass(int64_t now, bool final) {
+    std::vector<ChannelProgress> progress(detectors_.size());
+    for (size_t i = 0; i < detectors_.size(); ++i) {
+        const ChannelSettings& s = detectors_[i]->settings();
+        const bool stalled = watchdog_ && watchdog_->states()[i].stalled;
+        // A detection is declared STA/2 after its onset; one more second covers the
+        // samples of the window that was being processed.
+        progress[i] = {s.station, readings_[i].last_data_time, s.sta_seconds / 2 + 1.0,
+                       detectors_[i]->state() == ChannelState::kRunning && !stalled};
+    }
+    const CoincidenceOutcome out = coincidence_->pass(progress, now, final);
+    const int k = coincidence_->stations();
+    const double w = coincidence_->window();
+    for (const CoincidenceOutcome::Raised& r : out.raised) {
+        const NetworkDetection& d = r.detection;
+        report::log_printf("Detection %s at %s raises the alarm: %d stations within %g s",
+                           d.name.c_str(), onset_text(d.onset).c_str(), r.stations, w);
+        (void)sender_.report_detection(d.station, d.onset, d.sta_variance, d.ratio);
+    }
+    for (const NetworkDetection& d : out.below) {
+        report::log_printf(
+            "Detection %s at %s stays below the alarm rule: fewer than %d stations within %g s",
+            d.name.c_str(), onset_text(d.onset).c_str(), k, w);
+    }
 }
 
 std::vector<ChannelRow> Supervisor::rows() const {
@@ -119,7 +234,7 @@ std::vector<ChannelRow> Supervisor::rows() const {
         const ChannelAlarmState& a = board_.states()[i];
         out.push_back({detectors_[i]->settings(), detectors_[i]->state(), a.shown_data_time,
                        a.shown_event_time, a.alarm, static_cast<double>(start_time_),
-                       backlog_end_[i]});
+                       backlog_end_[i], watchdog_ && watchdog_->states()[i].stalled});
     }
     return out;
 }
@@ -141,6 +256,13 @@ void Supervisor::shut_down() {
         if (left > 0)
             report::log_printf("%zu event rows could not be stored: the store does not answer",
                                left);
+        // Every detection still waiting for other stations is judged now, and those
+        // that raise the alarm still reach the report before its sender stops.
+        if (coincidence_) {
+            for (size_t i = 0; i < detectors_.size(); ++i)
+                readings_[i].last_data_time = detectors_[i]->last_data_time();
+            coincidence_pass(common::now_utc_seconds(), true);
+        }
     }
     // The report stop flag is raised even with no channels, so the sender never waits
     // out its whole period at exit.

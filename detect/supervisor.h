@@ -12,7 +12,10 @@
 
 #include "detect/alarm_board.h"
 #include "detect/channel_detector.h"
+#include "detect/coincidence_rule.h"
+#include "detect/data_watchdog.h"
 #include "detect/event_store_sink.h"
+#include "detect/no_data_mail.h"
 #include "detect/stop_signal.h"
 #include "detect/store_link.h"
 #include "detect/worker.h"
@@ -33,6 +36,9 @@ struct SupervisorSettings {
     std::string wav_file;                // ALARM WAVFILE; "*..." = no sound
     int silence_seconds = 30;            // ALARM SILENCE
     int max_duration_seconds = 120;      // ALARM MAXDURATION
+    int no_data_seconds = 600;           // ALARM NODATA; 0 = no data watch
+    int coincidence = 1;                 // ALARM COINCIDENCE: stations needed for an alarm
+    double window_seconds = 10.0;        // ALARM WINDOW: span their onsets must fit in
     report::MailSettings mail;           // report sender runs when server and recipient are set
     bool stop_when_idle = false;         // catch-up run: end after the first pass without data
     std::chrono::milliseconds shutdown_wait{10000};  // each bounded wait of the shutdown
@@ -48,6 +54,9 @@ struct ChannelRow {
     bool in_alarm = false;
     double start_time = 0.0;   // detection start
     double backlog_end = 0.0;  // end of the data found at start-up (catch-up runs), else 0
+    // No new data for NODATA seconds, or the store has not answered that long; the
+    // last data time above is then the time the data stopped at.
+    bool stalled = false;
 };
 
 class Supervisor {
@@ -64,8 +73,13 @@ public:
     // list never changes while the worker walks it), worker. Returns the start time.
     int64_t start_up();
 
-    // One 300 ms pass at `now` (whole seconds since 1970).
+    // One 300 ms pass at `now` (whole seconds since 1970): data watch, coincidence rule
+    // (when COINCIDENCE is above 1), alarm states.
     AlarmPass run_once(int64_t now);
+
+    // The data watch's log lines of the last pass (stalls, resumptions, the store outage,
+    // data times in the future), for front ends that show them. Supervisor thread.
+    const std::vector<std::string>& watch_lines() const { return watch_lines_; }
 
     // Copies of the rows as the last pass showed them. Supervisor thread.
     std::vector<ChannelRow> rows() const;
@@ -91,6 +105,11 @@ public:
 
 private:
     int clamp_thread_count() const;
+    void check_alarm_settings();
+    DetectionHook detection_hook(int channel);
+    void build_watch();
+    void watch_pass(int64_t now, bool& rows_changed);
+    void coincidence_pass(int64_t now, bool final);
     double find_backlog_end(const ChannelDetector& d, double start, double now);
 
     SupervisorSettings settings_;
@@ -103,6 +122,12 @@ private:
     std::vector<double> backlog_end_;  // per detector, supervisor thread
     AlarmBoard board_;                 // supervisor thread, except silence/sound switch
     std::vector<ChannelReading> readings_;
+    // Supervisor thread; built by start_up(). The rule exists only for COINCIDENCE > 1,
+    // the mail only when the report sender runs.
+    std::unique_ptr<DataWatchdog> watchdog_;
+    std::unique_ptr<NoDataMail> no_data_mail_;
+    std::unique_ptr<CoincidenceRule> coincidence_;
+    std::vector<std::string> watch_lines_;
     int64_t start_time_ = 0;
     bool started_ = false;
     bool shut_down_ = false;

@@ -159,19 +159,21 @@ std::vector<ReportEntry> ReportSender::take_entries() {
     return std::exchange(entries_, {});
 }
 
-void ReportSender::send_report() {
-    // The entries leave the queue here, whether or not the mail goes out: a report
-    // is never retried, the next one carries only newer detections.
-    const std::vector<ReportEntry> entries = take_entries();
-    if (entries.empty()) return;
-    const std::string body = format_report_body(entries, mail_.network);
+bool ReportSender::queue_mail(std::string subject, std::string body) {
+    if (!ready()) return false;
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    mails_.push_back({std::move(subject), std::move(body)});
+    return true;
+}
 
+bool ReportSender::deliver(const std::string& subject, const std::string& body,
+                           std::string& error) {
     SmtpClient client(timing_.smtp_timeout, &abort_);
     bool sent = client.open(mail_.server, mail_.port);
-    std::string error = client.last_error();
+    error = client.last_error();
     if (sent) {
         client.set_sender(mail_.sender);
-        client.set_subject("ALERT");
+        client.set_subject(subject);
         client.set_body(body);
         sent = client.add_recipient(mail_.recipient, "");
         error =
@@ -186,8 +188,35 @@ void ReportSender::send_report() {
         mails_sent_.fetch_add(1);
     } else {
         mails_failed_.fetch_add(1);
+    }
+    return sent;
+}
+
+void ReportSender::send_report() {
+    // The entries leave the queue here, whether or not the mail goes out: a report
+    // is never retried, the next one carries only newer detections.
+    const std::vector<ReportEntry> entries = take_entries();
+    if (entries.empty()) return;
+    const std::string body = format_report_body(entries, mail_.network);
+    std::string error;
+    if (!deliver("ALERT", body, error)) {
         (void)log_printf("Detection report not mailed (%zu detections) to %s: %s", entries.size(),
                          mail_.server.c_str(), error.c_str());
+    }
+}
+
+void ReportSender::send_queued_mails() {
+    std::vector<QueuedMail> mails;
+    {
+        std::lock_guard<std::mutex> lock(queue_mutex_);
+        mails.swap(mails_);
+    }
+    for (const QueuedMail& m : mails) {
+        std::string error;
+        if (!deliver(m.subject, m.body, error)) {
+            (void)log_printf("Mail \"%s\" not sent to %s: %s", m.subject.c_str(),
+                             mail_.server.c_str(), error.c_str());
+        }
     }
 }
 
@@ -203,6 +232,7 @@ void ReportSender::run() noexcept {
             }
             // Also after the stop flag: what is queued then goes out once.
             send_report();
+            send_queued_mails();
             if (stop_.load(std::memory_order_acquire) || abort_.load(std::memory_order_acquire)) {
                 break;
             }

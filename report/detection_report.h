@@ -67,6 +67,11 @@ public:
     // never waits for the network. Returns whether the detection was queued.
     bool report_detection(std::string_view station, double onset, double sta_variance, float ratio);
 
+    // Any thread. Queues one more mail with its own subject and body (the data watch's
+    // "NO DATA"); the sender thread sends it after its next report, with the same SMTP
+    // client and settings, never waiting on the caller's thread. False when not ready.
+    bool queue_mail(std::string subject, std::string body);
+
     // The report stop flag. Raising it wakes the sender at once; what is queued
     // then is still mailed once before the thread ends. Any thread.
     void request_stop();
@@ -86,6 +91,8 @@ public:
 private:
     void run() noexcept;
     void send_report();
+    void send_queued_mails();
+    bool deliver(const std::string& subject, const std::string& body, std::string& error);
     std::vector<ReportEntry> take_entries();
 
     const MailSettings mail_;  // read-only after construction
@@ -97,9 +104,13 @@ private:
     std::atomic<int> mails_sent_{0};
     std::atomic<int> mails_failed_{0};
 
-    // Guards entries_.
+    struct QueuedMail {
+        std::string subject, body;
+    };
+    // Guards entries_ and mails_.
     std::mutex queue_mutex_;
     std::vector<ReportEntry> entries_;
+    std::vector<QueuedMail> mails_;
 
     // Guards the wake-up and end-of-thread signalling (stop_ is also set under it so
     // a wake-up cannot be missed).

@@ -46,6 +46,7 @@ void Engine::run_pass(int64_t now) {
     // gets its new file, with the day header, soon after midnight.
     (void)report::log_write("");
     const detect::AlarmPass pass = supervisor_.run_once(now);
+    for (const std::string& line : supervisor_.watch_lines()) events_.data_watch(line);
     if (pass.rows_changed) events_.channels_changed(supervisor_.rows());
     if (pass.display_changed) {
         display_on_ = pass.display_on;

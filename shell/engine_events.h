@@ -29,6 +29,12 @@ public:
 
     // Plays the alarm file synchronously; called at every pass while the alarm sounds.
     virtual void play_alarm(const std::string& wav_path) = 0;
+
+    // A line of the data watch, already in the log: a channel stalled or resumed, the
+    // store not answering for NODATA seconds or answering again, a data time ahead of
+    // the clock. The stalled state itself reaches a window through the rows
+    // (ChannelView::stalled); this is for a front end that shows the messages.
+    virtual void data_watch(const std::string& line) { (void)line; }
 };
 
 }  // namespace zelvik::shell

@@ -96,6 +96,10 @@ void HeadlessEvents::info_changed(const std::string& /*text*/) {
     // them in its settings file and does not repeat them.
 }
 
+void HeadlessEvents::data_watch(const std::string& line) {
+    if (err_ != nullptr) std::fprintf(err_, "zelvik: %s\n", line.c_str());
+}
+
 void HeadlessEvents::play_alarm(const std::string& wav_path) {
     if (sound_ != nullptr) (void)sound_->play(wav_path);
 }

@@ -1,6 +1,7 @@
 // EngineEvents for unattended runs: log lines and stderr, one line per change (a channel
-// entering or leaving alarm, the alarm display turning on or off), never one per pass;
-// with progress on, the data time and share of backlog of every channel once a second.
+// entering or leaving alarm, the alarm display turning on or off, a data watch line),
+// never one per pass; with progress on, the data time and share of backlog of every
+// channel once a second.
 #pragma once
 
 #include <cstdio>
@@ -25,6 +26,7 @@ public:
     void alarm_changed(bool on, const std::string& text) override;
     void info_changed(const std::string& text) override;
     void play_alarm(const std::string& wav_path) override;
+    void data_watch(const std::string& line) override;  // stderr only: the log has it
 
     // Writes the progress line once more, whatever the time (end of a run).
     void final_progress();

@@ -32,6 +32,9 @@ detect::SupervisorSettings engine_settings(const config::ProgramSettings& settin
     s.wav_file = settings.alarm_wav_file();
     s.silence_seconds = settings.alarm_silence();
     s.max_duration_seconds = settings.alarm_max_duration();
+    s.no_data_seconds = settings.alarm_no_data();
+    s.coincidence = settings.alarm_coincidence();
+    s.window_seconds = settings.alarm_window();
     s.mail.server = settings.mail_server();
     s.mail.recipient = settings.mail_recipient();
     s.mail.sender = settings.mail_sender();
