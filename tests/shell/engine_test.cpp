@@ -7,8 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
+#include <thread>
 
+#include "shell/headless_events.h"
 #include "tests/detect/engine_fixture.h"
 
 namespace zelvik::shell {
@@ -122,6 +125,49 @@ TEST(EngineThreads, StopDuringTheIdlePauseEndsTheRunAtOnce) {
     engine.request_stop();
     EXPECT_TRUE(engine.wait(std::chrono::seconds(5)));
     EXPECT_TRUE(engine.finished());
+}
+
+// The whole path of a stall on the real clock: worker and supervisor threads, the data
+// watch, the headless front end's stderr, the log.
+TEST(EngineThreads, StallAndResumptionReachStderrAndTheLogOnce) {
+    test::EngineFixture fx;
+    fx.add_channel("EW1", "HHZ", 100);
+    fx.add_segment("EW1", "HHZ", kT0, 100, test::synthetic_samples(120, 100, {}));
+    fx.add_thread(0, "EW1", "HHZ");
+    auto ws = fx.connect_store();
+    std::FILE* err = std::tmpfile();
+    ASSERT_NE(err, nullptr);
+    HeadlessEvents events(err, nullptr, false);
+    detect::SupervisorSettings s = settings_for(fx, 1, 2);
+    s.no_data_seconds = 2;
+    Engine engine(s, *ws, events);
+    ASSERT_TRUE(engine.start());
+    const auto logged = [&](const char* needle) {
+        for (int i = 0; i < 500 && fx.log_count(needle) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return fx.log_count(needle);
+    };
+    EXPECT_EQ(logged("Channel 0 (EW1.HHZ.\?\?): no new data for "), 1u);
+    // The acquisition side writes the next two minutes while Zelvik runs.
+    fx.add_segment("EW1", "HHZ", kT0 + 120, 100, test::synthetic_samples(120, 100, {}));
+    EXPECT_EQ(logged("Channel 0 (EW1.HHZ.\?\?): data again after "), 1u);
+    engine.request_stop();
+    ASSERT_TRUE(engine.wait(std::chrono::seconds(15)));
+    std::fflush(err);
+    std::rewind(err);
+    std::string text;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, err) != nullptr) text += buf;
+    std::fclose(err);
+    EXPECT_NE(text.find("zelvik: Channel 0 (EW1.HHZ.\?\?): no new data for "), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("zelvik: Channel 0 (EW1.HHZ.\?\?): data again after "), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("last data time was 2020-09-13 12:28:40 UTC, now 2020-09-13 12:30:40 UTC"),
+              std::string::npos)
+        << text;
+    // Written to the log by the engine, not a second time by the front end.
+    EXPECT_EQ(fx.log_count("(EW1.HHZ.\?\?): data again after "), 1u);
 }
 
 }  // namespace
