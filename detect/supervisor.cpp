@@ -17,12 +17,14 @@
 namespace zelvik::detect {
 namespace {
 
-// "YYYY-MM-DD hh:mm:ss.ss UTC": onsets need the hundredths the list shows.
+// "YYYY-MM-DD hh:mm:ss.ss UTC": onsets need the hundredths the list shows, rounded as
+// the list rounds them.
 std::string onset_text(double onset) {
-    const double whole = std::floor(onset);
+    const double rounded = std::round(onset * 100.0) / 100.0;
+    const double whole = std::floor(rounded);
     char hundredths[16];
     std::snprintf(hundredths, sizeof hundredths, ".%02d",
-                  std::clamp(static_cast<int>((onset - whole) * 100.0), 0, 99));
+                  std::clamp(static_cast<int>(std::lround((rounded - whole) * 100.0)), 0, 99));
     return common::utc_text(whole) + hundredths + " UTC";
 }
 
