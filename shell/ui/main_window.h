@@ -65,6 +65,7 @@ public:
     void open_editor();
 
     bool blinking() const { return blink_.isActive(); }
+    int blink_remaining_ms() const { return blink_.remainingTime(); }
     bool indicator_lit() const { return indicator_lit_; }
     ChannelTableModel* model() const { return model_; }
     QTableView* list() const { return list_; }
