@@ -131,7 +131,8 @@ void ChannelTableModel::set_rows(std::vector<ChannelView> rows) {
         const ChannelView& old = channels_[i];
         const ChannelView& now = rows[i];
         changed[i] = old.last_data_time != now.last_data_time || old.last_onset != now.last_onset ||
-                     old.in_alarm != now.in_alarm || old.state != now.state;
+                     old.in_alarm != now.in_alarm || old.state != now.state ||
+                     old.stalled != now.stalled;
         channels_[i] = std::move(rows[i]);
     }
     for (size_t row = 0; row < order_.size(); ++row) {
