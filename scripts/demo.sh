@@ -3,7 +3,20 @@
 # tests/data/real (MIT-licensed, from AI4EPS/PhaseNet; see tests/data/real/README.md),
 # runs `zelvik --headless --until-caught-up` over them from the start of the data and
 # shows what it found: the measurement lines of the log and `zelvik-store events`.
+# With --window (and a display) it opens the main window on the same store instead of
+# the headless run; the lists are shown once the window has been left with Exit.
 set -euo pipefail
+WINDOW=0
+for arg in "$@"; do
+  case "$arg" in
+    --window) WINDOW=1 ;;
+    *) echo "usage: $0 [--window]" >&2; exit 2 ;;
+  esac
+done
+if [[ $WINDOW -eq 1 && -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]]; then
+  echo "zelvik: --window needs a display (DISPLAY or WAYLAND_DISPLAY)" >&2
+  exit 2
+fi
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 zelvik_install_packages
@@ -83,10 +96,15 @@ done
 "${STORE[@]}" init
 "${STORE[@]}" import "${files[@]}"
 
-echo "zelvik: detecting over the stored recordings" >&2
-start=$(date +%s)
-"$BUILD_DIR/bin/zelvik" --until-caught-up --config "$DEMO/zelvik.ini"
-echo "zelvik: run took $(( $(date +%s) - start )) s" >&2
+if [[ $WINDOW -eq 1 ]]; then
+  echo "zelvik: main window on the demo store; leave it with Exit" >&2
+  "$BUILD_DIR/bin/zelvik" --config "$DEMO/zelvik.ini"
+else
+  echo "zelvik: detecting over the stored recordings" >&2
+  start=$(date +%s)
+  "$BUILD_DIR/bin/zelvik" --until-caught-up --config "$DEMO/zelvik.ini"
+  echo "zelvik: run took $(( $(date +%s) - start )) s" >&2
+fi
 
 echo
 echo "Measurement lines of the log ($DEMO/log):"

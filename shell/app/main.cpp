@@ -16,24 +16,35 @@
 #include "shell/stop_request.h"
 #ifdef ZELVIK_HAS_QT_UI
 #include "shell/ui/qt_startup_ui.h"
+#include "shell/ui/window_job.h"
 #endif
 
 namespace {
 
 using namespace zelvik;
 
-// The main job: the detection engine, until a stop is requested or, with
-// --until-caught-up, until it has worked through the stored data.
+// The main job: the main window over the engine, or headless the engine alone until a
+// stop is requested or, with --until-caught-up, until it has worked through the data.
 int run_main_job(config::ProgramSettings& settings, db::WaveStore& store,
-                 const shell::StopRequest& stop, bool until_caught_up) {
+                 const shell::StopRequest& stop, bool until_caught_up, bool window) {
+#ifdef ZELVIK_HAS_QT_UI
+    if (window) return shell::run_window_job(settings, store, stop);
+#else
+    (void)window;
+#endif
     return shell::run_engine_headless(settings, store, stop, until_caught_up, stderr);
 }
 
-std::unique_ptr<shell::StartupUi> make_ui(const shell::CommandLine& options, int& argc,
-                                          char** argv) {
+// The start-up boxes; `window` tells whether they are Qt's (and the window can run).
+std::unique_ptr<shell::StartupUi> make_ui(const shell::CommandLine& options, int& argc, char** argv,
+                                          bool& window) {
+    window = false;
 #ifdef ZELVIK_HAS_QT_UI
-    if (!options.headless) {
-        if (auto ui = shell::make_qt_startup_ui(argc, argv)) return ui;
+    if (!options.headless && !options.until_caught_up) {
+        if (auto ui = shell::make_qt_startup_ui(argc, argv)) {
+            window = true;
+            return ui;
+        }
         std::fprintf(stderr, "zelvik: no display found; running headless\n");
     }
 #else
@@ -62,11 +73,12 @@ int main(int argc, char** argv) {
 
     config::ProgramSettings settings(options.arguments, options.config_path);
     db::WaveStore store;
-    const std::unique_ptr<shell::StartupUi> ui = make_ui(options, argc, argv);
+    bool window = false;
+    const std::unique_ptr<shell::StartupUi> ui = make_ui(options, argc, argv, window);
     int job_status = 0;
     const shell::StartupResult result = shell::run_startup(
         settings, store, *ui, [&](config::ProgramSettings& s, db::WaveStore& st) {
-            job_status = run_main_job(s, st, stop, options.until_caught_up);
+            job_status = run_main_job(s, st, stop, options.until_caught_up, window);
         });
     if (watcher.received() != 0) {
         std::fprintf(stderr, "zelvik: stopped by signal %d\n", watcher.received());

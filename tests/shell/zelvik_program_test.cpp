@@ -119,6 +119,32 @@ TEST_F(ZelvikProgramTest, SignalEndsANormalRun) {
     }
 }
 
+#ifdef ZELVIK_WINDOW_TESTS
+// Window mode (offscreen): a signal ends the run as Exit "yes" does, without the
+// question: the column widths are saved, the closing line written, the status is 0.
+TEST_F(ZelvikProgramTest, SignalEndsAWindowRunLikeExit) {
+    test::SqliteTestStore store;
+    const std::string ini = settings(dir_.file("log"));
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    Child child(
+        {ZELVIK_BINARY, "--config", ini, "ODBC=" + store.dsn(), "DATA=" + store.data_dir()});
+    ::unsetenv("QT_QPA_PLATFORM");
+    ASSERT_TRUE(child.started());
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (whole_log().find("Detection start time") == std::string::npos &&
+           std::chrono::steady_clock::now() < give_up) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    child.signal(SIGTERM);
+    const ChildResult r = child.finish();
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    const std::string saved = read_file(ini);
+    EXPECT_NE(saved.find("[LISTBOXHEADER]"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("HDRSIZE="), std::string::npos) << saved;
+    EXPECT_NE(whole_log().find("Zelvik (v.20140306) stoped...#"), std::string::npos);
+}
+#endif
+
 TEST_F(ZelvikProgramTest, CommandLineErrorsAndHelp) {
     const ChildResult bad = run_child({ZELVIK_BINARY, "--headles"});
     EXPECT_EQ(bad.exit_status, 2);

@@ -1,0 +1,350 @@
+// The main window offscreen: start state and column widths, the exit question and what
+// "yes" and "no" leave behind, blinking, updates posted from another thread, the editor
+// start (missing program and a stand-in script), Enter on a row, and one run over a
+// real SQLite store with the real engine until a channel goes into alarm.
+#include <QApplication>
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTest>
+#include <QThread>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
+#include "config/ini_file.h"
+#include "shell/engine.h"
+#include "shell/ui/channel_table_model.h"
+#include "shell/ui/editor_launcher.h"
+#include "shell/ui/main_window.h"
+#include "shell/ui/qt_engine_events.h"
+#include "shell/ui/state_pictures.h"
+#include "tests/detect/engine_fixture.h"
+#include "tests/support/temp_dir.h"
+
+using zelvik::shell::ChannelView;
+using zelvik::shell::ui::ChannelTableModel;
+using zelvik::shell::ui::MainWindow;
+using zelvik::shell::ui::WindowSetup;
+using zelvik::test::TempDir;
+
+namespace {
+
+const char* const kSettings = "[SYSTEM]\nTHREADS=0\n[LIST]\nKEEP=1\n";
+
+WindowSetup setup_for(const TempDir& dir) {
+    WindowSetup s;
+    s.caption = QStringLiteral("Zelvik (v.20140306) DSN:demo/user Data:/data");
+    s.settings_path = QString::fromStdString(dir.file("zelvik.ini"));
+    s.editor_dirs = {QString::fromStdString(dir.file("bin"))};
+    return s;
+}
+
+std::vector<ChannelView> two_channels() {
+    std::vector<ChannelView> rows(2);
+    rows[0].settings.index = 0;
+    rows[0].settings.station = "ZZZ";
+    rows[1].settings.index = 1;
+    rows[1].settings.station = "AAA";
+    return rows;
+}
+
+bool same_picture(const QPixmap& a, const QPixmap& b) {
+    return a.toImage().convertToFormat(QImage::Format_ARGB32) ==
+           b.toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+QString hdrsize(const std::string& ini) {
+    return QString::fromStdString(
+        zelvik::config::ini::read_string(ini, "LISTBOXHEADER", "HDRSIZE", "", 128));
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+    void starts_quiet_with_sixth_widths();
+    void saved_widths_are_applied();
+    void exit_yes_writes_the_widths();
+    void exit_no_changes_nothing();
+    void alarm_blinks_and_stops();
+    void engine_thread_updates_arrive_on_the_gui_thread();
+    void missing_editor_gives_the_warning_box();
+    void editor_gets_the_settings_file();
+    void enter_and_double_click_name_the_channel();
+    void engine_run_until_alarm();
+};
+
+void MainWindowTest::cleanup() {
+    QVERIFY(QApplication::topLevelWidgets().isEmpty());
+}
+
+void MainWindowTest::starts_quiet_with_sixth_widths() {
+    TempDir dir("zelvik-window");
+    dir.write("zelvik.ini", kSettings);
+    MainWindow w(setup_for(dir));
+    QCOMPARE(w.windowTitle(), QString("Zelvik (v.20140306) DSN:demo/user Data:/data"));
+    QCOMPARE(w.minimumSize(), w.maximumSize());
+    QCOMPARE(w.info_text()->text(), QString("info"));
+    QCOMPARE(w.alarm_text()->text(), QString());
+    QVERIFY(w.sound_box()->isChecked());
+    QVERIFY(!w.stop_alarm_button()->isEnabled());
+    QVERIFY(!w.blinking());
+    QVERIFY(same_picture(w.indicator()->pixmap(),
+                         zelvik::shell::ui::indicator_picture(
+                             false, std::min(w.indicator()->width(), w.indicator()->height()))));
+    const int sixth = (w.list()->width() - 2 * w.list()->frameWidth()) / 6;
+    QVERIFY(sixth > 20);
+    for (int width : w.column_widths()) QCOMPARE(width, sixth);
+    QCOMPARE(w.model()->headerData(4, Qt::Horizontal, Qt::DisplayRole).toString(),
+             QString("Last count time"));
+    QCOMPARE(w.editor_action()->text(), QString::fromUtf8("Конфигурация"));
+}
+
+void MainWindowTest::saved_widths_are_applied() {
+    TempDir dir("zelvik-window");
+    dir.write("zelvik.ini", std::string(kSettings) +
+                                "[LISTBOXHEADER]\nHDRSIZE=30,40,50,60,70,80,90,100,110,120,0,5\n");
+    MainWindow w(setup_for(dir));
+    const int sixth = (w.list()->width() - 2 * w.list()->frameWidth()) / 6;
+    // 0 keeps the column's own width.
+    QCOMPARE(w.column_widths(),
+             std::vector<int>({30, 40, 50, 60, 70, 80, 90, 100, 110, 120, sixth, 5}));
+}
+
+void MainWindowTest::exit_yes_writes_the_widths() {
+    TempDir dir("zelvik-window");
+    const std::string ini = dir.write("zelvik.ini", kSettings);
+    MainWindow w(setup_for(dir));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(hdrsize(ini).isEmpty());
+    w.list()->setColumnWidth(3, 77);
+    QTest::keyClick(&w, Qt::Key_Escape);
+    QVERIFY(w.question_box() != nullptr);
+    QCOMPARE(w.question_box()->text(), QString("Are you sure to exit Zelvik?"));
+    QCOMPARE(w.question_box()->windowTitle(), QString("Zelvik"));
+    QCOMPARE(w.question_box()->icon(), QMessageBox::Question);
+    w.question_box()->button(QMessageBox::Yes)->click();
+    QTRY_VERIFY(!w.isVisible());
+    QCOMPARE(w.result(), int(QDialog::Accepted));
+    QStringList expected;
+    for (int width : w.column_widths()) expected << QString::number(width);
+    QCOMPARE(hdrsize(ini), expected.join(','));
+    QVERIFY(hdrsize(ini).split(',').at(3) == "77");
+    // The other lines of the file stay as they were.
+    QVERIFY(QString::fromStdString(zelvik::test::read_file(ini)).contains("[LIST]\nKEEP=1\n"));
+}
+
+void MainWindowTest::exit_no_changes_nothing() {
+    TempDir dir("zelvik-window");
+    const std::string ini = dir.write("zelvik.ini", kSettings);
+    MainWindow w(setup_for(dir));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    for (int round = 0; round < 2; ++round) {
+        if (round == 0)
+            w.exit_button()->click();
+        else
+            w.close();  // the close box
+        QVERIFY(w.question_box() != nullptr);
+        w.question_box()->button(QMessageBox::No)->click();
+        QTRY_VERIFY(w.question_box() == nullptr);
+        QVERIFY(w.isVisible());
+    }
+    QCOMPARE(zelvik::test::read_file(ini), std::string(kSettings));
+}
+
+void MainWindowTest::alarm_blinks_and_stops() {
+    TempDir dir("zelvik-window");
+    dir.write("zelvik.ini", kSettings);
+    MainWindow w(setup_for(dir));
+    const int size = std::min(w.indicator()->width(), w.indicator()->height());
+    w.show_alarm(true, QStringLiteral("!!! A L A R M !!!"));
+    QVERIFY(w.blinking());
+    QVERIFY(w.stop_alarm_button()->isEnabled());
+    QCOMPARE(w.alarm_text()->text(), QString("!!! A L A R M !!!"));
+    QTRY_VERIFY(w.indicator_lit());
+    QVERIFY(
+        same_picture(w.indicator()->pixmap(), zelvik::shell::ui::indicator_picture(true, size)));
+    QTRY_VERIFY(!w.indicator_lit());  // and back, every 100 ms
+    // A second "on" while blinking restarts the 100 ms period.
+    QTest::qWait(60);
+    w.show_alarm(true, QStringLiteral("!!! A L A R M !!!"));
+    QVERIFY(w.blink_remaining_ms() > 60);
+    QTRY_VERIFY(w.indicator_lit());
+    w.show_alarm(false, QString());
+    QVERIFY(!w.blinking());
+    QVERIFY(!w.indicator_lit());
+    QVERIFY(!w.stop_alarm_button()->isEnabled());
+    QVERIFY(
+        same_picture(w.indicator()->pixmap(), zelvik::shell::ui::indicator_picture(false, size)));
+    QVERIFY(
+        same_picture(w.windowIcon().pixmap(32), zelvik::shell::ui::window_icon(false).pixmap(32)));
+    QTest::qWait(250);
+    QVERIFY(!w.indicator_lit());
+}
+
+void MainWindowTest::engine_thread_updates_arrive_on_the_gui_thread() {
+    TempDir dir("zelvik-window");
+    dir.write("zelvik.ini", kSettings);
+    MainWindow w(setup_for(dir));
+    zelvik::shell::ui::QtEngineEvents events(&w, nullptr);
+    QThread* seen = nullptr;
+    connect(
+        w.model(), &QAbstractItemModel::modelReset, this, [&] { seen = QThread::currentThread(); },
+        Qt::DirectConnection);
+    std::thread engine_thread([&] {
+        events.info_changed("duration: 120  silence: 30");
+        events.channels_changed(two_channels());
+        events.alarm_changed(true, "!!! A L A R M !!!");
+    });
+    engine_thread.join();
+    // Nothing is applied on the calling thread: it all waits for the GUI event loop.
+    QCOMPARE(w.model()->rowCount(), 0);
+    QTRY_COMPARE(w.model()->rowCount(), 2);
+    QCOMPARE(seen, QThread::currentThread());
+    QTRY_COMPARE(w.info_text()->text(), QString("duration: 120  silence: 30"));
+    QTRY_VERIFY(w.blinking());
+}
+
+void MainWindowTest::missing_editor_gives_the_warning_box() {
+    TempDir dir("zelvik-window");
+    dir.write("zelvik.ini", kSettings);
+    dir.write("bin/readme", "no editor here");
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QByteArray::fromStdString(dir.file("bin")));
+    MainWindow w(setup_for(dir));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.editor_action()->trigger();
+    qputenv("PATH", path);
+    QMessageBox* box = nullptr;
+    QTRY_VERIFY((box = w.findChild<QMessageBox*>()) != nullptr && box->isVisible());
+    QCOMPARE(box->text(), QString::fromUtf8("Не удалось обнаружить файл zelvikcfg"));
+    QCOMPARE(box->icon(), QMessageBox::Warning);
+    QVERIFY(!w.editor()->running());
+    box->button(QMessageBox::Ok)->click();
+    QVERIFY(w.isVisible());
+}
+
+void MainWindowTest::editor_gets_the_settings_file() {
+    TempDir dir("zelvik-window");
+    const std::string ini = dir.write("zelvik.ini", kSettings);
+    const std::string args = dir.file("args.txt");
+    const std::string script =
+        dir.write("bin/zelvikcfg", "#!/bin/sh\nprintf '%s|%s' \"$1\" \"$(pwd)\" > '" + args +
+                                       ".tmp'\nmv '" + args + ".tmp' '" + args + "'\n");
+    ::chmod(script.c_str(), 0755);
+    MainWindow w(setup_for(dir));
+    QSignalSpy ended(w.editor(), &zelvik::shell::ui::EditorLauncher::editor_finished);
+    QCOMPARE(w.editor()->find_program(), QString::fromStdString(script));
+    w.editor_action()->trigger();
+    QVERIFY(w.findChild<QMessageBox*>() == nullptr);
+    QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(zelvik::test::read_file(args)),
+                              QString::fromStdString(ini + "|" + dir.path()), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 10000);
+    QVERIFY(!w.editor()->running());
+}
+
+void MainWindowTest::enter_and_double_click_name_the_channel() {
+    TempDir dir("zelvik-window");
+    dir.write("zelvik.ini", kSettings);
+    MainWindow w(setup_for(dir));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.show_rows(two_channels());
+    w.model()->sort_by_header(ChannelTableModel::kStationColumn);  // AAA (1) now on top
+    QSignalSpy activated(&w, &MainWindow::channel_activated);
+    w.list()->setFocus();
+    w.list()->selectRow(0);
+    QTest::keyClick(w.list(), Qt::Key_Return);
+    QCOMPARE(activated.count(), 1);
+    QCOMPARE(activated.at(0).at(0).toInt(), 1);
+    QVERIFY(w.isVisible() && w.question_box() == nullptr);  // Enter is not Exit
+    const QRect cell = w.list()->visualRect(w.model()->index(1, 1));
+    // The press that precedes every double click names the row it was made on.
+    QTest::mouseClick(w.list()->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseDClick(w.list()->viewport(), Qt::LeftButton, {}, cell.center());
+    QCOMPARE(activated.count(), 2);
+    QCOMPARE(activated.at(1).at(0).toInt(), 0);
+}
+
+void MainWindowTest::engine_run_until_alarm() {
+    using zelvik::test::kT0;
+    zelvik::test::EngineFixture fx;
+    fx.add_channel("WA1", "HHZ", 100);
+    fx.add_channel("WA2", "HHZ", 100);
+    fx.add_segment("WA1", "HHZ", kT0, 100, zelvik::test::synthetic_samples(900, 100, {}, 100, 0));
+    fx.add_segment("WA2", "HHZ", kT0, 100,
+                   zelvik::test::synthetic_samples(900, 100, {600}, 100, 0, 3000, 8, 2));
+    fx.add_thread(0, "WA2", "HHZ", 1);
+    fx.add_thread(1, "WA1", "HHZ", 1);
+    auto store = fx.connect_store();
+    zelvik::detect::SupervisorSettings s;
+    s.settings_path = fx.ini();
+    s.arguments = {"zelvik", "BEGIN='2020-09-13 12:26:40'"};
+    s.thread_count = 2;
+    s.sleep_seconds = 40;  // once caught up the worker idles; the run goes on
+    s.storage_days = 0;
+    s.wav_file = "*";
+    s.reconnect_pause_ms = 0;
+
+    WindowSetup setup;
+    setup.caption = QStringLiteral("Zelvik");
+    setup.settings_path = QString::fromStdString(fx.ini());
+    MainWindow w(setup);
+    zelvik::shell::ui::QtEngineEvents events(&w, nullptr);
+    zelvik::shell::Engine engine(s, *store, events);
+    w.attach_engine(&engine);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(engine.start());
+
+    ChannelTableModel* m = w.model();
+    QTRY_COMPARE_WITH_TIMEOUT(m->rowCount(), 2, 20000);
+    // Sorted by station before the detection: WA1 (channel 1) on top, and the alarm of
+    // channel 0 must still land on the row of WA2.
+    m->sort_by_header(ChannelTableModel::kStationColumn);
+    QCOMPARE(m->cell_text(0, 1), QString("WA1"));
+    QTRY_VERIFY_WITH_TIMEOUT(m->index(1, 0).data(ChannelTableModel::StateRole).toInt() == 1, 30000);
+    QVERIFY(m->cell_text(1, 5).startsWith("13/09/2020 12:3"));
+    QCOMPARE(m->cell_text(0, 5), QString("No event yet"));
+    QCOMPARE(m->index(0, 0).data(ChannelTableModel::StateRole).toInt(), 0);
+    QTRY_VERIFY(w.blinking());
+    QCOMPARE(w.alarm_text()->text(), QString("!!! A L A R M !!!"));
+    QVERIFY(w.stop_alarm_button()->isEnabled());
+    QCOMPARE(w.info_text()->text(), QString("duration: 120  silence: 30"));
+
+    // "No" leaves detection running and the file without HDRSIZE.
+    w.exit_button()->click();
+    w.question_box()->button(QMessageBox::No)->click();
+    QTest::qWait(700);
+    QVERIFY(!engine.finished());
+    QVERIFY(hdrsize(fx.ini()).isEmpty());
+
+    // Stop alarm: the display goes off at once and the engine's silence keeps it off.
+    w.stop_alarm_button()->click();
+    QVERIFY(!w.blinking());
+    QTest::qWait(700);
+    QVERIFY(!w.blinking());
+    QVERIFY(engine.supervisor().alarm_board().silence_until() > 0);
+
+    w.exit_button()->click();
+    w.question_box()->button(QMessageBox::Yes)->click();
+    QVERIFY(engine.finished());
+    QVERIFY(!w.isVisible());
+    QCOMPARE(hdrsize(fx.ini()).split(',').size(), 12);
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"
