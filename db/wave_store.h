@@ -111,6 +111,16 @@ public:
     [[nodiscard]] bool insert_data(std::string_view sta, double onset, double amp, double per);
     std::string event_last_error() const;
 
+    // The event list operations between begin_events() and end_events() form one
+    // transaction (the rows of one worker pass): the store sees one commit for them.
+    // Sample reading must not run in between; a long transaction blocks the writers of
+    // a store with a rollback journal.
+    // begin_events: autocommit off. @retval false no connection or refused (event_last_error()).
+    [[nodiscard]] bool begin_events();
+    // end_events: commits (`commit`) or rolls back, then turns autocommit on again. A
+    // failed commit is rolled back. @retval false the commit failed (event_last_error()).
+    [[nodiscard]] bool end_events(bool commit);
+
     // Text of the last failure of connect/set_param/get_sps/next_data_start:
     // "[operation] message : driver message".
     std::string last_error() const;

@@ -1,6 +1,6 @@
 // The measurement of one detection: collects the next few seconds of measurement-filter
-// output, finds the dominant period by a direct DFT and the amplitude within two thirds
-// of that period, converts it through the instrument response, logs it and hands it on.
+// output, finds the dominant period from its spectrum and the amplitude within two
+// thirds of that period, converts it through the instrument response, logs it and hands it on.
 #pragma once
 
 #include <memory>

@@ -1,7 +1,14 @@
-// The Store steps of a measurement. Errors of a live connection are logged and the row
-// is given up (retrying a statement the database refuses would block every later row);
-// only a connection that is gone keeps the row for later.
+// The Store steps of a measurement, one transaction per batch of rows: the existence
+// test and the insert for each row, then one purge of old rows with the newest onset of
+// the batch (the rows a per-row purge would have left), then the commit. Rows leave the
+// queue only once their transaction is committed; the existence test makes a second
+// attempt harmless when a commit did reach the table but its answer was lost.
+// Errors of a live connection are logged and the row is given up (retrying a statement
+// the database refuses would block every later row): the batch is then stored row by
+// row so that only the refused rows are lost. A refused commit keeps the batch queued.
 #include "detect/event_store_sink.h"
+
+#include <algorithm>
 
 #include "common/civil_time.h"
 #include "db/wave_store.h"
@@ -31,6 +38,7 @@ void EventStoreSink::store(const Measurement& m) {
             pending_.pop_front();
         }
     }
+    if (in_pass_) return;
     const size_t left = flush();
     if (left > 0) {
         report::log_printf("Event of %s at %s kept until the store answers (%zu waiting)",
@@ -38,22 +46,93 @@ void EventStoreSink::store(const Measurement& m) {
     }
 }
 
+void EventStoreSink::begin_pass() {
+    in_pass_ = true;
+}
+
+size_t EventStoreSink::end_pass() {
+    in_pass_ = false;
+    const size_t left = flush();
+    if (left > 0) report::log_printf("%zu event rows kept until the store answers", left);
+    return left;
+}
+
 size_t EventStoreSink::flush() {
-    for (;;) {
-        Row row;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (pending_.empty()) return 0;
-            row = pending_.front();
-        }
-        if (store_row(row) == Outcome::kUnreachable) return pending();
+    std::vector<Row> batch;
+    {
         std::lock_guard<std::mutex> lock(mutex_);
-        pending_.pop_front();
+        if (pending_.empty()) return 0;
+        batch.assign(pending_.begin(), pending_.end());
+    }
+    size_t settled = 0;
+    if (link_.ensure_connected(true, pause_ms_)) (void)store_batch(batch, settled);
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_.erase(pending_.begin(),
+                   pending_.begin() + static_cast<long>(std::min(settled, pending_.size())));
+    return pending_.size();
+}
+
+EventStoreSink::Outcome EventStoreSink::lost_or(Outcome otherwise) {
+    if (link_.store().is_alive()) return otherwise;
+    link_.mark_lost();
+    return Outcome::kUnreachable;
+}
+
+EventStoreSink::Outcome EventStoreSink::store_batch(const std::vector<Row>& rows, size_t& settled) {
+    db::WaveStore& store = link_.store();
+    bool purge = storage_days_ > 0;
+    for (;;) {
+        if (!store.begin_events()) {
+            const std::string error = store.event_last_error();
+            if (lost_or(Outcome::kDone) == Outcome::kUnreachable) return Outcome::kUnreachable;
+            report::log_write(error);
+            return store_singly(rows, settled);
+        }
+        const Step step = write_rows(rows, purge);
+        if (step == Step::kWritten) {
+            if (before_commit_) before_commit_();
+            if (store.end_events(true)) {
+                settled = rows.size();
+                return Outcome::kDone;
+            }
+            const std::string error = store.event_last_error();
+            const Outcome outcome = lost_or(Outcome::kRefused);
+            if (outcome == Outcome::kRefused) report::log_write(error);
+            return outcome;  // the rows stay queued either way
+        }
+        // A failed statement spoils the transaction on some servers: undo it first.
+        const std::string error = store.event_last_error();
+        (void)store.end_events(false);
+        if (lost_or(Outcome::kDone) == Outcome::kUnreachable) return Outcome::kUnreachable;
+        report::log_write(error);
+        if (step == Step::kRowFailed) return store_singly(rows, settled);
+        purge = false;  // a failed purge does not stop the rows: again without it
     }
 }
 
+EventStoreSink::Step EventStoreSink::write_rows(const std::vector<Row>& rows, bool purge) {
+    db::WaveStore& store = link_.store();
+    double newest = rows.front().onset;
+    for (const Row& row : rows) {
+        newest = std::max(newest, row.onset);
+        const int exists = store.is_exist(row.station, row.onset);
+        if (exists > 0) continue;
+        if (exists < 0 || !store.insert_data(row.station, row.onset, row.amplitude, row.period))
+            return Step::kRowFailed;
+    }
+    if (purge && !store.delete_data(newest - storage_days_ * 86400.0)) return Step::kPurgeFailed;
+    return Step::kWritten;
+}
+
+EventStoreSink::Outcome EventStoreSink::store_singly(const std::vector<Row>& rows,
+                                                     size_t& settled) {
+    for (settled = 0; settled < rows.size(); ++settled) {
+        if (store_row(rows[settled]) == Outcome::kUnreachable) return Outcome::kUnreachable;
+    }
+    return Outcome::kDone;
+}
+
 EventStoreSink::Outcome EventStoreSink::store_row(const Row& row) {
-    if (!link_.ensure_connected(true, pause_ms_)) return Outcome::kUnreachable;
     db::WaveStore& store = link_.store();
     if (storage_days_ > 0 && !store.delete_data(row.onset - storage_days_ * 86400.0)) {
         report::log_write(store.event_last_error());
@@ -65,10 +144,7 @@ EventStoreSink::Outcome EventStoreSink::store_row(const Row& row) {
     // A failure because the connection went away keeps the row; the existence test
     // makes a second attempt harmless if the first one did reach the table.
     const std::string error = store.event_last_error();
-    if (!store.is_alive()) {
-        link_.mark_lost();
-        return Outcome::kUnreachable;
-    }
+    if (lost_or(Outcome::kDone) == Outcome::kUnreachable) return Outcome::kUnreachable;
     report::log_write(error);
     return Outcome::kDone;
 }

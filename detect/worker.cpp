@@ -29,10 +29,13 @@ bool Worker::run_pass() {
     reached_store_ = link_.ensure_connected(false, reconnect_pause_ms_);
     if (reached_store_) {
         if (sink_ != nullptr) (void)sink_->flush();
+        // The rows of the pass are committed together at its end, after the reads.
+        if (sink_ != nullptr) sink_->begin_pass();
         for (const auto& detector : detectors_) {
             if (stop_.requested()) break;
             if (detector->step(buffers_)) any = true;
         }
+        if (sink_ != nullptr) (void)sink_->end_pass();
     }
     passes_.fetch_add(1);
     return any;
@@ -54,8 +57,9 @@ bool Worker::idle_pause() {
 }
 
 void Worker::finish_measurements() {
+    if (sink_ != nullptr) sink_->begin_pass();
     for (const auto& detector : detectors_) detector->finish_open_measurements();
-    if (sink_ != nullptr) (void)sink_->flush();
+    if (sink_ != nullptr) (void)sink_->end_pass();
 }
 
 void Worker::body(bool stop_when_idle) noexcept {

@@ -7,8 +7,8 @@ ZELVIK_PACKAGES=(
   cmake g++ make pkg-config
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql-15
   qt6-base-dev libmseed-dev libgtest-dev libgmock-dev libbenchmark-dev
-  libsndfile1-dev libasound2-dev
-  python3 python3-aiosmtpd sqlite3 xvfb xauth time
+  libsndfile1-dev libasound2-dev libkissfft-dev
+  python3 python3-aiosmtpd python3-numpy python3-scipy sqlite3 xvfb xauth time
 )
 
 zelvik_missing_packages() {
