@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 
 #include "common/civil_time.h"
 #include "common/clock.h"
@@ -53,8 +54,15 @@ int64_t Supervisor::start_up() {
     const std::string begin =
         config::ini::read_string(settings_.settings_path, "SYSTEM", "BEGIN", "1800", 32);
     const BeginTime chosen = detection_start_time(settings_.arguments, begin, now);
-    if (!chosen.problem.empty())
-        report::log_printf("%sdetection starts 1800 s back", chosen.problem.c_str());
+    // The line names the start actually used, which is the settings' value when only
+    // a command-line argument was refused.
+    if (!chosen.problem.empty()) {
+        const std::string used = chosen.origin == "default" ? std::string("the default 1800 s back")
+                                                            : "the " + chosen.origin + " value";
+        report::log_printf("%sdetection starts at %s UTC, %s", chosen.problem.c_str(),
+                           common::utc_text(static_cast<double>(chosen.start)).c_str(),
+                           used.c_str());
+    }
     start_time_ = chosen.start;
     report::log_printf("Detection start time: %s",
                        common::format_local(start_time_, "%H:%M:%S %d.%m.%Y").c_str());
@@ -81,7 +89,14 @@ int64_t Supervisor::start_up() {
     board_.resize(detectors_.size());
     readings_.resize(detectors_.size());
     build_watch();
+    summarise();
     sender_.clear_stop();
+    if (settings_.stop_when_idle && !watch_.can_watch()) {
+        // Nothing would ever be read: a catch-up run ends here rather than report
+        // "caught up" over channels it never watched.
+        stop_.request();
+        return start_time_;
+    }
     worker_ = std::make_unique<Worker>(detectors_, link_, &sink_, stop_, settings_.sleep_seconds,
                                        settings_.reconnect_pause_ms);
     (void)worker_->start(settings_.stop_when_idle);
@@ -133,6 +148,17 @@ void Supervisor::build_watch() {
     watchdog_ = std::make_unique<DataWatchdog>(settings_.no_data_seconds, watch, labels);
     if (watch && sender_.ready())
         no_data_mail_ = std::make_unique<NoDataMail>(names, settings_.no_data_seconds);
+void Supervisor::summarise() {
+    std::vector<WatchedChannel> channels;
+    for (const auto& d : detectors_) {
+        const ChannelSettings& s = d->settings();
+        channels.push_back({s.index, s.station + "." + s.channel + "." + s.location, d->state(),
+                            d->state_reason()});
+    }
+    const std::string data_dir = link_.store().data_directory();
+    std::error_code ec;
+    watch_ = summarise_watch(channels, data_dir, std::filesystem::is_directory(data_dir, ec));
+    report::log_write(watch_.text);
 }
 
 double Supervisor::find_backlog_end(const ChannelDetector& d, double start, double now) {
@@ -234,7 +260,8 @@ std::vector<ChannelRow> Supervisor::rows() const {
         const ChannelAlarmState& a = board_.states()[i];
         out.push_back({detectors_[i]->settings(), detectors_[i]->state(), a.shown_data_time,
                        a.shown_event_time, a.alarm, static_cast<double>(start_time_),
-                       backlog_end_[i], watchdog_ && watchdog_->states()[i].stalled});
+                       backlog_end_[i], watchdog_ && watchdog_->states()[i].stalled,
+                       detectors_[i]->detections()});
     }
     return out;
 }
@@ -248,6 +275,7 @@ void Supervisor::shut_down() {
     shut_down_ = true;
     stop_.request();
     const bool worker_ended = !worker_ || worker_->join(settings_.shutdown_wait);
+    if (!worker_ended) overran_.store(true);
     if (worker_ended && worker_) {
         // Measurements still open would be lost with their detectors; finish them with
         // the samples they have so their lines are logged and their rows stored.
@@ -267,8 +295,10 @@ void Supervisor::shut_down() {
     // The report stop flag is raised even with no channels, so the sender never waits
     // out its whole period at exit.
     sender_.request_stop();
-    if (!sender_.join(settings_.shutdown_wait))
+    if (!sender_.join(settings_.shutdown_wait)) {
+        overran_.store(true);
         report::log_write("Detection report sender did not end in time");
+    }
     if (worker_ended) {
         worker_.reset();
         detectors_.clear();

@@ -57,7 +57,7 @@ TEST_F(SmtpClientTest, WaitsForTheGreetingAndSpeaksTheWholeDialogue) {
 
     EXPECT_FALSE(server.client_spoke_first());
     EXPECT_EQ(server.transcript(),
-              "HELO 127.0.0.1\r\n"
+              "HELO " + helo_host_name() + "\r\n"
               "MAIL FROM: <zelvik@example.org>\r\n"
               "RCPT TO: <ops@example.org>\r\n"
               "DATA\r\n"
@@ -196,7 +196,7 @@ TEST_F(SmtpClientTest, RealServerReceivesAParsableMailWithTheBodyIntact) {
     ASSERT_EQ(sink.wait_for_mails(1, 10s), 1u);
     const auto mail = sink.mails().front();
     EXPECT_EQ(mail.envelope,
-              "HELO 127.0.0.1\nFROM zelvik@example.org\nTO ops@example.org\n"
+              "HELO " + helo_host_name() + "\nFROM zelvik@example.org\nTO ops@example.org\n"
               "DATE 1796810400\n");
     const std::string content = mail.content;
     const size_t body_start = content.find("\r\n\r\n");
