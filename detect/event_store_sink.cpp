@@ -19,7 +19,8 @@ size_t EventStoreSink::pending() const {
 }
 
 void EventStoreSink::store(const Measurement& m) {
-    Row row{m.station, m.onset, m.amplitude_um, m.period};
+    Row row{m.station, m.station + "." + m.channel + "." + m.location, m.onset, m.amplitude_um,
+            m.period};
     {
         std::lock_guard<std::mutex> lock(mutex_);
         pending_.push_back(std::move(row));
@@ -36,6 +37,12 @@ void EventStoreSink::store(const Measurement& m) {
         report::log_printf("Event of %s at %s kept until the store answers (%zu waiting)",
                            m.station.c_str(), common::utc_text(m.onset).c_str(), left);
     }
+}
+
+long EventStoreSink::rows_stored(const std::string& channel_name) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = stored_.find(channel_name);
+    return it == stored_.end() ? 0 : it->second;
 }
 
 size_t EventStoreSink::flush() {
@@ -60,8 +67,11 @@ EventStoreSink::Outcome EventStoreSink::store_row(const Row& row) {
     }
     const int exists = store.is_exist(row.station, row.onset);
     if (exists > 0) return Outcome::kDone;
-    if (exists == 0 && store.insert_data(row.station, row.onset, row.amplitude, row.period))
+    if (exists == 0 && store.insert_data(row.station, row.onset, row.amplitude, row.period)) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++stored_[row.channel_name];
         return Outcome::kDone;
+    }
     // A failure because the connection went away keeps the row; the existence test
     // makes a second attempt harmless if the first one did reach the table.
     const std::string error = store.event_last_error();

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -31,9 +32,13 @@ public:
 
     size_t pending() const;
 
+    // Rows inserted so far for the channel "STA.CHA.LOC" (0 when none). Any thread.
+    long rows_stored(const std::string& channel_name) const;
+
 private:
     struct Row {
         std::string station;
+        std::string channel_name;  // "STA.CHA.LOC", for the count
         double onset;
         double amplitude;  // micrometres, -1 = not converted
         double period;
@@ -47,6 +52,7 @@ private:
     // Guards pending_. Never held across a store operation.
     mutable std::mutex mutex_;
     std::deque<Row> pending_;  // oldest first
+    std::map<std::string, long> stored_;  // rows inserted, by channel name
 };
 
 }  // namespace zelvik::detect

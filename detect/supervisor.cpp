@@ -13,6 +13,7 @@
 #include "db/store_status.h"
 #include "db/wave_store.h"
 #include "detect/begin_time.h"
+#include "detect/data_extent.h"
 #include "report/log.h"
 
 namespace zelvik::detect {
@@ -162,37 +163,11 @@ void Supervisor::summarise() {
 }
 
 double Supervisor::find_backlog_end(const ChannelDetector& d, double start, double now) {
-    // The start of the channel's last segment, by bisection over "is there a segment
-    // starting at or after t"; then the end of that segment, by bisection over "does
-    // [t, t + 1 s) hold data". Only for the progress display; 0 when unknown.
+    // Only for the progress display; 0 when unknown.
     if (d.state() != ChannelState::kRunning) return 0.0;
-    db::WaveStore& store = link_.store();
     const ChannelSettings& s = d.settings();
-    double first = 0.0;
-    if (store.next_data_start(s.station, s.channel, s.location, start, first) != 1) return 0.0;
-    double lo = first, hi = std::max(now, first + 1.0);
-    for (int i = 0; i < 64 && hi - lo > 1.0; ++i) {
-        const double mid = (lo + hi) / 2;
-        double found = 0.0;
-        if (store.next_data_start(s.station, s.channel, s.location, mid, found) == 1)
-            lo = found;
-        else
-            hi = mid;
-    }
-    const auto capacity = static_cast<size_t>(d.sample_rate()) + 2;
-    std::vector<float> probe(capacity);
-    lo = std::max(lo, start);
-    hi = std::max(now, lo + 1.0);
-    for (int i = 0; i < 64 && hi - lo > 1.0; ++i) {
-        const double mid = std::floor((lo + hi) / 2);
-        double t0 = mid, t1 = mid + 1.0;
-        if (store.read_samples(probe.data(), capacity, s.station, s.channel, s.location, t0, t1) ==
-            0)
-            lo = mid;
-        else
-            hi = mid;
-    }
-    return lo + 1.0;
+    return channel_data_end(link_.store(), s.station, s.channel, s.location, d.sample_rate(),
+                            start, now);
 }
 
 AlarmPass Supervisor::run_once(int64_t now) {
@@ -300,6 +275,11 @@ void Supervisor::shut_down() {
         report::log_write("Detection report sender did not end in time");
     }
     if (worker_ended) {
+        for (const auto& d : detectors_) {
+            const ChannelSettings& s = d->settings();
+            outcomes_.push_back({s, d->state(), d->last_data_time(), d->detections(),
+                                 sink_.rows_stored(s.station + "." + s.channel + "." + s.location)});
+        }
         worker_.reset();
         detectors_.clear();
     }

@@ -61,6 +61,16 @@ struct ChannelRow {
     long detections = 0;       // made since start-up
 };
 
+// What one channel achieved in a run, taken at shutdown once every measurement is
+// finished and every row that could be stored is stored.
+struct ChannelOutcome {
+    ChannelSettings settings;
+    ChannelState state = ChannelState::kNotSetUp;
+    double last_data_time = 0.0;  // end of the data processed; 0 = none
+    long detections = 0;
+    long rows_stored = 0;  // event rows inserted for this channel
+};
+
 class Supervisor {
 public:
     static constexpr int kMaxChannels = 1000;  // THREADS beyond this is refused
@@ -84,6 +94,10 @@ public:
     // True when shut_down() gave up waiting for the worker or the report sender (a mail
     // that could not finish, for instance).
     bool shutdown_overran() const { return overran_.load(); }
+
+    // Per channel, as shut_down() found it; empty before. Any thread once the supervisor
+    // thread has been joined.
+    const std::vector<ChannelOutcome>& outcomes() const { return outcomes_; }
 
     // One 300 ms pass at `now` (whole seconds since 1970): data watch, coincidence rule
     // (when COINCIDENCE is above 1), alarm states.
@@ -143,6 +157,7 @@ private:
     std::vector<std::string> watch_lines_;
     int64_t start_time_ = 0;
     WatchSummary watch_;
+    std::vector<ChannelOutcome> outcomes_;
     std::atomic<bool> overran_{false};
     bool started_ = false;
     bool shut_down_ = false;
