@@ -11,8 +11,8 @@
 namespace zelvik::detect {
 
 double channel_data_end(db::WaveStore& store, const std::string& station,
-                        const std::string& channel, const std::string& location,
-                        double sample_rate, double from, double now) {
+                        const std::string& channel, const std::string& location, double sample_rate,
+                        double from, double now) {
     double first = 0.0;
     if (store.next_data_start(station, channel, location, from, first) != 1) return 0.0;
     double lo = first, hi = std::max(now, first + 1.0);

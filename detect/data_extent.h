@@ -16,7 +16,7 @@ namespace zelvik::detect {
 // data". 0 when the channel has no segment after `from`. `sample_rate` sizes the probe.
 // About 130 store queries; not for the per-window path.
 double channel_data_end(db::WaveStore& store, const std::string& station,
-                        const std::string& channel, const std::string& location,
-                        double sample_rate, double from, double now);
+                        const std::string& channel, const std::string& location, double sample_rate,
+                        double from, double now);
 
 }  // namespace zelvik::detect

@@ -51,7 +51,7 @@ private:
     const int pause_ms_;
     // Guards pending_. Never held across a store operation.
     mutable std::mutex mutex_;
-    std::deque<Row> pending_;  // oldest first
+    std::deque<Row> pending_;             // oldest first
     std::map<std::string, long> stored_;  // rows inserted, by channel name
 };
 

@@ -58,7 +58,7 @@ struct ChannelRow {
     // No new data for NODATA seconds, or the store has not answered that long; the
     // last data time above is then the time the data stopped at.
     bool stalled = false;
-    long detections = 0;       // made since start-up
+    long detections = 0;  // made since start-up
 };
 
 // What one channel achieved in a run, taken at shutdown once every measurement is

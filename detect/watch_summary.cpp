@@ -19,8 +19,8 @@ WatchSummary summarise_watch(const std::vector<WatchedChannel>& channels,
         if (!list.empty()) list += ", ";
         list += "THREAD" + std::to_string(c.index) + " " + c.name + " (" + c.reason + ")";
     }
-    out.text = "watching " + std::to_string(out.running) + " of " +
-               std::to_string(out.configured) + " channels";
+    out.text = "watching " + std::to_string(out.running) + " of " + std::to_string(out.configured) +
+               " channels";
     if (channels.empty()) out.text += ": no channel sections (SYSTEM THREADS is 0 or missing)";
     if (!skipped.empty()) out.text += "; skipped: " + skipped;
     if (!waiting.empty()) out.text += "; waiting for the store: " + waiting;

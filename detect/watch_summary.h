@@ -11,17 +11,17 @@
 namespace zelvik::detect {
 
 struct WatchedChannel {
-    int index = 0;       // n of THREADn
-    std::string name;    // "STA.CHA.LOC"
+    int index = 0;     // n of THREADn
+    std::string name;  // "STA.CHA.LOC"
     ChannelState state = ChannelState::kNotSetUp;
     std::string reason;  // why it does not run; ignored when it runs
 };
 
 struct WatchSummary {
-    int configured = 0;              // channel sections set up (THREADS, clamped)
-    int running = 0;                 // channels that can run now
-    bool data_directory_ok = true;   // the data directory exists
-    std::string text;                // "watching 3 of 4 channels; skipped: ..."
+    int configured = 0;             // channel sections set up (THREADS, clamped)
+    int running = 0;                // channels that can run now
+    bool data_directory_ok = true;  // the data directory exists
+    std::string text;               // "watching 3 of 4 channels; skipped: ..."
 
     // False when not a single channel can deliver samples: none runs, or the data
     // directory that holds every sample is missing.

@@ -217,8 +217,9 @@ void ReportSender::send_report() {
         return;
     }
     char line[kLogLineBytes];
-    std::snprintf(line, sizeof line, "Detection report not mailed (%zu detections) to %s via %s: %s",
-                  entries.size(), mail_.recipient.c_str(), mail_.server.c_str(), error.c_str());
+    std::snprintf(line, sizeof line,
+                  "Detection report not mailed (%zu detections) to %s via %s: %s", entries.size(),
+                  mail_.recipient.c_str(), mail_.server.c_str(), error.c_str());
     failed(line);
 }
 
@@ -236,9 +237,8 @@ void ReportSender::send_queued_mails() {
             continue;
         }
         char line[kLogLineBytes];
-        std::snprintf(line, sizeof line, "Mail \"%s\" not sent to %s via %s: %s",
-                      m.subject.c_str(), mail_.recipient.c_str(), mail_.server.c_str(),
-                      error.c_str());
+        std::snprintf(line, sizeof line, "Mail \"%s\" not sent to %s via %s: %s", m.subject.c_str(),
+                      mail_.recipient.c_str(), mail_.server.c_str(), error.c_str());
         failed(line);
     }
 }

@@ -107,7 +107,7 @@ private:
     void failed(const std::string& line);
     std::vector<ReportEntry> take_entries();
 
-    const MailSettings mail_;  // read-only after construction
+    const MailSettings mail_;                                 // read-only after construction
     std::function<void(const std::string&)> failure_notice_;  // set before start()
     const Timing timing_;
 

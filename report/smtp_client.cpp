@@ -81,7 +81,8 @@ bool split_mail_server(std::string_view text, std::string& host, int& port, std:
             if (port_text.empty()) port_text = "x";  // "[::1]:" names no port
         }
     } else if (const size_t colon = text.find(':');
-               colon != std::string_view::npos && text.find(':', colon + 1) == std::string_view::npos) {
+               colon != std::string_view::npos &&
+               text.find(':', colon + 1) == std::string_view::npos) {
         host = text.substr(0, colon);
         port_text = text.substr(colon + 1);
         if (port_text.empty()) port_text = "x";

@@ -11,8 +11,7 @@ namespace zelvik::shell {
 namespace {
 constexpr const char* kRowFormat = "zelvik:   %-20s %-21s %10s %11s\n";
 
-std::string row(const std::string& name, const std::string& reached, long detections,
-                long rows) {
+std::string row(const std::string& name, const std::string& reached, long detections, long rows) {
     char line[160];
     std::snprintf(line, sizeof line, kRowFormat, name.c_str(), reached.c_str(),
                   std::to_string(detections).c_str(), std::to_string(rows).c_str());
@@ -28,9 +27,9 @@ std::string catch_up_summary(const std::vector<CatchUpFigures>& channels) {
     out += line;
     long detections = 0, rows = 0;
     for (const CatchUpFigures& c : channels) {
-        const std::string reached = !c.ran               ? std::string("did not run")
-                                    : c.data_time > 0.0  ? common::utc_text(c.data_time)
-                                                         : std::string("no data");
+        const std::string reached = !c.ran              ? std::string("did not run")
+                                    : c.data_time > 0.0 ? common::utc_text(c.data_time)
+                                                        : std::string("no data");
         out += row(c.name, reached, c.detections, c.rows_stored);
         detections += c.detections;
         rows += c.rows_stored;

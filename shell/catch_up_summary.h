@@ -9,9 +9,9 @@
 namespace zelvik::shell {
 
 struct CatchUpFigures {
-    std::string name;           // "STA.CHA.LOC"
-    bool ran = false;           // the channel was running at the end
-    double data_time = 0.0;     // end of the data processed, seconds since 1970 UTC; 0 = none
+    std::string name;        // "STA.CHA.LOC"
+    bool ran = false;        // the channel was running at the end
+    double data_time = 0.0;  // end of the data processed, seconds since 1970 UTC; 0 = none
     long detections = 0;
     long rows_stored = 0;
 };

@@ -14,10 +14,10 @@ namespace zelvik::shell {
 struct CommandLine {
     bool headless = false;
     bool until_caught_up =
-        false;  // --until-caught-up: stop once the stored data is done (implies headless)
-    bool help = false;     // --help, -h
-    bool version = false;  // --version
-    bool check = false;    // --check: report on the configuration instead of running
+        false;          // --until-caught-up: stop once the stored data is done (implies headless)
+    bool help = false;  // --help, -h
+    bool version = false;     // --version
+    bool check = false;       // --check: report on the configuration instead of running
     std::string config_path;  // --config FILE; empty: zelvik.ini beside the program
     LogMissingAnswer log_missing = LogMissingAnswer::kContinue;
     std::vector<std::string> arguments;  // program name first, own options removed

@@ -46,8 +46,10 @@ std::string with_label(const std::string& value, const std::string& label) {
 // Hands the resolved values to the store as start-up does; "" or the refusal.
 std::string pass_parameters(const config::ProgramSettings& s, db::WaveStore& store) {
     const std::pair<const char*, std::string> params[] = {
-        {"ODBC", s.data_source_name()}, {"USER", s.user_name()},
-        {"PASSWORD", s.password()},     {"DATA", s.data_directory()},
+        {"ODBC", s.data_source_name()},
+        {"USER", s.user_name()},
+        {"PASSWORD", s.password()},
+        {"DATA", s.data_directory()},
         {"USE_TEND", s.use_tend() ? "1" : "0"},
     };
     for (const auto& [name, value] : params) {
@@ -65,9 +67,9 @@ ConnectionVerdict check_connection(const config::ProgramSettings& s, db::WaveSto
                                    std::FILE* out) {
     const auto labels = s.labels();
     say(out, "Connection:");
-    say(out, "  ODBC=" + with_label(s.data_source_name(), labels[0]) + ", USER=" +
-                 with_label(s.user_name(), labels[1]) + ", PASSWORD=" +
-                 with_label("***", labels[2]) + ", TEND column " +
+    say(out, "  ODBC=" + with_label(s.data_source_name(), labels[0]) +
+                 ", USER=" + with_label(s.user_name(), labels[1]) +
+                 ", PASSWORD=" + with_label("***", labels[2]) + ", TEND column " +
                  (s.use_tend() ? "used" : "not used"));
     bool ok = true;
     const std::string refused = pass_parameters(s, store);
@@ -91,17 +93,16 @@ std::string response_line(db::WaveStore& store, const detect::ChannelSettings& c
     const db::StoreTimestamp now = db::store_timestamp_utc(common::now_utc());
     for (const bool paz : {true, false}) {
         std::string text;
-        const int found =
-            paz ? store.select_sac(c.station, c.channel, c.location, "", now, text)
-                : store.select_fap(c.station, c.channel, c.location, "", now, text);
+        const int found = paz ? store.select_sac(c.station, c.channel, c.location, "", now, text)
+                              : store.select_fap(c.station, c.channel, c.location, "", now, text);
         if (found < 0) return "response look-up FAILS: " + store.response_last_error();
         if (found == 0) continue;
         detect::InstrumentResponse r;
         const bool parsed = paz ? r.parse_paz(text) : r.parse_fap(text);
         char line[160];
         const double at_1hz = r.evaluate(1.0f);
-        std::snprintf(line, sizeof line, "response %s%s, %g counts/m at 1 Hz%s", paz ? "PAZ" : "FAP",
-                      parsed ? "" : " (TEXT DOES NOT PARSE)", at_1hz,
+        std::snprintf(line, sizeof line, "response %s%s, %g counts/m at 1 Hz%s",
+                      paz ? "PAZ" : "FAP", parsed ? "" : " (TEXT DOES NOT PARSE)", at_1hz,
                       at_1hz > 0.0 ? "" : " (amplitudes at 1 Hz stay in counts)");
         return line;
     }
@@ -113,15 +114,14 @@ std::string data_range_line(db::WaveStore& store, const detect::ChannelSettings&
     const int found = store.next_data_start(c.station, c.channel, c.location, 0.0, first);
     if (found < 0) return "data look-up FAILS: " + store.last_error();
     if (found == 0) return "NO DATA in the store";
-    const double end =
-        detect::channel_data_end(store, c.station, c.channel, c.location, sps, first,
-                                 common::now_utc());
+    const double end = detect::channel_data_end(store, c.station, c.channel, c.location, sps, first,
+                                                common::now_utc());
     return "data " + common::utc_text(first) + " to " + common::utc_text(end) + " UTC";
 }
 
 // One channel section; true when it can run.
-bool check_channel(const config::ProgramSettings& s, detect::StoreLink& link, int n,
-                   bool store_ok, std::FILE* out) {
+bool check_channel(const config::ProgramSettings& s, detect::StoreLink& link, int n, bool store_ok,
+                   std::FILE* out) {
     detect::ChannelDetector detector(link, nullptr, {});
     detector.setup(s.settings_path(), n, common::now_utc());
     const detect::ChannelSettings& c = detector.settings();
@@ -182,7 +182,8 @@ void check_keys(const std::string& path, int thread_count, std::FILE* out) {
 
 void check_begin(const config::ProgramSettings& s, std::FILE* out) {
     const int64_t now = common::now_utc_seconds();
-    const std::string begin = config::ini::read_string(s.settings_path(), "SYSTEM", "BEGIN", "1800", 32);
+    const std::string begin =
+        config::ini::read_string(s.settings_path(), "SYSTEM", "BEGIN", "1800", 32);
     const detect::BeginTime b = detect::detection_start_time(s.arguments(), begin, now);
     say(out, "Detection would start at " + common::utc_text(static_cast<double>(b.start)) +
                  " UTC (" + b.origin + ")" + (b.problem.empty() ? "" : ": " + b.problem));
@@ -238,8 +239,7 @@ int check(config::ProgramSettings& s, std::FILE* out) {
     check_begin(s, out);
     check_mail(s, out);
     check_sound(s, out);
-    const bool passed =
-        store_ok && verdict.data_directory_exists && count > 0 && runnable == count;
+    const bool passed = store_ok && verdict.data_directory_exists && count > 0 && runnable == count;
     std::string verdict_text = passed ? "" : "; NOT READY";
     if (store_ok && !verdict.data_directory_exists)
         verdict_text += ": the data directory does not exist";

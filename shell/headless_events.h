@@ -26,7 +26,7 @@ public:
     void alarm_changed(bool on, const std::string& text) override;
     void info_changed(const std::string& text) override;
     void play_alarm(const std::string& wav_path) override;
-    void data_watch(const std::string& line) override;  // stderr only: the log has it
+    void data_watch(const std::string& line) override;     // stderr only: the log has it
     void watch_summary(const std::string& text) override;  // stderr; the engine logged it
     void mail_failed(const std::string& text) override;    // stderr; logged already
 

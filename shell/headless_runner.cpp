@@ -66,10 +66,10 @@ int run_engine_headless(const config::ProgramSettings& settings, db::WaveStore& 
         if (until_caught_up && err != nullptr) {
             std::vector<CatchUpFigures> figures;
             for (const detect::ChannelOutcome& o : supervisor.outcomes()) {
-                figures.push_back({o.settings.station + "." + o.settings.channel + "." +
-                                       o.settings.location,
-                                   o.state == detect::ChannelState::kRunning, o.last_data_time,
-                                   o.detections, o.rows_stored});
+                figures.push_back(
+                    {o.settings.station + "." + o.settings.channel + "." + o.settings.location,
+                     o.state == detect::ChannelState::kRunning, o.last_data_time, o.detections,
+                     o.rows_stored});
             }
             std::fputs(catch_up_summary(figures).c_str(), err);
         }

@@ -193,8 +193,8 @@ bool StoreImporter::prepare() {
         // A row whose data file is gone: matched by the same window (the driver may
         // round the stored TBEGIN) and its path.
         {&s.forget, "delete from " + catalog_.table(f) + " where " + fc("STA") + "=? and " +
-                        fc("CH") + "=? and " + fc("TBEGIN") + ">? and " + fc("TBEGIN") +
-                        "<? and " + fc("CPATH") + "=?"},
+                        fc("CH") + "=? and " + fc("TBEGIN") + ">? and " + fc("TBEGIN") + "<? and " +
+                        fc("CPATH") + "=?"},
         {&s.insert, "insert into " + catalog_.table(f) + " (" + fc("STA") + "," + fc("CH") + "," +
                         fc("LCODE") + "," + fc("TBEGIN") + "," + fc("TQTY") + "," + fc("SPS") +
                         "," + fc("DATATYPE") + "," + fc("FOFF") + "," + fc("CPATH") + "," +

@@ -54,8 +54,7 @@ public:
     using ReplyFn = std::function<std::string(const std::string& command)>;
 
     // `ipv6`: listen on ::1 instead of 127.0.0.1 (port() is 0 when the host has no ::1).
-    ScriptedSmtpServer(Behaviour behaviour, std::string greeting, ReplyFn reply,
-                       bool ipv6 = false);
+    ScriptedSmtpServer(Behaviour behaviour, std::string greeting, ReplyFn reply, bool ipv6 = false);
     ~ScriptedSmtpServer();
     ScriptedSmtpServer(const ScriptedSmtpServer&) = delete;
     ScriptedSmtpServer& operator=(const ScriptedSmtpServer&) = delete;

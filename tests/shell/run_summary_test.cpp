@@ -21,7 +21,9 @@ TEST(WatchSummary, NamesWhatRunsAndWhatDoesNot) {
         bool can_watch;
     };
     const Case cases[] = {
-        {{}, true, "watching 0 of 0 channels: no channel sections (SYSTEM THREADS is 0 or missing)",
+        {{},
+         true,
+         "watching 0 of 0 channels: no channel sections (SYSTEM THREADS is 0 or missing)",
          false},
         {{{0, "AAA.BHZ.??", ChannelState::kRunning, ""},
           {1, "BBB.BHZ.??", ChannelState::kUnusable, "ORDER 9 outside 1..6"},
@@ -31,15 +33,19 @@ TEST(WatchSummary, NamesWhatRunsAndWhatDoesNot) {
          "watching 2 of 4 channels; skipped: THREAD1 BBB.BHZ.?? (ORDER 9 outside 1..6); waiting "
          "for the store: THREAD3 DDD.BHZ.?? (no connection)",
          true},
-        {{{0, "AAA.BHZ.??", ChannelState::kUnusable, "no SITECHAN row"}}, true,
-         "watching 0 of 1 channels; skipped: THREAD0 AAA.BHZ.?? (no SITECHAN row)", false},
-        {{{0, "AAA.BHZ.??", ChannelState::kRunning, ""}}, false,
+        {{{0, "AAA.BHZ.??", ChannelState::kUnusable, "no SITECHAN row"}},
+         true,
+         "watching 0 of 1 channels; skipped: THREAD0 AAA.BHZ.?? (no SITECHAN row)",
+         false},
+        {{{0, "AAA.BHZ.??", ChannelState::kRunning, ""}},
+         false,
          "watching 1 of 1 channels; data directory \"/no/data\" does not exist, no samples can "
          "be read",
          false},
     };
     for (const Case& c : cases) {
-        const detect::WatchSummary s = detect::summarise_watch(c.channels, "/no/data", c.dir_exists);
+        const detect::WatchSummary s =
+            detect::summarise_watch(c.channels, "/no/data", c.dir_exists);
         EXPECT_EQ(s.text, c.text);
         EXPECT_EQ(s.can_watch(), c.can_watch) << c.text;
     }

@@ -67,9 +67,10 @@ protected:
         // Each call its own file, so that several configurations can stand side by side.
         return dir_.write("zelvik" + std::to_string(files_++) + ".ini",
                           "[DATABASE]\nODBC=" + store_->dsn() + "\n[DATA]\nDIR=" +
-                              (data_dir.empty() ? store_->data_dir() : data_dir) + "\n[LOG]\nDIR=" +
-                              dir_.file("log") + "\n[SYSTEM]\nSLEEP=0\nBEGIN=2020-09-13 12:26:40\n" +
-                              system + "[ALARM]\nWAVFILE=" + wav + "\n" + rest);
+                              (data_dir.empty() ? store_->data_dir() : data_dir) +
+                              "\n[LOG]\nDIR=" + dir_.file("log") +
+                              "\n[SYSTEM]\nSLEEP=0\nBEGIN=2020-09-13 12:26:40\n" + system +
+                              "[ALARM]\nWAVFILE=" + wav + "\n" + rest);
     }
     ChildResult run(const std::vector<std::string>& options) {
         std::vector<std::string> args = {ZELVIK_BINARY};
@@ -117,12 +118,12 @@ TEST_F(ZelvikCheckTest, GoodConfigurationPasses) {
 TEST_F(ZelvikCheckTest, BrokenConfigurationNamesEveryProblem) {
     const std::string not_wav = dir_.write("alarm.wav", "not a sound");
     const int closed_port = closed_loopback_port();
-    const std::string ini = settings(
-        "THREADS=3\nTHREAD=4\n",
-        channel(0, "ABC") + "Treshold=6\n" + channel(1, "XYZ") + channel(2, "ABC", "60") +
-            channel(5, "ABC") + "[ALRAM]\nSILENCE=5\n[MAIL]\nSERVER=127.0.0.1:" +
-            std::to_string(closed_port) + "\nRECIPIENT=ops@example.org\n",
-        {}, not_wav);
+    const std::string ini =
+        settings("THREADS=3\nTHREAD=4\n",
+                 channel(0, "ABC") + "Treshold=6\n" + channel(1, "XYZ") + channel(2, "ABC", "60") +
+                     channel(5, "ABC") + "[ALRAM]\nSILENCE=5\n[MAIL]\nSERVER=127.0.0.1:" +
+                     std::to_string(closed_port) + "\nRECIPIENT=ops@example.org\n",
+                 {}, not_wav);
     const ChildResult r = run({"--check", "--config", ini});
     EXPECT_EQ(r.exit_status, 1) << r.out << r.err;
     const std::string expected[] = {
@@ -141,8 +142,8 @@ TEST_F(ZelvikCheckTest, BrokenConfigurationNamesEveryProblem) {
         EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
     }
     // A data directory that is not there fails the check even when every channel runs.
-    const ChildResult no_dir = run({"--check", "--config",
-                                    settings("THREADS=1\n", channel(0, "ABC"), dir_.file("nodata"))});
+    const ChildResult no_dir = run(
+        {"--check", "--config", settings("THREADS=1\n", channel(0, "ABC"), dir_.file("nodata"))});
     EXPECT_EQ(no_dir.exit_status, 1);
     EXPECT_NE(no_dir.out.find("DOES NOT EXIST"), std::string::npos) << no_dir.out;
 }
@@ -178,8 +179,7 @@ TEST_F(ZelvikCheckTest, CatchUpRunThatCanWatchNothingFails) {
          "watching 0 of 0 channels: no channel sections (SYSTEM THREADS is 0 or missing)"},
         {"every channel skipped", settings("THREADS=1\n", channel(0, "XYZ")),
          "watching 0 of 1 channels; skipped: THREAD0 XYZ.BHZ.??"},
-        {"no data directory",
-         settings("THREADS=1\n", channel(0, "ABC"), dir_.file("nodata")),
+        {"no data directory", settings("THREADS=1\n", channel(0, "ABC"), dir_.file("nodata")),
          "watching 1 of 1 channels; data directory \"" + dir_.file("nodata") +
              "\" does not exist, no samples can be read"},
     };

@@ -149,9 +149,10 @@ TEST_F(ZelvikProgramTest, HelpAndVersionStartNoRun) {
         const ChildResult r = run_in(dir_, {ZELVIK_BINARY, option});
         EXPECT_EQ(r.exit_status, 0) << option;
         EXPECT_EQ(r.err, "") << option;
-        EXPECT_NE(r.out.find(std::string(option) == "--version" ? "zelvik (Zelvik v.20140306), build"
-                                                                 : "Usage: zelvik"),
-                  std::string::npos)
+        EXPECT_NE(
+            r.out.find(std::string(option) == "--version" ? "zelvik (Zelvik v.20140306), build"
+                                                          : "Usage: zelvik"),
+            std::string::npos)
             << r.out;
     }
     EXPECT_FALSE(std::filesystem::exists(dir_.file("log")));

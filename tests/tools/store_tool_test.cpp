@@ -237,10 +237,10 @@ TEST(StoreToolCommandLine, UsageErrorsAndConnectionSources) {
     // A DATA= directory that is not there: import refuses, init makes it.
     const std::string missing = dir.file("no/such/data");
     err.str("");
-    EXPECT_EQ(run_store_tool({"zelvik-store", "ODBC=" + store.dsn(), "DATA=" + missing, "import",
-                              kPhc},
-                             out, err),
-              1);
+    EXPECT_EQ(
+        run_store_tool({"zelvik-store", "ODBC=" + store.dsn(), "DATA=" + missing, "import", kPhc},
+                       out, err),
+        1);
     EXPECT_NE(err.str().find("data directory \"" + missing + "\" does not exist"),
               std::string::npos)
         << err.str();
