@@ -149,141 +149,143 @@ void Supervisor::build_watch() {
     watchdog_ = std::make_unique<DataWatchdog>(settings_.no_data_seconds, watch, labels);
     if (watch && sender_.ready())
         no_data_mail_ = std::make_unique<NoDataMail>(names, settings_.no_data_seconds);
-    void Supervisor::summarise() {
-        std::vector<WatchedChannel> channels;
+}
+
+void Supervisor::summarise() {
+    std::vector<SetUpChannel> channels;
+    for (const auto& d : detectors_) {
+        const ChannelSettings& s = d->settings();
+        channels.push_back({s.index, s.station + "." + s.channel + "." + s.location, d->state(),
+                            d->state_reason()});
+    }
+    const std::string data_dir = link_.store().data_directory();
+    std::error_code ec;
+    watch_ = summarise_watch(channels, data_dir, std::filesystem::is_directory(data_dir, ec));
+    report::log_write(watch_.text);
+}
+
+double Supervisor::find_backlog_end(const ChannelDetector& d, double start, double now) {
+    // Only for the progress display; 0 when unknown.
+    if (d.state() != ChannelState::kRunning) return 0.0;
+    const ChannelSettings& s = d.settings();
+    return channel_data_end(link_.store(), s.station, s.channel, s.location, d.sample_rate(), start,
+                            now);
+}
+
+AlarmPass Supervisor::run_once(int64_t now) {
+    const bool final = caught_up();  // before the readings: the worker has ended then
+    for (size_t i = 0; i < detectors_.size(); ++i) {
+        readings_[i] = {detectors_[i]->last_data_time(), detectors_[i]->last_onset(),
+                        detectors_[i]->settings().sound};
+    }
+    bool watch_changed = false;
+    watch_pass(now, watch_changed);
+    if (coincidence_) {
+        coincidence_pass(now, final);
+        for (size_t i = 0; i < readings_.size(); ++i)
+            readings_[i].last_onset = coincidence_->confirmed_onset(i);
+    }
+    AlarmPass pass = board_.pass(readings_, now);
+    pass.rows_changed = pass.rows_changed || watch_changed;
+    return pass;
+}
+
+void Supervisor::watch_pass(int64_t now, bool& rows_changed) {
+    watch_lines_.clear();
+    if (!watchdog_) return;
+    std::vector<WatchedChannel> channels(detectors_.size());
+    for (size_t i = 0; i < detectors_.size(); ++i)
+        channels[i] = {readings_[i].last_data_time,
+                       detectors_[i]->state() == ChannelState::kRunning};
+    rows_changed = watchdog_->pass(channels, link_.down(), now);
+    watch_lines_ = watchdog_->lines();
+    if (!no_data_mail_) return;
+    std::string body = no_data_mail_->due(watchdog_->states(), now);
+    if (!body.empty()) (void)sender_.queue_mail("NO DATA", std::move(body));
+}
+
+void Supervisor::coincidence_pass(int64_t now, bool final) {
+    std::vector<ChannelProgress> progress(detectors_.size());
+    for (size_t i = 0; i < detectors_.size(); ++i) {
+        const ChannelSettings& s = detectors_[i]->settings();
+        const bool stalled = watchdog_ && watchdog_->states()[i].stalled;
+        // A detection is declared STA/2 after its onset; one more second covers the
+        // samples of the window that was being processed.
+        progress[i] = {s.station, readings_[i].last_data_time, s.sta_seconds / 2 + 1.0,
+                       detectors_[i]->state() == ChannelState::kRunning && !stalled};
+    }
+    const CoincidenceOutcome out = coincidence_->pass(progress, now, final);
+    const int k = coincidence_->stations();
+    const double w = coincidence_->window();
+    for (const CoincidenceOutcome::Raised& r : out.raised) {
+        const NetworkDetection& d = r.detection;
+        report::log_printf("Detection %s at %s raises the alarm: %d stations within %g s",
+                           d.name.c_str(), onset_text(d.onset).c_str(), r.stations, w);
+        (void)sender_.report_detection(d.station, d.onset, d.sta_variance, d.ratio);
+    }
+    for (const NetworkDetection& d : out.below) {
+        report::log_printf(
+            "Detection %s at %s stays below the alarm rule: fewer than %d stations within %g s",
+            d.name.c_str(), onset_text(d.onset).c_str(), k, w);
+    }
+}
+
+std::vector<ChannelRow> Supervisor::rows() const {
+    std::vector<ChannelRow> out;
+    out.reserve(detectors_.size());
+    for (size_t i = 0; i < detectors_.size(); ++i) {
+        const ChannelAlarmState& a = board_.states()[i];
+        out.push_back({detectors_[i]->settings(), detectors_[i]->state(), a.shown_data_time,
+                       a.shown_event_time, a.alarm, static_cast<double>(start_time_),
+                       backlog_end_[i], watchdog_ && watchdog_->states()[i].stalled,
+                       detectors_[i]->detections()});
+    }
+    return out;
+}
+
+void Supervisor::silence(int seconds) {
+    board_.silence(common::now_utc_seconds(), seconds);
+}
+
+void Supervisor::shut_down() {
+    if (shut_down_) return;
+    shut_down_ = true;
+    stop_.request();
+    const bool worker_ended = !worker_ || worker_->join(settings_.shutdown_wait);
+    if (!worker_ended) overran_.store(true);
+    if (worker_ended && worker_) {
+        // Measurements still open would be lost with their detectors; finish them with
+        // the samples they have so their lines are logged and their rows stored.
+        worker_->finish_measurements();
+        const size_t left = sink_.flush();
+        if (left > 0)
+            report::log_printf("%zu event rows could not be stored: the store does not answer",
+                               left);
+        // Every detection still waiting for other stations is judged now, and those
+        // that raise the alarm still reach the report before its sender stops.
+        if (coincidence_) {
+            for (size_t i = 0; i < detectors_.size(); ++i)
+                readings_[i].last_data_time = detectors_[i]->last_data_time();
+            coincidence_pass(common::now_utc_seconds(), true);
+        }
+    }
+    // The report stop flag is raised even with no channels, so the sender never waits
+    // out its whole period at exit.
+    sender_.request_stop();
+    if (!sender_.join(settings_.shutdown_wait)) {
+        overran_.store(true);
+        report::log_write("Detection report sender did not end in time");
+    }
+    if (worker_ended) {
         for (const auto& d : detectors_) {
             const ChannelSettings& s = d->settings();
-            channels.push_back({s.index, s.station + "." + s.channel + "." + s.location, d->state(),
-                                d->state_reason()});
+            outcomes_.push_back(
+                {s, d->state(), d->last_data_time(), d->detections(),
+                 sink_.rows_stored(s.station + "." + s.channel + "." + s.location)});
         }
-        const std::string data_dir = link_.store().data_directory();
-        std::error_code ec;
-        watch_ = summarise_watch(channels, data_dir, std::filesystem::is_directory(data_dir, ec));
-        report::log_write(watch_.text);
+        worker_.reset();
+        detectors_.clear();
     }
-
-    double Supervisor::find_backlog_end(const ChannelDetector& d, double start, double now) {
-        // Only for the progress display; 0 when unknown.
-        if (d.state() != ChannelState::kRunning) return 0.0;
-        const ChannelSettings& s = d.settings();
-        return channel_data_end(link_.store(), s.station, s.channel, s.location, d.sample_rate(),
-                                start, now);
-    }
-
-    AlarmPass Supervisor::run_once(int64_t now) {
-        const bool final = caught_up();  // before the readings: the worker has ended then
-        for (size_t i = 0; i < detectors_.size(); ++i) {
-            readings_[i] = {detectors_[i]->last_data_time(), detectors_[i]->last_onset(),
-                            detectors_[i]->settings().sound};
-        }
-        bool watch_changed = false;
-        watch_pass(now, watch_changed);
-        if (coincidence_) {
-            coincidence_pass(now, final);
-            for (size_t i = 0; i < readings_.size(); ++i)
-                readings_[i].last_onset = coincidence_->confirmed_onset(i);
-        }
-        AlarmPass pass = board_.pass(readings_, now);
-        pass.rows_changed = pass.rows_changed || watch_changed;
-        return pass;
-    }
-
-    void Supervisor::watch_pass(int64_t now, bool& rows_changed) {
-        watch_lines_.clear();
-        if (!watchdog_) return;
-        std::vector<WatchedChannel> channels(detectors_.size());
-        for (size_t i = 0; i < detectors_.size(); ++i)
-            channels[i] = {readings_[i].last_data_time,
-                           detectors_[i]->state() == ChannelState::kRunning};
-        rows_changed = watchdog_->pass(channels, link_.down(), now);
-        watch_lines_ = watchdog_->lines();
-        if (!no_data_mail_) return;
-        std::string body = no_data_mail_->due(watchdog_->states(), now);
-        if (!body.empty()) (void)sender_.queue_mail("NO DATA", std::move(body));
-    }
-
-    void Supervisor::coincidence_pass(int64_t now, bool final) {
-        std::vector<ChannelProgress> progress(detectors_.size());
-        for (size_t i = 0; i < detectors_.size(); ++i) {
-            const ChannelSettings& s = detectors_[i]->settings();
-            const bool stalled = watchdog_ && watchdog_->states()[i].stalled;
-            // A detection is declared STA/2 after its onset; one more second covers the
-            // samples of the window that was being processed.
-            progress[i] = {s.station, readings_[i].last_data_time, s.sta_seconds / 2 + 1.0,
-                           detectors_[i]->state() == ChannelState::kRunning && !stalled};
-        }
-        const CoincidenceOutcome out = coincidence_->pass(progress, now, final);
-        const int k = coincidence_->stations();
-        const double w = coincidence_->window();
-        for (const CoincidenceOutcome::Raised& r : out.raised) {
-            const NetworkDetection& d = r.detection;
-            report::log_printf("Detection %s at %s raises the alarm: %d stations within %g s",
-                               d.name.c_str(), onset_text(d.onset).c_str(), r.stations, w);
-            (void)sender_.report_detection(d.station, d.onset, d.sta_variance, d.ratio);
-        }
-        for (const NetworkDetection& d : out.below) {
-            report::log_printf(
-                "Detection %s at %s stays below the alarm rule: fewer than %d stations within %g s",
-                d.name.c_str(), onset_text(d.onset).c_str(), k, w);
-        }
-    }
-
-    std::vector<ChannelRow> Supervisor::rows() const {
-        std::vector<ChannelRow> out;
-        out.reserve(detectors_.size());
-        for (size_t i = 0; i < detectors_.size(); ++i) {
-            const ChannelAlarmState& a = board_.states()[i];
-            out.push_back({detectors_[i]->settings(), detectors_[i]->state(), a.shown_data_time,
-                           a.shown_event_time, a.alarm, static_cast<double>(start_time_),
-                           backlog_end_[i], watchdog_ && watchdog_->states()[i].stalled,
-                           detectors_[i]->detections()});
-        }
-        return out;
-    }
-
-    void Supervisor::silence(int seconds) {
-        board_.silence(common::now_utc_seconds(), seconds);
-    }
-
-    void Supervisor::shut_down() {
-        if (shut_down_) return;
-        shut_down_ = true;
-        stop_.request();
-        const bool worker_ended = !worker_ || worker_->join(settings_.shutdown_wait);
-        if (!worker_ended) overran_.store(true);
-        if (worker_ended && worker_) {
-            // Measurements still open would be lost with their detectors; finish them with
-            // the samples they have so their lines are logged and their rows stored.
-            worker_->finish_measurements();
-            const size_t left = sink_.flush();
-            if (left > 0)
-                report::log_printf("%zu event rows could not be stored: the store does not answer",
-                                   left);
-            // Every detection still waiting for other stations is judged now, and those
-            // that raise the alarm still reach the report before its sender stops.
-            if (coincidence_) {
-                for (size_t i = 0; i < detectors_.size(); ++i)
-                    readings_[i].last_data_time = detectors_[i]->last_data_time();
-                coincidence_pass(common::now_utc_seconds(), true);
-            }
-        }
-        // The report stop flag is raised even with no channels, so the sender never waits
-        // out its whole period at exit.
-        sender_.request_stop();
-        if (!sender_.join(settings_.shutdown_wait)) {
-            overran_.store(true);
-            report::log_write("Detection report sender did not end in time");
-        }
-        if (worker_ended) {
-            for (const auto& d : detectors_) {
-                const ChannelSettings& s = d->settings();
-                outcomes_.push_back(
-                    {s, d->state(), d->last_data_time(), d->detections(),
-                     sink_.rows_stored(s.station + "." + s.channel + "." + s.location)});
-            }
-            worker_.reset();
-            detectors_.clear();
-        }
-    }
+}
 
 }  // namespace zelvik::detect

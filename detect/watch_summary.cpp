@@ -4,13 +4,13 @@
 
 namespace zelvik::detect {
 
-WatchSummary summarise_watch(const std::vector<WatchedChannel>& channels,
+WatchSummary summarise_watch(const std::vector<SetUpChannel>& channels,
                              const std::string& data_dir, bool data_dir_exists) {
     WatchSummary out;
     out.configured = static_cast<int>(channels.size());
     out.data_directory_ok = data_dir_exists;
     std::string skipped, waiting;
-    for (const WatchedChannel& c : channels) {
+    for (const SetUpChannel& c : channels) {
         if (c.state == ChannelState::kRunning) {
             ++out.running;
             continue;

@@ -10,7 +10,7 @@
 
 namespace zelvik::detect {
 
-struct WatchedChannel {
+struct SetUpChannel {
     int index = 0;     // n of THREADn
     std::string name;  // "STA.CHA.LOC"
     ChannelState state = ChannelState::kNotSetUp;
@@ -30,7 +30,7 @@ struct WatchSummary {
 
 // The summary of `channels`, as set up, with the data directory `data_dir`
 // (`data_dir_exists` tells whether it is a directory).
-WatchSummary summarise_watch(const std::vector<WatchedChannel>& channels,
+WatchSummary summarise_watch(const std::vector<SetUpChannel>& channels,
                              const std::string& data_dir, bool data_dir_exists);
 
 }  // namespace zelvik::detect

@@ -15,7 +15,7 @@ using detect::ChannelState;
 
 TEST(WatchSummary, NamesWhatRunsAndWhatDoesNot) {
     struct Case {
-        std::vector<detect::WatchedChannel> channels;
+        std::vector<detect::SetUpChannel> channels;
         bool dir_exists;
         const char* text;
         bool can_watch;
