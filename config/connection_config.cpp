@@ -2,10 +2,13 @@
 // with "/" separators; "\" in any path read from a file or the environment is turned.
 #include "config/connection_config.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 #include "common/text.h"
 #include "config/ini_file.h"
@@ -39,6 +42,17 @@ std::string program_directory(std::string_view argv0) {
 
 std::string default_settings_path(std::string_view argv0) {
     return program_directory(argv0) + "zelvik.ini";
+}
+
+std::string settings_file_problem(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::strerror(errno);
+    // open() succeeds on a directory; only a read tells.
+    char byte = 0;
+    const ssize_t n = ::read(fd, &byte, 1);
+    const int err = errno;
+    ::close(fd);
+    return n < 0 ? std::strerror(err) : std::string();
 }
 
 std::string default_qsx_path() {

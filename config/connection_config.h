@@ -29,6 +29,12 @@ inline constexpr const char* kDefaultSystemDir = "/etc";
 // or of /proc/self/exe when `argv0` holds no "/", followed by "zelvik.ini".
 std::string default_settings_path(std::string_view argv0);
 
+// Why a settings file named on the command line (--config) cannot serve: "" when it
+// can be read, else the reason ("No such file or directory", "Is a directory", ...).
+// A missing zelvik.ini beside the program is no error (every key has its default); a
+// file the operator named and mistyped is.
+std::string settings_file_problem(const std::string& path);
+
 // The machine-wide qsx.ini: "$QSX/qsx.ini" when that file is readable, otherwise
 // "$WINDIR/qsx.ini" (or "/etc/qsx.ini" without WINDIR), not checked; "/" separators.
 std::string default_qsx_path();

@@ -257,6 +257,17 @@ std::vector<std::pair<std::string, std::string>> read_section(const std::string&
     return result;
 }
 
+std::vector<std::string> read_section_names(const std::string& path) {
+    std::vector<std::string> result;
+    std::string content;
+    const ReadResult r = read_file(path, content);
+    if (r != ReadResult::kOk && r != ReadResult::kTooBig) return result;
+    for (const Line& line : split_lines(content)) {
+        if (const auto name = section_name(text_of(content, line))) result.emplace_back(*name);
+    }
+    return result;
+}
+
 bool write_string(const std::string& path, std::string_view section, std::string_view key,
                   std::string_view value) {
     const std::string_view sec = common::trim(section);

@@ -36,6 +36,9 @@ int read_int(const std::string& path, std::string_view section, std::string_view
 std::vector<std::pair<std::string, std::string>> read_section(const std::string& path,
                                                               std::string_view section);
 
+// The name of every section header of the file, in file order (repeats included).
+std::vector<std::string> read_section_names(const std::string& path);
+
 // Sets `key` in `section` to `value`: the key's line is replaced where it stands, a
 // missing key is added after the last line of its section, a missing section is added
 // at the end of the file, a missing file is created. Every other line is kept byte for

@@ -53,23 +53,45 @@ std::optional<int64_t> parse_begin_date(std::string_view text) {
     return std::nullopt;
 }
 
+std::optional<int64_t> parse_begin_argument(std::string_view arg, int64_t now, bool& is_begin,
+                                            std::string& problem) {
+    is_begin = common::istarts_with(arg, "BEGIN=");
+    if (!is_begin) return std::nullopt;
+    // A shell takes the apostrophe of BEGIN='2016-12-14 17:00:00' away, so both
+    // spellings mean the same.
+    std::string_view rest = common::trim(arg.substr(6));
+    if (!rest.empty() && rest.front() == '\'') rest.remove_prefix(1);
+    if (!rest.empty() && rest.back() == '\'') rest.remove_suffix(1);
+    if (!rest.empty() && rest.front() == '-') {
+        if (auto back = parse_seconds(rest.substr(1))) return now - *back;
+        problem = "BEGIN argument '" + std::string(arg) + "' is no count of seconds back (-N)";
+        return std::nullopt;
+    }
+    if (auto date = parse_begin_date(rest)) return date;
+    problem = "BEGIN argument '" + std::string(arg) +
+              "' is no date (YYYY-MM-DD, YYYY.MM.DD or YYYY/MM/DD, time hh:mm:ss optional) and "
+              "no count of seconds back (-N)";
+    return std::nullopt;
+}
+
+std::string begin_arguments_problem(const std::vector<std::string>& args) {
+    for (size_t i = 1; i < args.size(); ++i) {
+        bool is_begin = false;
+        std::string problem;
+        if (!parse_begin_argument(args[i], 0, is_begin, problem) && is_begin) return problem;
+    }
+    return {};
+}
+
 BeginTime detection_start_time(const std::vector<std::string>& args,
                                std::string_view settings_begin, int64_t now) {
     BeginTime out;
-    for (const std::string& arg : args) {
-        if (common::istarts_with(arg, "BEGIN='")) {
-            std::string_view rest = std::string_view(arg).substr(7);
-            if (!rest.empty() && rest.back() == '\'') rest.remove_suffix(1);
-            if (auto date = parse_begin_date(rest)) return {*date, "command line", out.problem};
-            out.problem += "BEGIN argument '" + arg + "' is no date; ";
-            continue;
-        }
-        if (common::istarts_with(arg, "BEGIN=-")) {
-            if (auto back = parse_seconds(std::string_view(arg).substr(7))) {
-                return {now - *back, "command line", out.problem};
-            }
-            out.problem += "BEGIN argument '" + arg + "' is no count of seconds; ";
-        }
+    for (size_t i = 1; i < args.size(); ++i) {
+        bool is_begin = false;
+        std::string problem;
+        if (auto start = parse_begin_argument(args[i], now, is_begin, problem))
+            return {*start, "command line", out.problem};
+        if (is_begin) out.problem += problem + "; ";
     }
     const std::string_view value = common::trim(settings_begin);
     if (!value.empty() && value.front() == '-') {

@@ -22,6 +22,18 @@ struct BeginTime {
     std::string problem;  // non-empty when a value was refused and a fallback used
 };
 
+// The back-off or date of one "BEGIN=" command-line argument (any letter case), with
+// or without the apostrophe after "=": "-N" is N seconds before `now`, anything else
+// must be a date in one of the three formats. Empty, with `problem` naming the
+// argument, when it is neither; `problem` is left alone for any other argument.
+// `is_begin` tells whether the argument was a BEGIN argument at all.
+std::optional<int64_t> parse_begin_argument(std::string_view arg, int64_t now, bool& is_begin,
+                                            std::string& problem);
+
+// The first BEGIN argument of `args` that is neither a date nor "-N", as a one-line
+// reason naming it; "" when every BEGIN argument is usable (or there is none).
+std::string begin_arguments_problem(const std::vector<std::string>& args);
+
 // The detection start time for `now` (whole seconds). `args` are the program's
 // arguments, examined in order; `settings_begin` is the SYSTEM BEGIN value as read
 // (default "1800"). A refused value is named in `problem` and the next source is used:

@@ -32,6 +32,7 @@ void ChannelDetector::setup(const std::string& settings_path, int n, double star
 }
 
 void ChannelDetector::set_state(ChannelState next, const std::string& reason) {
+    state_reason_ = reason;
     const ChannelState before = state_.exchange(next);
     if (before == next && next != ChannelState::kRunning) return;
     const char* what = next == ChannelState::kRunning           ? "runs"
@@ -211,6 +212,7 @@ void ChannelDetector::feed_records(double m, double t) {
 void ChannelDetector::on_detection(double m, double t) {
     const double onset = rule_->onset();
     last_onset_.store(onset, std::memory_order_relaxed);
+    detections_.fetch_add(1, std::memory_order_relaxed);
     open_.push_back(std::make_unique<DetectionRecord>(settings_.station, settings_.channel,
                                                       settings_.location, onset, response_, sink_));
     DetectionRecord& record = *open_.back();

@@ -72,6 +72,12 @@ public:
     const ChannelSettings& settings() const { return settings_; }  // fixed after setup
     double last_data_time() const { return last_data_time_.load(std::memory_order_relaxed); }
     double last_onset() const { return last_onset_.load(std::memory_order_relaxed); }
+    // Detections made since setup. Any thread.
+    long detections() const { return detections_.load(std::memory_order_relaxed); }
+    // Why the channel is in its state, as last logged ("no SITECHAN row", ...). Written
+    // by whichever thread runs prepare(): read it on the supervisor thread only before
+    // the worker starts.
+    const std::string& state_reason() const { return state_reason_; }
     double read_position() const { return read_position_; }  // worker thread
     double sample_rate() const { return sample_rate_; }      // worker thread
 
@@ -103,6 +109,8 @@ private:
     std::atomic<ChannelState> state_{ChannelState::kNotSetUp};
     std::atomic<double> last_data_time_{0.0};  // read by the supervisor
     std::atomic<double> last_onset_{0.0};      // read by the supervisor
+    std::atomic<long> detections_{0};          // read by the supervisor and the front end
+    std::string state_reason_;
 };
 
 }  // namespace zelvik::detect

@@ -26,7 +26,8 @@ size_t EventStoreSink::pending() const {
 }
 
 void EventStoreSink::store(const Measurement& m) {
-    Row row{m.station, m.onset, m.amplitude_um, m.period};
+    Row row{m.station, m.station + "." + m.channel + "." + m.location, m.onset, m.amplitude_um,
+            m.period};
     {
         std::lock_guard<std::mutex> lock(mutex_);
         pending_.push_back(std::move(row));
@@ -55,6 +56,12 @@ size_t EventStoreSink::end_pass() {
     const size_t left = flush();
     if (left > 0) report::log_printf("%zu event rows kept until the store answers", left);
     return left;
+}
+
+long EventStoreSink::rows_stored(const std::string& channel_name) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = stored_.find(channel_name);
+    return it == stored_.end() ? 0 : it->second;
 }
 
 size_t EventStoreSink::flush() {
@@ -88,11 +95,14 @@ EventStoreSink::Outcome EventStoreSink::store_batch(const std::vector<Row>& rows
             report::log_write(error);
             return store_singly(rows, settled);
         }
-        const Step step = write_rows(rows, purge);
+        std::vector<const Row*> inserted;
+        const Step step = write_rows(rows, purge, inserted);
         if (step == Step::kWritten) {
             if (before_commit_) before_commit_();
             if (store.end_events(true)) {
                 settled = rows.size();
+                std::lock_guard<std::mutex> lock(mutex_);
+                for (const Row* row : inserted) ++stored_[row->channel_name];
                 return Outcome::kDone;
             }
             const std::string error = store.event_last_error();
@@ -110,8 +120,10 @@ EventStoreSink::Outcome EventStoreSink::store_batch(const std::vector<Row>& rows
     }
 }
 
-EventStoreSink::Step EventStoreSink::write_rows(const std::vector<Row>& rows, bool purge) {
+EventStoreSink::Step EventStoreSink::write_rows(const std::vector<Row>& rows, bool purge,
+                                               std::vector<const Row*>& inserted) {
     db::WaveStore& store = link_.store();
+    inserted.clear();
     double newest = rows.front().onset;
     for (const Row& row : rows) {
         newest = std::max(newest, row.onset);
@@ -119,6 +131,7 @@ EventStoreSink::Step EventStoreSink::write_rows(const std::vector<Row>& rows, bo
         if (exists > 0) continue;
         if (exists < 0 || !store.insert_data(row.station, row.onset, row.amplitude, row.period))
             return Step::kRowFailed;
+        inserted.push_back(&row);
     }
     if (purge && !store.delete_data(newest - storage_days_ * 86400.0)) return Step::kPurgeFailed;
     return Step::kWritten;
@@ -139,8 +152,11 @@ EventStoreSink::Outcome EventStoreSink::store_row(const Row& row) {
     }
     const int exists = store.is_exist(row.station, row.onset);
     if (exists > 0) return Outcome::kDone;
-    if (exists == 0 && store.insert_data(row.station, row.onset, row.amplitude, row.period))
+    if (exists == 0 && store.insert_data(row.station, row.onset, row.amplitude, row.period)) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++stored_[row.channel_name];
         return Outcome::kDone;
+    }
     // A failure because the connection went away keeps the row; the existence test
     // makes a second attempt harmless if the first one did reach the table.
     const std::string error = store.event_last_error();

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -45,10 +46,13 @@ public:
     // Runs after the rows of a transaction were written and before it is committed.
     // For tests that take the store away at that moment; empty by default.
     void set_before_commit(std::function<void()> hook) { before_commit_ = std::move(hook); }
+    // Rows inserted so far for the channel "STA.CHA.LOC" (0 when none). Any thread.
+    long rows_stored(const std::string& channel_name) const;
 
 private:
     struct Row {
         std::string station;
+        std::string channel_name;  // "STA.CHA.LOC", for the count
         double onset;
         double amplitude;  // micrometres, -1 = not converted
         double period;
@@ -58,7 +62,7 @@ private:
     // Each sets `settled` to the number of rows from the front that need no more work.
     Outcome store_batch(const std::vector<Row>& rows, size_t& settled);
     Outcome store_singly(const std::vector<Row>& rows, size_t& settled);
-    Step write_rows(const std::vector<Row>& rows, bool purge);
+    Step write_rows(const std::vector<Row>& rows, bool purge, std::vector<const Row*>& inserted);
     Outcome store_row(const Row& row);
     Outcome lost_or(Outcome otherwise);  // kUnreachable when the connection is gone
 
@@ -69,7 +73,8 @@ private:
     bool in_pass_ = false;  // worker thread only
     // Guards pending_. Never held across a store operation.
     mutable std::mutex mutex_;
-    std::deque<Row> pending_;  // oldest first
+    std::deque<Row> pending_;             // oldest first
+    std::map<std::string, long> stored_;  // rows inserted, by channel name
 };
 
 }  // namespace zelvik::detect

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "common/text.h"
@@ -177,6 +178,29 @@ double InstrumentResponse::evaluate_fap(float f) const {
         if (fi < f && f < fn) return ai + (an - ai) * (f - fi) / (fn - fi);
     }
     return static_cast<float>(table_.back().amplitude);
+}
+
+std::string response_text_problem(bool paz, std::string_view text) {
+    InstrumentResponse r;
+    if (paz) {
+        if (!r.parse_paz(text)) {
+            return "not a pole-zero text: it needs \"ZEROS n\" and \"POLES m\" lines, each "
+                   "followed by up to n (m) \"real imaginary\" pairs, and \"CONSTANT c\"";
+        }
+        const double at_1hz = r.evaluate(1.0f);
+        if (!(at_1hz > 0.0) || !std::isfinite(at_1hz)) {
+            char text_1hz[96];
+            std::snprintf(text_1hz, sizeof text_1hz,
+                          "the pole-zero response gives %g at 1 Hz; it must be above 0", at_1hz);
+            return text_1hz;
+        }
+        return {};
+    }
+    if (!r.parse_fap(text)) {
+        return "not a frequency-amplitude-phase text: it needs lines \"frequency amplitude "
+               "phase\" with frequency (Hz) and amplitude (counts per metre) not 0";
+    }
+    return {};
 }
 
 }  // namespace zelvik::detect

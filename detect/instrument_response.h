@@ -5,6 +5,7 @@
 
 #include <complex>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -63,5 +64,10 @@ private:
     double constant_ = 1.0;
     bool paz_usable_ = false;  // the last parse_paz succeeded
 };
+
+// Why `text` cannot serve as a stored response of its kind (pole-zero when `paz`,
+// else frequency-amplitude-phase), or "" when it can: it must parse, and a pole-zero
+// response must give a finite value above 0 at 1 Hz. The reason names the format.
+std::string response_text_problem(bool paz, std::string_view text);
 
 }  // namespace zelvik::detect

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 
 #include "common/civil_time.h"
 #include "common/clock.h"
@@ -12,6 +13,7 @@
 #include "db/store_status.h"
 #include "db/wave_store.h"
 #include "detect/begin_time.h"
+#include "detect/data_extent.h"
 #include "report/log.h"
 
 namespace zelvik::detect {
@@ -55,8 +57,15 @@ int64_t Supervisor::start_up() {
     const std::string begin =
         config::ini::read_string(settings_.settings_path, "SYSTEM", "BEGIN", "1800", 32);
     const BeginTime chosen = detection_start_time(settings_.arguments, begin, now);
-    if (!chosen.problem.empty())
-        report::log_printf("%sdetection starts 1800 s back", chosen.problem.c_str());
+    // The line names the start actually used, which is the settings' value when only
+    // a command-line argument was refused.
+    if (!chosen.problem.empty()) {
+        const std::string used = chosen.origin == "default" ? std::string("the default 1800 s back")
+                                                            : "the " + chosen.origin + " value";
+        report::log_printf("%sdetection starts at %s UTC, %s", chosen.problem.c_str(),
+                           common::utc_text(static_cast<double>(chosen.start)).c_str(),
+                           used.c_str());
+    }
     start_time_ = chosen.start;
     report::log_printf("Detection start time: %s",
                        common::format_local(start_time_, "%H:%M:%S %d.%m.%Y").c_str());
@@ -83,7 +92,14 @@ int64_t Supervisor::start_up() {
     board_.resize(detectors_.size());
     readings_.resize(detectors_.size());
     build_watch();
+    summarise();
     sender_.clear_stop();
+    if (settings_.stop_when_idle && !watch_.can_watch()) {
+        // Nothing would ever be read: a catch-up run ends here rather than report
+        // "caught up" over channels it never watched.
+        stop_.request();
+        return start_time_;
+    }
     worker_ = std::make_unique<Worker>(detectors_, link_, &sink_, stop_, settings_.sleep_seconds,
                                        settings_.reconnect_pause_ms);
     (void)worker_->start(settings_.stop_when_idle);
@@ -137,38 +153,25 @@ void Supervisor::build_watch() {
         no_data_mail_ = std::make_unique<NoDataMail>(names, settings_.no_data_seconds);
 }
 
+void Supervisor::summarise() {
+    std::vector<SetUpChannel> channels;
+    for (const auto& d : detectors_) {
+        const ChannelSettings& s = d->settings();
+        channels.push_back({s.index, s.station + "." + s.channel + "." + s.location, d->state(),
+                            d->state_reason()});
+    }
+    const std::string data_dir = link_.store().data_directory();
+    std::error_code ec;
+    watch_ = summarise_watch(channels, data_dir, std::filesystem::is_directory(data_dir, ec));
+    report::log_write(watch_.text);
+}
+
 double Supervisor::find_backlog_end(const ChannelDetector& d, double start, double now) {
-    // The start of the channel's last segment, by bisection over "is there a segment
-    // starting at or after t"; then the end of that segment, by bisection over "does
-    // [t, t + 1 s) hold data". Only for the progress display; 0 when unknown.
+    // Only for the progress display; 0 when unknown.
     if (d.state() != ChannelState::kRunning) return 0.0;
-    db::WaveStore& store = link_.store();
     const ChannelSettings& s = d.settings();
-    double first = 0.0;
-    if (store.next_data_start(s.station, s.channel, s.location, start, first) != 1) return 0.0;
-    double lo = first, hi = std::max(now, first + 1.0);
-    for (int i = 0; i < 64 && hi - lo > 1.0; ++i) {
-        const double mid = (lo + hi) / 2;
-        double found = 0.0;
-        if (store.next_data_start(s.station, s.channel, s.location, mid, found) == 1)
-            lo = found;
-        else
-            hi = mid;
-    }
-    const auto capacity = static_cast<size_t>(d.sample_rate()) + 2;
-    std::vector<float> probe(capacity);
-    lo = std::max(lo, start);
-    hi = std::max(now, lo + 1.0);
-    for (int i = 0; i < 64 && hi - lo > 1.0; ++i) {
-        const double mid = std::floor((lo + hi) / 2);
-        double t0 = mid, t1 = mid + 1.0;
-        if (store.read_samples(probe.data(), capacity, s.station, s.channel, s.location, t0, t1) ==
-            0)
-            lo = mid;
-        else
-            hi = mid;
-    }
-    return lo + 1.0;
+    return channel_data_end(link_.store(), s.station, s.channel, s.location, d.sample_rate(), start,
+                            now);
 }
 
 AlarmPass Supervisor::run_once(int64_t now) {
@@ -236,7 +239,8 @@ std::vector<ChannelRow> Supervisor::rows() const {
         const ChannelAlarmState& a = board_.states()[i];
         out.push_back({detectors_[i]->settings(), detectors_[i]->state(), a.shown_data_time,
                        a.shown_event_time, a.alarm, static_cast<double>(start_time_),
-                       backlog_end_[i], watchdog_ && watchdog_->states()[i].stalled});
+                       backlog_end_[i], watchdog_ && watchdog_->states()[i].stalled,
+                       detectors_[i]->detections()});
     }
     return out;
 }
@@ -250,6 +254,7 @@ void Supervisor::shut_down() {
     shut_down_ = true;
     stop_.request();
     const bool worker_ended = !worker_ || worker_->join(settings_.shutdown_wait);
+    if (!worker_ended) overran_.store(true);
     if (worker_ended && worker_) {
         // Measurements still open would be lost with their detectors; finish them with
         // the samples they have so their lines are logged and their rows stored.
@@ -269,9 +274,17 @@ void Supervisor::shut_down() {
     // The report stop flag is raised even with no channels, so the sender never waits
     // out its whole period at exit.
     sender_.request_stop();
-    if (!sender_.join(settings_.shutdown_wait))
+    if (!sender_.join(settings_.shutdown_wait)) {
+        overran_.store(true);
         report::log_write("Detection report sender did not end in time");
+    }
     if (worker_ended) {
+        for (const auto& d : detectors_) {
+            const ChannelSettings& s = d->settings();
+            outcomes_.push_back(
+                {s, d->state(), d->last_data_time(), d->detections(),
+                 sink_.rows_stored(s.station + "." + s.channel + "." + s.location)});
+        }
         worker_.reset();
         detectors_.clear();
     }

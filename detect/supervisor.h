@@ -18,6 +18,7 @@
 #include "detect/no_data_mail.h"
 #include "detect/stop_signal.h"
 #include "detect/store_link.h"
+#include "detect/watch_summary.h"
 #include "detect/worker.h"
 #include "report/detection_report.h"
 
@@ -57,6 +58,17 @@ struct ChannelRow {
     // No new data for NODATA seconds, or the store has not answered that long; the
     // last data time above is then the time the data stopped at.
     bool stalled = false;
+    long detections = 0;  // made since start-up
+};
+
+// What one channel achieved in a run, taken at shutdown once every measurement is
+// finished and every row that could be stored is stored.
+struct ChannelOutcome {
+    ChannelSettings settings;
+    ChannelState state = ChannelState::kNotSetUp;
+    double last_data_time = 0.0;  // end of the data processed; 0 = none
+    long detections = 0;
+    long rows_stored = 0;  // event rows inserted for this channel
 };
 
 class Supervisor {
@@ -70,8 +82,22 @@ public:
     Supervisor& operator=(const Supervisor&) = delete;
 
     // Start time, report sender, detectors (all set up before the worker starts, so the
-    // list never changes while the worker walks it), worker. Returns the start time.
+    // list never changes while the worker walks it), the watch summary (logged), worker.
+    // A catch-up run that can watch nothing starts no worker and raises the stop.
+    // Returns the start time.
     int64_t start_up();
+
+    // What this run watches, as found by start_up(). Supervisor thread, or any thread
+    // once that thread has been joined.
+    const WatchSummary& watch_summary() const { return watch_; }
+
+    // True when shut_down() gave up waiting for the worker or the report sender (a mail
+    // that could not finish, for instance).
+    bool shutdown_overran() const { return overran_.load(); }
+
+    // Per channel, as shut_down() found it; empty before. Any thread once the supervisor
+    // thread has been joined.
+    const std::vector<ChannelOutcome>& outcomes() const { return outcomes_; }
 
     // One 300 ms pass at `now` (whole seconds since 1970): data watch, coincidence rule
     // (when COINCIDENCE is above 1), alarm states.
@@ -110,6 +136,7 @@ private:
     void build_watch();
     void watch_pass(int64_t now, bool& rows_changed);
     void coincidence_pass(int64_t now, bool final);
+    void summarise();
     double find_backlog_end(const ChannelDetector& d, double start, double now);
 
     SupervisorSettings settings_;
@@ -129,6 +156,9 @@ private:
     std::unique_ptr<CoincidenceRule> coincidence_;
     std::vector<std::string> watch_lines_;
     int64_t start_time_ = 0;
+    WatchSummary watch_;
+    std::vector<ChannelOutcome> outcomes_;
+    std::atomic<bool> overran_{false};
     bool started_ = false;
     bool shut_down_ = false;
     // Declared last: destroyed (and joined) before the detectors it walks.

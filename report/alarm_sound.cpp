@@ -39,6 +39,15 @@ bool is_wav(int format) {
 
 }  // namespace
 
+std::string wav_file_problem(const std::string& wav_path) {
+    SF_INFO info{};
+    const SndFilePtr file(sf_open(wav_path.c_str(), SFM_READ, &info));
+    if (!file) return std::string("cannot be read: ") + sf_strerror(nullptr);
+    if (!is_wav(info.format) || info.channels < 1 || info.samplerate < 1)
+        return "is not a WAV file";
+    return {};
+}
+
 AlarmSound::AlarmSound(std::string device) : device_(std::move(device)) {
     static std::once_flag once;
     std::call_once(once, [] { snd_lib_error_set_handler(quiet_alsa_errors); });

@@ -16,6 +16,10 @@ enum class SoundResult : int {
     kPlayFailed = -3,  // the device failed while playing (logged)
 };
 
+// Why the file at `wav_path` cannot be played ("cannot be read: ...", "is not a WAV
+// file"), or "" when it is a readable WAV file. Opens no audio device; does not log.
+std::string wav_file_problem(const std::string& wav_path);
+
 class AlarmSound {
 public:
     // `device` is an ALSA PCM name; "default" in the program, "null" in tests.

@@ -168,28 +168,40 @@ bool ReportSender::queue_mail(std::string subject, std::string body) {
 
 bool ReportSender::deliver(const std::string& subject, const std::string& body,
                            std::string& error) {
-    SmtpClient client(timing_.smtp_timeout, &abort_);
-    bool sent = client.open(mail_.server, mail_.port);
-    error = client.last_error();
-    if (sent) {
-        client.set_sender(mail_.sender);
-        client.set_subject(subject);
-        client.set_body(body);
-        sent = client.add_recipient(mail_.recipient, "");
-        error =
-            sent ? std::string() : "[add_recipient] unusable address \"" + mail_.recipient + "\"";
-        if (sent) {
-            sent = client.send_mail();
-            error = client.last_error();
-        }
-        (void)client.quit();
-    }
+    std::string host;
+    int port = 0;
+    bool sent = split_mail_server(mail_.server, host, port, error);
+    if (sent) sent = dialogue(host, port != 0 ? port : mail_.port, subject, body, error);
     if (sent) {
         mails_sent_.fetch_add(1);
     } else {
         mails_failed_.fetch_add(1);
     }
     return sent;
+}
+
+bool ReportSender::dialogue(const std::string& host, int port, const std::string& subject,
+                            const std::string& body, std::string& error) {
+    SmtpClient client(timing_.smtp_timeout, &abort_);
+    bool sent = client.open(host, port);
+    error = client.last_error();
+    if (!sent) return false;
+    client.set_sender(mail_.sender);
+    client.set_subject(subject);
+    client.set_body(body);
+    sent = client.add_recipient(mail_.recipient, "");
+    error = sent ? std::string() : "[add_recipient] unusable address \"" + mail_.recipient + "\"";
+    if (sent) {
+        sent = client.send_mail();
+        error = client.last_error();
+    }
+    (void)client.quit();
+    return sent;
+}
+
+void ReportSender::failed(const std::string& line) {
+    (void)log_write(line);
+    if (failure_notice_) failure_notice_(line);
 }
 
 void ReportSender::send_report() {
@@ -199,10 +211,16 @@ void ReportSender::send_report() {
     if (entries.empty()) return;
     const std::string body = format_report_body(entries, mail_.network);
     std::string error;
-    if (!deliver("ALERT", body, error)) {
-        (void)log_printf("Detection report not mailed (%zu detections) to %s: %s", entries.size(),
-                         mail_.server.c_str(), error.c_str());
+    if (deliver("ALERT", body, error)) {
+        (void)log_printf("Detection report mailed to %s (%zu detections) via %s",
+                         mail_.recipient.c_str(), entries.size(), mail_.server.c_str());
+        return;
     }
+    char line[kLogLineBytes];
+    std::snprintf(line, sizeof line,
+                  "Detection report not mailed (%zu detections) to %s via %s: %s", entries.size(),
+                  mail_.recipient.c_str(), mail_.server.c_str(), error.c_str());
+    failed(line);
 }
 
 void ReportSender::send_queued_mails() {
@@ -213,10 +231,15 @@ void ReportSender::send_queued_mails() {
     }
     for (const QueuedMail& m : mails) {
         std::string error;
-        if (!deliver(m.subject, m.body, error)) {
-            (void)log_printf("Mail \"%s\" not sent to %s: %s", m.subject.c_str(),
-                             mail_.server.c_str(), error.c_str());
+        if (deliver(m.subject, m.body, error)) {
+            (void)log_printf("Mail \"%s\" sent to %s via %s", m.subject.c_str(),
+                             mail_.recipient.c_str(), mail_.server.c_str());
+            continue;
         }
+        char line[kLogLineBytes];
+        std::snprintf(line, sizeof line, "Mail \"%s\" not sent to %s via %s: %s", m.subject.c_str(),
+                      mail_.recipient.c_str(), mail_.server.c_str(), error.c_str());
+        failed(line);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -16,11 +17,11 @@ namespace zelvik::report {
 
 // The mail values of the settings (section MAIL), copied once at start-up.
 struct MailSettings {
-    std::string server;     // host name or IPv4 address; empty = no mail
+    std::string server;     // "host", "host:port", "[v6]:port"; empty = no mail
     std::string recipient;  // one address, used as given
     std::string sender;     // envelope sender and From address
     std::string network;    // first column of each line; "QRS" when empty
-    int port = 0;           // 0 = the "mail" service port, else 25
+    int port = 0;           // used when `server` names none; 0 = the "mail" port, else 25
 };
 
 // One queued detection.
@@ -54,6 +55,12 @@ public:
     ~ReportSender();  // request_stop() and join(smtp_timeout) when still running
     ReportSender(const ReportSender&) = delete;
     ReportSender& operator=(const ReportSender&) = delete;
+
+    // Called on the sender thread with the log line of every mail that failed (a front
+    // end repeats it where the operator looks). Set before start(); must not throw.
+    void set_failure_notice(std::function<void(const std::string&)> notice) {
+        failure_notice_ = std::move(notice);
+    }
 
     // Starts the sender thread when the server and the recipient are both set and
     // makes the queue ready. False (no thread, detections discarded) otherwise, or
@@ -92,10 +99,16 @@ private:
     void run() noexcept;
     void send_report();
     void send_queued_mails();
+    // One mail to the configured server and recipient, counted; false with `error` set.
     bool deliver(const std::string& subject, const std::string& body, std::string& error);
+    bool dialogue(const std::string& host, int port, const std::string& subject,
+                  const std::string& body, std::string& error);
+    // Logs a failed mail and hands the line to the front end.
+    void failed(const std::string& line);
     std::vector<ReportEntry> take_entries();
 
-    const MailSettings mail_;  // read-only after construction
+    const MailSettings mail_;                                 // read-only after construction
+    std::function<void(const std::string&)> failure_notice_;  // set before start()
     const Timing timing_;
 
     std::atomic<bool> ready_{false};

@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <netdb.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
@@ -57,6 +58,64 @@ int default_smtp_port() {
     if (const int port = service_port("mail"); port > 0) return port;
     if (const int port = service_port("smtp"); port > 0) return port;
     return 25;
+}
+
+bool split_mail_server(std::string_view text, std::string& host, int& port, std::string& error) {
+    host.clear();
+    port = 0;
+    std::string_view port_text;
+    if (!text.empty() && text.front() == '[') {
+        const size_t close = text.find(']');
+        if (close == std::string_view::npos) {
+            error = "mail server \"" + std::string(text) + "\": \"[\" without \"]\"";
+            return false;
+        }
+        host = text.substr(1, close - 1);
+        const std::string_view after = text.substr(close + 1);
+        if (!after.empty()) {
+            if (after.front() != ':') {
+                error = "mail server \"" + std::string(text) + "\": text after \"]\"";
+                return false;
+            }
+            port_text = after.substr(1);
+            if (port_text.empty()) port_text = "x";  // "[::1]:" names no port
+        }
+    } else if (const size_t colon = text.find(':');
+               colon != std::string_view::npos &&
+               text.find(':', colon + 1) == std::string_view::npos) {
+        host = text.substr(0, colon);
+        port_text = text.substr(colon + 1);
+        if (port_text.empty()) port_text = "x";
+    } else {
+        host = text;  // no colon, or a bare IPv6 address with several
+    }
+    if (host.empty()) {
+        error = "mail server \"" + std::string(text) + "\" names no host";
+        return false;
+    }
+    if (!port_text.empty()) {
+        long value = 0;
+        for (char c : port_text) {
+            if (c < '0' || c > '9' || value > 65535) {
+                value = -1;
+                break;
+            }
+            value = value * 10 + (c - '0');
+        }
+        if (value < 1 || value > 65535) {
+            error = "mail server \"" + std::string(text) + "\": port \"" +
+                    std::string(port_text == "x" ? "" : port_text) + "\" is not in 1..65535";
+            return false;
+        }
+        port = static_cast<int>(value);
+    }
+    return true;
+}
+
+std::string helo_host_name() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
+    return name;
 }
 
 std::string rfc5322_date(double epoch_seconds) {
@@ -181,7 +240,7 @@ bool SmtpClient::open(const std::string& server, int port) {
     }
     // Servers such as Exim drop a client that talks before the 220 greeting.
     connected_ = true;
-    if (read_reply("open", '2') && command("open", "HELO " + server + "\r\n", '2')) {
+    if (read_reply("open", '2') && command("open", "HELO " + helo_host_name() + "\r\n", '2')) {
         last_error_.clear();
         return true;
     }

@@ -16,6 +16,17 @@ namespace zelvik::report {
 // The port of the "mail" service (or "smtp") in the services database, else 25.
 int default_smtp_port();
 
+// Splits the MAIL SERVER value: "host", "host:port", "[v6 address]" or
+// "[v6 address]:port"; a bare IPv6 address ("::1") is a host without port. `port` is 0
+// (the default port) when none is given. False, with `error` set, for an empty host, an
+// unclosed "[", or a port that is not a number in 1..65535.
+[[nodiscard]] bool split_mail_server(std::string_view text, std::string& host, int& port,
+                                     std::string& error);
+
+// The name this machine gives in HELO: its own host name (gethostname), "localhost"
+// when it has none. Servers refuse a client that greets them with their own name.
+std::string helo_host_name();
+
 // One client per mail, used by one thread. Not copyable.
 class SmtpClient {
 public:
@@ -29,8 +40,9 @@ public:
     SmtpClient(const SmtpClient&) = delete;
     SmtpClient& operator=(const SmtpClient&) = delete;
 
-    // Connects to `server` (IPv4; port 0 = default_smtp_port()), waits for the 220
-    // greeting and says "HELO <server>". Quits a previous connection first.
+    // Connects to `server` (a host name, IPv4 or IPv6 address; port 0 =
+    // default_smtp_port()), waits for the 220 greeting and says "HELO " with
+    // helo_host_name(). Quits a previous connection first.
     // Returns false on any failure (resolution, connect, timeout, refusal).
     [[nodiscard]] bool open(const std::string& server, int port);
 

@@ -1,5 +1,5 @@
 // TcpSocket: non-blocking descriptor, every wait done with poll() in short slices so
-// that a timeout or a raised cancel flag ends it. IPv4 only, resolved by getaddrinfo.
+// that a timeout or a raised cancel flag ends it. IPv4 or IPv6, resolved by getaddrinfo.
 #include "report/tcp_socket.h"
 
 #include <fcntl.h>
@@ -102,7 +102,7 @@ IoStatus TcpSocket::wait_for(short events, std::chrono::milliseconds timeout,
 IoStatus TcpSocket::connect(const std::string& host, int port, std::chrono::milliseconds timeout) {
     close();
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;  // a name or literal of either family
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     const std::string service = std::to_string(port);

@@ -1,4 +1,4 @@
-// A move-only TCP socket (IPv4) whose every wait is bounded by a timeout and can be
+// A move-only TCP socket (IPv4 or IPv6) whose every wait is bounded by a timeout and can be
 // cut short by a cancel flag, so that neither a silent peer nor shutdown can hang
 // the thread that uses it. -1 means closed; close() is never retried on EINTR.
 #pragma once
@@ -34,7 +34,7 @@ public:
     // within about 50 ms with kCancelled.
     void set_cancel_flag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
 
-    // Resolves `host` to IPv4 addresses and connects to the first one that accepts
+    // Resolves `host` to IPv4 and IPv6 addresses and connects to the first one that accepts
     // within `timeout` each. Closes a previous connection first.
     [[nodiscard]] IoStatus connect(const std::string& host, int port,
                                    std::chrono::milliseconds timeout);

@@ -21,8 +21,14 @@ source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 zelvik_install_packages
 BUILD_DIR="${ZELVIK_BUILD_DIR:-$ZELVIK_ROOT/build}"
-cmake -S "$ZELVIK_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$BUILD_DIR" -j "$(nproc)" --target zelvik zelvik-store
+# The build's own output is shown only when it fails; a good build is one line.
+if ! build_log=$( { cmake -S "$ZELVIK_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+                    cmake --build "$BUILD_DIR" -j "$(nproc)" --target zelvik zelvik-store; } 2>&1); then
+  printf '%s\n' "$build_log" >&2
+  echo "demo: the build failed" >&2
+  exit 1
+fi
+echo "demo: built zelvik and zelvik-store in $BUILD_DIR" >&2
 
 DEMO="${ZELVIK_DEMO_DIR:-$BUILD_DIR/demo}"
 rm -rf "$DEMO"
@@ -100,6 +106,9 @@ if [[ $WINDOW -eq 1 ]]; then
   echo "zelvik: main window on the demo store; leave it with Exit" >&2
   "$BUILD_DIR/bin/zelvik" --config "$DEMO/zelvik.ini"
 else
+  echo "zelvik --check: what a run over this configuration would watch" >&2
+  "$BUILD_DIR/bin/zelvik" --check --config "$DEMO/zelvik.ini"
+  echo
   echo "zelvik: detecting over the stored recordings" >&2
   start=$(date +%s)
   "$BUILD_DIR/bin/zelvik" --until-caught-up --config "$DEMO/zelvik.ini"

@@ -1,5 +1,5 @@
-// Zelvik's own command-line options (--headless, --until-caught-up, --config,
-// --log-missing, --help).
+// Zelvik's own command-line options (--headless, --until-caught-up, --check, --config,
+// --log-missing, --help, --version).
 // Everything else (ODBC=, USER=, PASSWORD=, DATA=, /use_tend, BEGIN=...) is passed on
 // untouched to the settings, which ignore what they do not know.
 #pragma once
@@ -14,8 +14,10 @@ namespace zelvik::shell {
 struct CommandLine {
     bool headless = false;
     bool until_caught_up =
-        false;  // --until-caught-up: stop once the stored data is done (implies headless)
-    bool help = false;
+        false;          // --until-caught-up: stop once the stored data is done (implies headless)
+    bool help = false;  // --help, -h
+    bool version = false;     // --version
+    bool check = false;       // --check: report on the configuration instead of running
     std::string config_path;  // --config FILE; empty: zelvik.ini beside the program
     LogMissingAnswer log_missing = LogMissingAnswer::kContinue;
     std::vector<std::string> arguments;  // program name first, own options removed
@@ -28,5 +30,8 @@ struct CommandLine {
 
 // The --help text.
 std::string usage_text();
+
+// The --version line.
+std::string version_text();
 
 }  // namespace zelvik::shell

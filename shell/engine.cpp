@@ -16,7 +16,10 @@ constexpr const char* kAlarmText = "!!! A L A R M !!!";
 }
 
 Engine::Engine(detect::SupervisorSettings settings, db::WaveStore& store, EngineEvents& events)
-    : supervisor_(std::move(settings), store), events_(events) {}
+    : supervisor_(std::move(settings), store), events_(events) {
+    supervisor_.report_sender().set_failure_notice(
+        [this](const std::string& text) { events_.mail_failed(text); });
+}
 
 Engine::~Engine() {
     request_stop();
@@ -59,6 +62,7 @@ void Engine::run_pass(int64_t now) {
 void Engine::body() noexcept {
     try {
         supervisor_.start_up();
+        events_.watch_summary(supervisor_.watch_summary().text);
         const detect::SupervisorSettings& s = supervisor_.settings();
         char info[64];
         std::snprintf(info, sizeof info, "duration: %d  silence: %d", s.max_duration_seconds,

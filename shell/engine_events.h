@@ -35,6 +35,14 @@ public:
     // the clock. The stalled state itself reaches a window through the rows
     // (ChannelView::stalled); this is for a front end that shows the messages.
     virtual void data_watch(const std::string& line) { (void)line; }
+
+    // What the run watches ("watching 3 of 4 channels; skipped: ..."), once after the
+    // channels were set up; the engine has logged it already.
+    virtual void watch_summary(const std::string& text) { (void)text; }
+
+    // A mail (detection report or NO DATA) that could not be sent (logged already). Called on the
+    // report sender thread, once per failed mail.
+    virtual void mail_failed(const std::string& text) { (void)text; }
 };
 
 }  // namespace zelvik::shell

@@ -61,30 +61,82 @@ void HeadlessEvents::final_progress() {
     }
 }
 
-std::string HeadlessEvents::progress_line(const std::vector<ChannelView>& rows) {
-    std::string out;
-    char share[32];
+namespace {
+
+// Share of the channel's backlog done, in [0, 1]; negative when it is not known.
+double done_share(const ChannelView& r) {
+    const double span = r.backlog_end - r.start_time;
+    if (r.state != detect::ChannelState::kRunning || r.last_data_time <= 0.0 || !(span > 0.0))
+        return -1.0;
+    return std::clamp((r.last_data_time - r.start_time) / span, 0.0, 1.0);
+}
+
+std::string channel_progress(const ChannelView& r) {
+    std::string out = channel_name(r.settings);
+    if (r.state != detect::ChannelState::kRunning) return out + " not running";
+    if (r.last_data_time <= 0.0) return out + " no data yet";
+    out += ' ';
+    out += common::utc_text(r.last_data_time);
+    if (const double done = done_share(r); done >= 0.0) {
+        char share[32];
+        std::snprintf(share, sizeof share, " %.0f%%", 100.0 * done);
+        out += share;
+    }
+    return out;
+}
+
+// Totals and the channel furthest behind: a line that stays short with any number of
+// channels.
+std::string totals_progress(const std::vector<ChannelView>& rows) {
+    size_t running = 0, known = 0;
+    double share_sum = 0.0;
+    const ChannelView* slowest = nullptr;
+    double slowest_share = 2.0;
     for (const ChannelView& r : rows) {
-        if (!out.empty()) out += "; ";
-        out += channel_name(r.settings);
-        if (r.state != detect::ChannelState::kRunning) {
-            out += " not running";
-            continue;
+        if (r.state != detect::ChannelState::kRunning) continue;
+        ++running;
+        const double done = done_share(r);
+        // A running channel without data yet is the slowest of all.
+        const double rank = r.last_data_time <= 0.0 ? -1.0 : done;
+        if (done >= 0.0) {
+            ++known;
+            share_sum += done;
         }
-        if (r.last_data_time <= 0.0) {
-            out += " no data yet";
-            continue;
-        }
-        out += ' ';
-        out += common::utc_text(r.last_data_time);
-        const double span = r.backlog_end - r.start_time;
-        if (span > 0.0) {
-            const double done = std::clamp((r.last_data_time - r.start_time) / span, 0.0, 1.0);
-            std::snprintf(share, sizeof share, " %.0f%%", 100.0 * done);
-            out += share;
+        if (slowest == nullptr || rank < slowest_share) {
+            slowest = &r;
+            slowest_share = rank;
         }
     }
-    return out.empty() ? std::string("no channels") : out;
+    char head[96];
+    std::snprintf(head, sizeof head, "%zu channels, %zu running", rows.size(), running);
+    std::string out = head;
+    if (known > 0) {
+        std::snprintf(head, sizeof head, ", %.0f%% done", 100.0 * share_sum / known);
+        out += head;
+    }
+    if (slowest != nullptr) out += "; slowest " + channel_progress(*slowest);
+    return out;
+}
+
+}  // namespace
+
+std::string HeadlessEvents::progress_line(const std::vector<ChannelView>& rows) {
+    if (rows.empty()) return "no channels";
+    if (rows.size() > kListedChannels) return totals_progress(rows);
+    std::string out;
+    for (const ChannelView& r : rows) {
+        if (!out.empty()) out += "; ";
+        out += channel_progress(r);
+    }
+    return out;
+}
+
+void HeadlessEvents::watch_summary(const std::string& text) {
+    if (err_ != nullptr) std::fprintf(err_, "zelvik: %s\n", text.c_str());
+}
+
+void HeadlessEvents::mail_failed(const std::string& text) {
+    if (err_ != nullptr) std::fprintf(err_, "zelvik: %s\n", text.c_str());
 }
 
 void HeadlessEvents::alarm_changed(bool on, const std::string& text) {

@@ -26,13 +26,18 @@ public:
     void alarm_changed(bool on, const std::string& text) override;
     void info_changed(const std::string& text) override;
     void play_alarm(const std::string& wav_path) override;
-    void data_watch(const std::string& line) override;  // stderr only: the log has it
+    void data_watch(const std::string& line) override;     // stderr only: the log has it
+    void watch_summary(const std::string& text) override;  // stderr; the engine logged it
+    void mail_failed(const std::string& text) override;    // stderr; logged already
 
     // Writes the progress line once more, whatever the time (end of a run).
     void final_progress();
 
-    // "STA.CHA.LOC 2012-08-25 05:15:00 45%" for each channel, "; " between them.
+    // Up to kListedChannels channels: "STA.CHA.LOC 2012-08-25 05:15:00 45%" for each,
+    // "; " between them. With more: the totals and the slowest channel, e.g.
+    // "12 channels, 11 running, 45% done; slowest ABC.BHZ.?? 2012-08-25 05:15:00 12%".
     static std::string progress_line(const std::vector<ChannelView>& rows);
+    static constexpr size_t kListedChannels = 4;
 
 private:
     void say(const std::string& line);

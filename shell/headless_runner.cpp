@@ -8,6 +8,7 @@
 #include "config/program_settings.h"
 #include "report/alarm_sound.h"
 #include "report/log.h"
+#include "shell/catch_up_summary.h"
 #include "shell/engine.h"
 #include "shell/headless_events.h"
 #include "shell/stop_request.h"
@@ -54,8 +55,27 @@ int run_engine_headless(const config::ProgramSettings& settings, db::WaveStore& 
         }
         engine.request_stop();
         const bool ended = engine.wait(kShutdownWait);
+        if (!ended) return 1;  // the supervisor still runs: nothing of it may be read
+        const detect::Supervisor& supervisor = engine.supervisor();
+        if (until_caught_up && !supervisor.watch_summary().can_watch()) {
+            if (err != nullptr)
+                std::fprintf(err, "zelvik: nothing to catch up: no channel could run\n");
+            return kNothingWatched;
+        }
         events.final_progress();
-        return ended ? 0 : 1;
+        if (until_caught_up && err != nullptr) {
+            std::vector<CatchUpFigures> figures;
+            for (const detect::ChannelOutcome& o : supervisor.outcomes()) {
+                figures.push_back(
+                    {o.settings.station + "." + o.settings.channel + "." + o.settings.location,
+                     o.state == detect::ChannelState::kRunning, o.last_data_time, o.detections,
+                     o.rows_stored});
+            }
+            std::fputs(catch_up_summary(figures).c_str(), err);
+        }
+        // A mail or a worker that could not finish within the bounded waits is an
+        // overrun like the supervisor's own.
+        return supervisor.shutdown_overran() ? 1 : 0;
     } catch (const std::exception& e) {
         report::log_printf("Engine could not run: %s", e.what());
     }

@@ -23,10 +23,15 @@ class StopRequest;
 detect::SupervisorSettings engine_settings(const config::ProgramSettings& settings,
                                            bool until_caught_up);
 
+// Exit status of a catch-up run in which not one channel could run.
+inline constexpr int kNothingWatched = 4;
+
 // Runs the engine on `store` (connected) until `stop` is raised or, when
 // `until_caught_up`, until the first pass without new data has been handled. Status
-// lines go to `err`. Main thread; never throws. Returns 0, or 1 when the shutdown did
-// not finish within its bounded waits.
+// lines go to `err`, and a catch-up run ends with its summary there. Main thread;
+// never throws. Returns 0; 1 when the shutdown did not finish within its bounded
+// waits (the supervisor's, the worker's or the mail's); kNothingWatched for a catch-up
+// run that had no channel to run.
 int run_engine_headless(const config::ProgramSettings& settings, db::WaveStore& store,
                         const StopRequest& stop, bool until_caught_up, std::FILE* err);
 

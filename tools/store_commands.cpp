@@ -19,6 +19,7 @@
 #include "db/odbc_handle.h"
 #include "db/store_catalog.h"
 #include "db/store_schema.h"
+#include "detect/instrument_response.h"
 #include "tools/store_importer.h"
 
 namespace zelvik::tools {
@@ -107,6 +108,18 @@ bool StoreSession::open() {
 }
 
 int StoreSession::init(std::ostream& out, std::ostream& err) {
+    // init is the one command that makes the data directory; import and Zelvik take a
+    // missing one for a mistyped name.
+    std::error_code ec;
+    if (!std::filesystem::is_directory(data_dir_, ec)) {
+        std::filesystem::create_directories(data_dir_, ec);
+        if (!std::filesystem::is_directory(data_dir_, ec)) {
+            err << "zelvik-store: init: data directory \"" << data_dir_
+                << "\" cannot be created: " << ec.message() << "\n";
+            return 1;
+        }
+        out << "init: created data directory \"" << data_dir_ << "\"\n";
+    }
     const std::set<std::string> before = existing_tables(*conn_);
     std::vector<std::string> created;
     for (const std::string& sql : db::store_schema_statements()) {
@@ -138,9 +151,9 @@ int StoreSession::import(const std::vector<std::string>& files, std::ostream& ou
         return 2;
     }
     std::error_code ec;
-    std::filesystem::create_directories(data_dir_, ec);
-    if (!std::filesystem::is_directory(data_dir_)) {
-        err << "zelvik-store: import: data directory \"" << data_dir_ << "\" cannot be created\n";
+    if (!std::filesystem::is_directory(data_dir_, ec)) {
+        err << "zelvik-store: import: data directory \"" << data_dir_
+            << "\" does not exist (check DATA= or [DATA] DIR; init creates it)\n";
         return 1;
     }
     db::StoreCatalog catalog;
@@ -203,7 +216,7 @@ namespace {
 struct ResponseRequest {
     bool sac = true;
     std::string text;
-    std::string codes[4];  // station, channel, location, network ("" for '-')
+    std::string codes[4];  // station, channel, location ("??" for '-'), network ("" for '-')
     DateFields start, end;
     bool has_end = false;
 };
@@ -222,8 +235,17 @@ int parse_response(const std::vector<std::string>& args, ResponseRequest& req, s
         return 1;
     }
     req.text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (const std::string problem = detect::response_text_problem(req.sac, req.text);
+        !problem.empty()) {
+        err << "zelvik-store: response: " << args[1] << " refused: " << problem
+            << " (see zelvik-store --help)\n";
+        return 1;
+    }
     for (size_t i = 0; i < 4; ++i) {
         req.codes[i] = args[2 + i] == "-" ? "" : args[2 + i];
+        // No location is "??" throughout the store: import writes it so, and Zelvik's
+        // look-up for LCODE=?? matches only that.
+        if (i == 2 && req.codes[i].empty()) req.codes[i] = "??";
         if (req.codes[i].size() > 7) {
             err << "zelvik-store: response: code \"" << req.codes[i]
                 << "\" longer than 7 characters\n";

@@ -9,8 +9,11 @@
 #include <bit>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "common/civil_time.h"
 #include "db/odbc_handle.h"
@@ -90,7 +93,7 @@ private:
 }  // namespace
 
 struct StoreImporter::Statements {
-    OdbcStatement find, insert, chan_find, chan_insert;
+    OdbcStatement find, insert, chan_find, chan_insert, forget;
     char sta[8] = {}, chan[8] = {}, loc[8] = {}, creater[16] = "zelvik-store";
     char cpath[1024] = {};
     double lo = 0, hi = 0, tbegin = 0, tqty = 0, sps = 0, tend = 0;
@@ -101,7 +104,8 @@ struct StoreImporter::Statements {
     // results of `find`
     double found_tbegin = 0, found_tqty = 0;
     char found_loc[8] = {};
-    SQLLEN found_ind[3] = {};
+    char found_cpath[1024] = {};
+    SQLLEN found_ind[4] = {};
 };
 
 struct StoreImporter::Pending {
@@ -182,9 +186,15 @@ bool StoreImporter::prepare() {
         OdbcStatement* st;
         std::string sql;
     } texts[] = {
-        {&s.find, "select " + fc("TBEGIN") + "," + fc("TQTY") + "," + fc("LCODE") + " from " +
-                      catalog_.table(f) + " where " + fc("STA") + "=? and " + fc("CH") + "=? and " +
-                      fc("TBEGIN") + ">? and " + fc("TBEGIN") + "<?"},
+        {&s.find, "select " + fc("TBEGIN") + "," + fc("TQTY") + "," + fc("LCODE") + "," +
+                      fc("CPATH") + " from " + catalog_.table(f) + " where " + fc("STA") +
+                      "=? and " + fc("CH") + "=? and " + fc("TBEGIN") + ">? and " + fc("TBEGIN") +
+                      "<?"},
+        // A row whose data file is gone: matched by the same window (the driver may
+        // round the stored TBEGIN) and its path.
+        {&s.forget, "delete from " + catalog_.table(f) + " where " + fc("STA") + "=? and " +
+                        fc("CH") + "=? and " + fc("TBEGIN") + ">? and " + fc("TBEGIN") + "<? and " +
+                        fc("CPATH") + "=?"},
         {&s.insert, "insert into " + catalog_.table(f) + " (" + fc("STA") + "," + fc("CH") + "," +
                         fc("LCODE") + "," + fc("TBEGIN") + "," + fc("TQTY") + "," + fc("SPS") +
                         "," + fc("DATATYPE") + "," + fc("FOFF") + "," + fc("CPATH") + "," +
@@ -208,6 +218,9 @@ bool StoreImporter::prepare() {
     SQLBindCol(s.find.get(), 1, SQL_C_DOUBLE, &s.found_tbegin, 0, &s.found_ind[0]);
     SQLBindCol(s.find.get(), 2, SQL_C_DOUBLE, &s.found_tqty, 0, &s.found_ind[1]);
     SQLBindCol(s.find.get(), 3, SQL_C_CHAR, s.found_loc, sizeof s.found_loc, &s.found_ind[2]);
+    SQLBindCol(s.find.get(), 4, SQL_C_CHAR, s.found_cpath, sizeof s.found_cpath, &s.found_ind[3]);
+    text(s.forget, 1, s.sta, 8), text(s.forget, 2, s.chan, 8), dbl(s.forget, 3, &s.lo),
+        dbl(s.forget, 4, &s.hi), text(s.forget, 5, s.found_cpath, sizeof s.found_cpath);
     text(s.insert, 1, s.sta, 8), text(s.insert, 2, s.chan, 8), text(s.insert, 3, s.loc, 8);
     dbl(s.insert, 4, &s.tbegin), dbl(s.insert, 5, &s.tqty), dbl(s.insert, 6, &s.sps);
     SQLBindParameter(s.insert.get(), 7, SQL_PARAM_INPUT, SQL_C_SSHORT, SQL_SMALLINT, 0, 0,
@@ -226,21 +239,37 @@ bool StoreImporter::prepare() {
 namespace {
 
 // 1 when the store already has this segment (same channel, start within half a sample,
-// length within a sample), 0 when not, -1 on a database error.
-int already_present(StoreImporter::Statements& s, const Segment& seg, const std::string& loc) {
+// length within a sample) and its data file is there, 0 when not, -1 on a database
+// error. A matching row whose data file has gone is removed (in the batch's
+// transaction), so the segment is written again instead of being counted as present.
+int already_present(StoreImporter::Statements& s, const Segment& seg, const std::string& loc,
+                    const std::string& data_dir) {
     const double half = 0.5 / seg.sps;
     const double tqty = static_cast<double>(seg.count()) / seg.sps;
     s.lo = seg.start - half;
     s.hi = seg.start + half;
     if (!odbc_ok(SQLExecute(s.find.get()))) return -1;
     int found = 0;
+    std::vector<std::string> stale;
     SQLRETURN r;
     while (odbc_ok(r = SQLFetch(s.find.get()))) {
         const std::string row_loc = s.found_ind[2] == SQL_NULL_DATA ? "??" : s.found_loc;
-        if (row_loc == loc && std::fabs(s.found_tqty - tqty) < 2 * half) found = 1;
+        if (row_loc != loc || !(std::fabs(s.found_tqty - tqty) < 2 * half)) continue;
+        const std::string cpath = s.found_ind[3] == SQL_NULL_DATA ? "" : s.found_cpath;
+        std::error_code ec;
+        if (!cpath.empty() && std::filesystem::is_regular_file(data_dir + "/" + cpath, ec))
+            found = 1;
+        else
+            stale.push_back(cpath);
     }
     s.find.close_cursor();
-    return r == SQL_NO_DATA ? found : -1;
+    if (r != SQL_NO_DATA) return -1;
+    if (found == 1) return 1;
+    for (const std::string& cpath : stale) {
+        std::snprintf(s.found_cpath, sizeof s.found_cpath, "%s", cpath.c_str());
+        if (!odbc_ok(SQLExecute(s.forget.get()))) return -1;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -258,7 +287,7 @@ bool StoreImporter::import_file(const std::string& path, ImportCounts& counts) {
             return false;
         }
         db::copy_code(s.sta, seg.station), db::copy_code(s.chan, seg.channel);
-        const int present = already_present(s, seg, stored_location(seg.location));
+        const int present = already_present(s, seg, stored_location(seg.location), data_dir_);
         if (present < 0) {
             error_ = s.find.error_text("import", "cannot look for existing segments");
             return false;

@@ -12,22 +12,44 @@ namespace zelvik::tools {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: zelvik-store [--config FILE] [ODBC=dsn] [USER=name] [PASSWORD=secret] [DATA=dir] "
-    "COMMAND ...\n"
+    "Usage: zelvik-store [--help | --version] [--config FILE] [ODBC=dsn] [USER=name]\n"
+    "                    [PASSWORD=secret] [DATA=dir] COMMAND ...\n"
     "\n"
     "Creates and fills the waveform store that Zelvik reads.\n"
     "\n"
     "Commands:\n"
     "  init                       create the store's tables and indexes (existing tables are "
     "kept)\n"
+    "                             and the data directory when it does not exist\n"
     "  import FILE...             add miniSEED (or .sac) files: samples go to data files under\n"
     "                             the data directory, one FILELIST row per continuous segment;\n"
-    "                             segments already present are skipped\n"
+    "                             segments already present are skipped (a segment whose data\n"
+    "                             file has gone is written again); the data directory must\n"
+    "                             exist (init makes it)\n"
     "  response --sac|--fap TEXTFILE STA CHAN LOC NETWORK STARTDATE [ENDDATE]\n"
     "                             store a pole-zero (--sac) or frequency-amplitude-phase (--fap)\n"
-    "                             response; '-' stands for an empty LOC or NETWORK; dates are\n"
-    "                             YYYY-MM-DD or \"YYYY-MM-DD HH:MM:SS\" (UTC)\n"
+    "                             response; LOC '-' means no location and is stored as \"??\"\n"
+    "                             (as import stores it and Zelvik's LCODE=?? looks it up);\n"
+    "                             NETWORK '-' is empty; dates are YYYY-MM-DD or\n"
+    "                             \"YYYY-MM-DD HH:MM:SS\" (UTC). A text Zelvik cannot use is\n"
+    "                             refused. Values are counts per metre of displacement.\n"
     "  events [--limit N]         list the event list, newest first, times in UTC\n"
+    "\n"
+    "Response texts (tokens separated by new lines, '|' or ';'):\n"
+    "  --sac  ZEROS n, then up to n \"real imaginary\" zeros (missing ones lie at 0),\n"
+    "         POLES m, then m poles, CONSTANT c; in rad/s. Response(f) = c |Z(j2pif)/P(j2pif)|\n"
+    "         in counts per metre, e.g.:\n"
+    "           ZEROS 3\n"
+    "           POLES 2\n"
+    "           -4.443 4.443\n"
+    "           -4.443 -4.443\n"
+    "           CONSTANT 1.35e8\n"
+    "         (a 1 Hz seismometer: three zeros at 0, two poles; 6.0e8 counts/m at 1 Hz)\n"
+    "  --fap  one \"frequency amplitude phase\" line per frequency: Hz, counts per metre,\n"
+    "         degrees (phase unused); linear between lines, 0 outside, e.g.:\n"
+    "           0.5 3.0e8 0\n"
+    "           1.0 6.0e8 0\n"
+    "           5.0 6.0e8 0\n"
     "\n"
     "The data source is found as Zelvik finds it: ODBC=, USER=, PASSWORD=, DATA= on the\n"
     "command line, else the settings file (--config FILE, else zelvik.ini beside the\n"
@@ -54,12 +76,22 @@ int run_store_tool(const std::vector<std::string>& args, std::ostream& out, std:
             out << kUsage;
             return 0;
         }
+        if (a == "--version") {
+            out << "zelvik-store, build " << ZELVIK_BUILD_VERSION << "\n";
+            return 0;
+        }
         if (a == "--config") {
             if (i + 1 >= args.size()) {
                 err << "zelvik-store: --config needs a file name\n";
                 return 2;
             }
             settings_path = args[++i];
+            if (const std::string problem = config::settings_file_problem(settings_path);
+                !problem.empty()) {
+                err << "zelvik-store: cannot read settings file " << settings_path << ": "
+                    << problem << "\n";
+                return 2;
+            }
         } else if (rest.empty() && is_connection_arg(a)) {
             connection_args.push_back(a);
         } else {

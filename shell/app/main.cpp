@@ -8,7 +8,9 @@
 
 #include "config/program_settings.h"
 #include "db/wave_store.h"
+#include "detect/begin_time.h"
 #include "shell/command_line.h"
+#include "shell/config_check.h"
 #include "shell/headless_runner.h"
 #include "shell/signal_watcher.h"
 #include "shell/startup.h"
@@ -63,9 +65,31 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zelvik: %s\n%s", error.c_str(), shell::usage_text().c_str());
         return 2;
     }
+    // Answered before anything is read or written: no log directory, no connection.
     if (options.help) {
         std::fputs(shell::usage_text().c_str(), stdout);
         return 0;
+    }
+    if (options.version) {
+        std::fputs(shell::version_text().c_str(), stdout);
+        return 0;
+    }
+    if (!options.config_path.empty()) {
+        const std::string problem = config::settings_file_problem(options.config_path);
+        if (!problem.empty()) {
+            std::fprintf(stderr, "zelvik: cannot read settings file %s: %s\n",
+                         options.config_path.c_str(), problem.c_str());
+            return 2;
+        }
+    }
+    if (const std::string problem = detect::begin_arguments_problem(options.arguments);
+        !problem.empty()) {
+        std::fprintf(stderr, "zelvik: %s\n", problem.c_str());
+        return 2;
+    }
+    if (options.check) {
+        config::ProgramSettings settings(options.arguments, options.config_path);
+        return shell::run_config_check(settings, stdout);
     }
     // Before any other thread exists, so that every later thread inherits the mask.
     shell::StopRequest stop;

@@ -42,6 +42,11 @@ TEST(BeginTime, ChoosesCommandLineThenSettingsThenDefault) {
         {{"zelvik", "BEGIN=-3600"}, "1800", kNow - 3600, "command line", false},
         {{"zelvik", "begin='2014-03-06"}, "1800", 1394064000, "command line", false},
         {{"zelvik", "BEGIN='2014-03-06 12:30:15'"}, "1800", 1394109015, "command line", false},
+        // As a shell hands them over: the apostrophe gone, the date one argument.
+        {{"zelvik", "BEGIN=2014-03-06 12:30:15"}, "1800", 1394109015, "command line", false},
+        {{"zelvik", "BEGIN=2014.03.06"}, "1800", 1394064000, "command line", false},
+        {{"zelvik", "BEGIN='-3600'"}, "1800", kNow - 3600, "command line", false},
+        {{"zelvik", "BEGIN=3600"}, "-600", kNow - 600, "settings", true},
         {{"zelvik"}, "-600", kNow - 600, "settings", false},
         {{"zelvik"}, "1800", kNow - 1800, "settings", false},
         {{"zelvik"}, "2014-03-06", 1394064000, "settings", false},
@@ -59,6 +64,31 @@ TEST(BeginTime, ChoosesCommandLineThenSettingsThenDefault) {
         EXPECT_EQ(b.origin, c.origin) << c.args.back() << " / " << c.setting;
         EXPECT_EQ(!b.problem.empty(), c.problem)
             << c.args.back() << " / " << c.setting << ": " << b.problem;
+    }
+}
+
+// What the program refuses at start (exit 2) before anything is written.
+TEST(BeginTime, NamesTheFirstUnusableArgument) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* named;  // nullptr: no problem
+    };
+    const Case cases[] = {
+        {{"zelvik", "ODBC=x", "BEGIN=2016-12-14 17:00:00"}, nullptr},
+        {{"zelvik", "begin=2016/12/14"}, nullptr},
+        {{"zelvik", "BEGIN=-3600"}, nullptr},
+        {{"zelvik", "BEGIN=3600"}, "'BEGIN=3600'"},  // a year 3600 is no date; -3600 is meant
+        {{"zelvik", "BEGIN=-1h"}, "'BEGIN=-1h'"},
+        {{"zelvik", "BEGIN=-60", "BEGIN=tomorrow"}, "'BEGIN=tomorrow'"},
+        {{"zelvik", "BEGINNER"}, nullptr},  // not a BEGIN= argument
+    };
+    for (const Case& c : cases) {
+        const std::string problem = begin_arguments_problem(c.args);
+        if (c.named == nullptr) {
+            EXPECT_EQ(problem, "") << c.args.back();
+        } else {
+            EXPECT_NE(problem.find(c.named), std::string::npos) << problem;
+        }
     }
 }
 

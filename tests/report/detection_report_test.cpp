@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "report/smtp_client.h"
 #include "tests/report/log_capture.h"
 #include "tests/report/smtp_test_servers.h"
 #include "tests/support/temp_dir.h"
@@ -152,7 +153,7 @@ TEST(ReportSender, ShutdownMailsWhatIsQueuedOnce) {
     const auto mails = sink.mails();
     ASSERT_EQ(mails.size(), 1u);
     EXPECT_EQ(mails[0].envelope.substr(0, mails[0].envelope.find("DATE")),
-              "HELO 127.0.0.1\nFROM zelvik@example.org\nTO ops@example.org\n");
+              "HELO " + helo_host_name() + "\nFROM zelvik@example.org\nTO ops@example.org\n");
     EXPECT_NE(mails[0].content.find("\r\nSubject: ALERT\r\n"), std::string::npos);
     const auto lines = arrival_lines(mails[0].content);
     ASSERT_EQ(lines.size(), 3u);
@@ -215,6 +216,94 @@ TEST(ReportSender, FailedMailIsLoggedOnceWithTheReason) {
             << lines[0];
     }
     EXPECT_TRUE(sink.mails().empty());
+}
+
+TEST(MailServer, HostAndPortAreSplit) {
+    struct Case {
+        const char* text;
+        const char* host;  // nullptr: refused
+        int port;
+    };
+    const Case cases[] = {
+        {"mail.example.org", "mail.example.org", 0},
+        {"mail.example.org:2525", "mail.example.org", 2525},
+        {"127.0.0.1:25", "127.0.0.1", 25},
+        {"[::1]:2525", "::1", 2525},
+        {"[2001:db8::5]", "2001:db8::5", 0},
+        {"::1", "::1", 0},  // a bare IPv6 address has no port
+        {"mail:", nullptr, 0},
+        {"mail:smtp", nullptr, 0},
+        {"mail:70000", nullptr, 0},
+        {"mail:0", nullptr, 0},
+        {"[::1", nullptr, 0},
+        {"[::1]x", nullptr, 0},
+        {":25", nullptr, 0},
+    };
+    for (const Case& c : cases) {
+        std::string host, error;
+        int port = -1;
+        const bool ok = split_mail_server(c.text, host, port, error);
+        EXPECT_EQ(ok, c.host != nullptr) << c.text << ": " << error;
+        if (ok && c.host != nullptr) {
+            EXPECT_EQ(host, c.host) << c.text;
+            EXPECT_EQ(port, c.port) << c.text;
+        } else {
+            EXPECT_NE(error.find(c.text), std::string::npos) << error;
+        }
+    }
+}
+
+// The port written in SERVER wins over the default, over IPv4 and IPv6 alike; every
+// mail that went out is logged with its recipient and count, every failure is handed
+// to the front end once.
+TEST(ReportSender, ServerWithPortIsReachedAndEachOutcomeIsLogged) {
+    LogCapture log;
+    ASSERT_TRUE(log.enabled());
+    const auto accept = [](const std::string& command) -> std::string {
+        if (command == "DATA") return "354 go on\r\n";
+        return command == "QUIT" ? "221 bye\r\n" : "250 ok\r\n";
+    };
+    for (const bool ipv6 : {false, true}) {
+        SCOPED_TRACE(ipv6 ? "IPv6" : "IPv4");
+        ScriptedSmtpServer server(ScriptedSmtpServer::Behaviour::kDialogue, "220 hi\r\n", accept,
+                                  ipv6);
+        if (server.port() == 0) {
+            ASSERT_TRUE(ipv6) << "no IPv4 loopback";
+            continue;  // a host without ::1
+        }
+        const std::string port = std::to_string(server.port());
+        MailSettings mail{ipv6 ? "[::1]:" + port : "127.0.0.1:" + port, "ops@example.org",
+                          "zelvik@example.org", "", 0};
+        std::vector<std::string> notices;
+        ReportSender sender(mail, {1h, 10s});
+        sender.set_failure_notice([&](const std::string& text) { notices.push_back(text); });
+        ASSERT_TRUE(sender.start());
+        ASSERT_TRUE(sender.report_detection("ABC", kOnset, 1.0, 2.0f));
+        ASSERT_TRUE(sender.report_detection("ABD", kOnset, 1.0, 2.0f));
+        sender.request_stop();
+        ASSERT_TRUE(sender.join(10s));
+        EXPECT_EQ(sender.mails_sent(), 1);
+        EXPECT_TRUE(notices.empty());
+        EXPECT_EQ(log.lines_with("Detection report mailed to ops@example.org (2 detections) via " +
+                                 mail.server)
+                      .size(),
+                  1u);
+        EXPECT_NE(server.transcript().find("RCPT TO: <ops@example.org>"), std::string::npos);
+    }
+    MailSettings broken{"127.0.0.1:" + std::to_string(testing::unused_loopback_port()),
+                        "ops@example.org", "zelvik@example.org", "", 0};
+    std::vector<std::string> notices;
+    ReportSender sender(broken, {1h, 10s});
+    sender.set_failure_notice([&](const std::string& text) { notices.push_back(text); });
+    ASSERT_TRUE(sender.start());
+    ASSERT_TRUE(sender.report_detection("ABC", kOnset, 1.0, 2.0f));
+    sender.request_stop();
+    ASSERT_TRUE(sender.join(10s));
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("not mailed (1 detections) to ops@example.org via " + broken.server),
+              std::string::npos)
+        << notices[0];
+    EXPECT_EQ(log.lines_with(notices[0]).size(), 1u);
 }
 
 TEST(ReportSender, BoundedJoinAbandonsAMailToAServerThatNeverAnswers) {

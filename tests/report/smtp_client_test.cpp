@@ -56,23 +56,23 @@ TEST_F(SmtpClientTest, WaitsForTheGreetingAndSpeaksTheWholeDialogue) {
     ASSERT_TRUE(server.wait_until_done(5s));
 
     EXPECT_FALSE(server.client_spoke_first());
-    EXPECT_EQ(server.transcript(),
-              "HELO 127.0.0.1\r\n"
-              "MAIL FROM: <zelvik@example.org>\r\n"
-              "RCPT TO: <ops@example.org>\r\n"
-              "DATA\r\n"
-              "Date: Wed, 09 Dec 2026 10:00:00 +0000\r\n"
-              "From: <zelvik@example.org>\r\n"
-              "To: <ops@example.org>\r\n"
-              "Cc: \r\n"
-              "Subject: ALERT\r\n"
-              "MIME-Version: 1.0\r\n"
-              "Content-type: text/plain; charset=US-ASCII\r\n"
-              "\r\n"
-              "line one\r\n"
-              "..dot line\r\n"
-              ".\r\n"
-              "QUIT\r\n");
+    EXPECT_EQ(server.transcript(), "HELO " + helo_host_name() +
+                                       "\r\n"
+                                       "MAIL FROM: <zelvik@example.org>\r\n"
+                                       "RCPT TO: <ops@example.org>\r\n"
+                                       "DATA\r\n"
+                                       "Date: Wed, 09 Dec 2026 10:00:00 +0000\r\n"
+                                       "From: <zelvik@example.org>\r\n"
+                                       "To: <ops@example.org>\r\n"
+                                       "Cc: \r\n"
+                                       "Subject: ALERT\r\n"
+                                       "MIME-Version: 1.0\r\n"
+                                       "Content-type: text/plain; charset=US-ASCII\r\n"
+                                       "\r\n"
+                                       "line one\r\n"
+                                       "..dot line\r\n"
+                                       ".\r\n"
+                                       "QUIT\r\n");
 }
 
 TEST_F(SmtpClientTest, StopsAtTheFirstRefusalWithTheServersReply) {
@@ -195,9 +195,9 @@ TEST_F(SmtpClientTest, RealServerReceivesAParsableMailWithTheBodyIntact) {
 
     ASSERT_EQ(sink.wait_for_mails(1, 10s), 1u);
     const auto mail = sink.mails().front();
-    EXPECT_EQ(mail.envelope,
-              "HELO 127.0.0.1\nFROM zelvik@example.org\nTO ops@example.org\n"
-              "DATE 1796810400\n");
+    EXPECT_EQ(mail.envelope, "HELO " + helo_host_name() +
+                                 "\nFROM zelvik@example.org\nTO ops@example.org\n"
+                                 "DATE 1796810400\n");
     const std::string content = mail.content;
     const size_t body_start = content.find("\r\n\r\n");
     ASSERT_NE(body_start, std::string::npos);

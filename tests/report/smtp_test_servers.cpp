@@ -22,6 +22,21 @@ namespace {
 
 constexpr int kSliceMs = 20;
 
+int listen_loopback6(int& port) {
+    const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 addr{};
+    addr.sin6_family = AF_INET6;
+    addr.sin6_addr = in6addr_loopback;
+    socklen_t len = sizeof addr;
+    if (fd == -1 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(fd, 4) != 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        if (fd != -1) ::close(fd);
+        return -1;
+    }
+    port = ntohs(addr.sin6_port);
+    return fd;
+}
+
 int listen_loopback(int& port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
@@ -119,9 +134,10 @@ size_t SmtpSinkProcess::wait_for_mails(size_t count, std::chrono::milliseconds t
     }
 }
 
-ScriptedSmtpServer::ScriptedSmtpServer(Behaviour behaviour, std::string greeting, ReplyFn reply)
+ScriptedSmtpServer::ScriptedSmtpServer(Behaviour behaviour, std::string greeting, ReplyFn reply,
+                                       bool ipv6)
     : behaviour_(behaviour), greeting_(std::move(greeting)), reply_(std::move(reply)) {
-    listen_fd_ = listen_loopback(port_);
+    listen_fd_ = ipv6 ? listen_loopback6(port_) : listen_loopback(port_);
     if (listen_fd_ != -1) thread_ = std::thread([this] { run(); });
 }
 

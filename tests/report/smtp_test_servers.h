@@ -1,6 +1,7 @@
 // The far ends of the SMTP tests: a real aiosmtpd server process on loopback, and a
 // small scripted server thread for the misbehaving kinds (closes at once, never
-// answers, refuses a command). Both listen on a free port of 127.0.0.1.
+// answers, refuses a command). Both listen on a free port of 127.0.0.1 (the scripted
+// one on ::1 when asked).
 #pragma once
 
 #include <sys/types.h>
@@ -52,7 +53,8 @@ public:
     // returns the reply to send, CR LF included (several lines for a multi-line one).
     using ReplyFn = std::function<std::string(const std::string& command)>;
 
-    ScriptedSmtpServer(Behaviour behaviour, std::string greeting, ReplyFn reply);
+    // `ipv6`: listen on ::1 instead of 127.0.0.1 (port() is 0 when the host has no ::1).
+    ScriptedSmtpServer(Behaviour behaviour, std::string greeting, ReplyFn reply, bool ipv6 = false);
     ~ScriptedSmtpServer();
     ScriptedSmtpServer(const ScriptedSmtpServer&) = delete;
     ScriptedSmtpServer& operator=(const ScriptedSmtpServer&) = delete;

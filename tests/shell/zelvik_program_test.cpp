@@ -102,7 +102,12 @@ TEST_F(ZelvikProgramTest, SignalEndsANormalRun) {
         child.signal(sig);
         const ChildResult r = child.finish();
         EXPECT_EQ(r.exit_status, 0) << r.err;
-        EXPECT_EQ(r.err, "zelvik: stopped by signal " + std::to_string(sig) + "\n");
+        // No channel sections: the run says so at its start, and goes on (a live run
+        // may be given channels by the editor before its next start).
+        EXPECT_EQ(r.err,
+                  "zelvik: watching 0 of 0 channels: no channel sections (SYSTEM THREADS is 0 or "
+                  "missing)\nzelvik: stopped by signal " +
+                      std::to_string(sig) + "\n");
         const std::string log = whole_log();
         const std::string expected[] = {
             "Try connection to DB (" + store.dsn() + "/QSX/***)...",
@@ -152,6 +157,58 @@ TEST_F(ZelvikProgramTest, CommandLineErrorsAndHelp) {
     const ChildResult help = run_child({ZELVIK_BINARY, "--help"});
     EXPECT_EQ(help.exit_status, 0);
     EXPECT_NE(help.out.find("--log-missing=continue|stop"), std::string::npos);
+}
+
+// Runs the program with the test directory as its current directory, where a run
+// would create ./log.
+ChildResult run_in(const test::TempDir& dir, const std::vector<std::string>& args) {
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    ChildResult r = run_child(args);
+    std::filesystem::current_path(before);
+    return r;
+}
+
+// Questions about the program are answered without a run: no ./log, no connection.
+TEST_F(ZelvikProgramTest, HelpAndVersionStartNoRun) {
+    for (const char* option : {"-h", "--help", "--version"}) {
+        const ChildResult r = run_in(dir_, {ZELVIK_BINARY, option});
+        EXPECT_EQ(r.exit_status, 0) << option;
+        EXPECT_EQ(r.err, "") << option;
+        EXPECT_NE(
+            r.out.find(std::string(option) == "--version" ? "zelvik (Zelvik v.20140306), build"
+                                                          : "Usage: zelvik"),
+            std::string::npos)
+            << r.out;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_.file("log")));
+}
+
+// A settings file that was named but cannot be read, and a BEGIN argument that is no
+// date: one line, exit 2, nothing written (no ./log either).
+TEST_F(ZelvikProgramTest, UnreadableSettingsAndBadBeginStopAtOnce) {
+    const std::string missing = dir_.file("zelvk.ini");
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{ZELVIK_BINARY, "--headless", "--config", missing},
+         "zelvik: cannot read settings file " + missing + ": No such file or directory\n"},
+        {{ZELVIK_BINARY, "--check", "--config", dir_.path()},
+         "zelvik: cannot read settings file " + dir_.path() + ": Is a directory\n"},
+        {{ZELVIK_BINARY, "--headless", "ODBC=x", "BEGIN=3600"},
+         "zelvik: BEGIN argument 'BEGIN=3600' is no date (YYYY-MM-DD, YYYY.MM.DD or YYYY/MM/DD, "
+         "time hh:mm:ss optional) and no count of seconds back (-N)\n"},
+        {{ZELVIK_BINARY, "--headless", "BEGIN=-1h"},
+         "zelvik: BEGIN argument 'BEGIN=-1h' is no count of seconds back (-N)\n"},
+    };
+    for (const Case& c : cases) {
+        const ChildResult r = run_in(dir_, c.args);
+        EXPECT_EQ(r.exit_status, 2) << c.args.back();
+        EXPECT_EQ(r.err, c.err);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_.file("log")));
 }
 
 // SIGINT/SIGTERM handling in forked death-test children, so the test process keeps

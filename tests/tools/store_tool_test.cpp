@@ -114,7 +114,10 @@ TEST_P(StoreTool, ResponsesAreFoundByTheStoreSelects) {
     ASSERT_EQ(run({"init"}), 0) << err_.str();
     test::TempDir dir("zelvik-resp");
     const std::string paz = dir.write("paz.txt", "ZEROS 3\nPOLES 4\nCONSTANT 1.2e10\n");
-    const std::string fap = dir.write("fap.txt", std::string(100 * 1024, '7'));
+    std::string long_table;  // about 100 kB, longer than any fixed buffer
+    for (int i = 1; long_table.size() < 100 * 1024; ++i)
+        long_table += std::to_string(0.01 * i) + " 6.0e8 0\n";
+    const std::string fap = dir.write("fap.txt", long_table);
     ASSERT_EQ(run({"response", "--sac", paz, "ABC", "BHZ", "-", "-", "2010-01-01"}), 0)
         << err_.str();
     ASSERT_EQ(run({"response", "--fap", fap, "ABC", "BHZ", "-", "-", "2010-01-01"}), 0)
@@ -131,13 +134,61 @@ TEST_P(StoreTool, ResponsesAreFoundByTheStoreSelects) {
     EXPECT_EQ(sac, "ZEROS 3\nPOLES 4\nCONSTANT 1.2e10\n");
     EXPECT_EQ(ws.select_fap("ABC", "BHZ", "", "", db::store_timestamp_utc(1394100000.0), fap_text),
               1);
-    EXPECT_EQ(fap_text.size(), 100u * 1024);
+    EXPECT_EQ(fap_text, long_table);
+    // '-' is stored as "??", so Zelvik's default LCODE=?? finds it.
+    std::string located;
+    EXPECT_EQ(ws.select_sac("ABC", "BHZ", "??", "", db::store_timestamp_utc(1394100000.0), located),
+              1);
+    EXPECT_EQ(store_->scalar("select LOCATION from CALIBRATION where NETWORK is null or "
+                             "NETWORK = ''"),
+              "??");
     // The dated row: valid on 2011-01-01 (1293840000), gone on 2012-01-01 (1325376000).
     EXPECT_EQ(ws.select_sac("ABC", "BHZ", "00", "XX", db::store_timestamp_utc(1293840000.0), old),
               1);
     EXPECT_EQ(ws.select_sac("ABC", "BHZ", "00", "XX", db::store_timestamp_utc(1325376000.0), old),
               0);
     EXPECT_EQ(run({"response", "--sac", paz, "ABC", "BHZ", "-", "-", "2010-02-30"}), 2);
+}
+
+// Texts Zelvik's own parser cannot use are refused with the reason; nothing is stored.
+TEST_P(StoreTool, UnusableResponseTextsAreRefused) {
+    ASSERT_EQ(run({"init"}), 0) << err_.str();
+    test::TempDir dir("zelvik-resp");
+    struct Case {
+        const char* kind;
+        const char* text;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"--sac", "hello", "not a pole-zero text"},
+        {"--sac", "ZEROS 1\nPOLES 1\n0 0\nCONSTANT 0\n", "gives 0 at 1 Hz"},
+        {"--fap", "hello", "not a frequency-amplitude-phase text"},
+        {"--fap", "0 5 0\n1.0 0 0\n", "not a frequency-amplitude-phase text"},
+    };
+    for (const Case& c : cases) {
+        const std::string file = dir.write("r.txt", c.text);
+        EXPECT_EQ(run({"response", c.kind, file, "ABC", "BHZ", "-", "-", "2010-01-01"}), 1)
+            << c.text;
+        EXPECT_NE(err_.str().find(c.reason), std::string::npos) << err_.str();
+    }
+    EXPECT_EQ(store_->count("select STA from CALIBRATION"), 0);
+}
+
+// A row whose data file has gone is no segment: a new import writes it again, and
+// reading through the store finds the samples.
+TEST_P(StoreTool, SegmentsWhoseDataFileIsGoneAreWrittenAgain) {
+    ASSERT_EQ(run({"init"}), 0) << err_.str();
+    ASSERT_EQ(run({"import", kPhc}), 0) << err_.str();
+    const std::string cpath = store_->scalar("select CPATH from FILELIST");
+    ASSERT_FALSE(cpath.empty());
+    ASSERT_TRUE(std::filesystem::remove(store_->data_dir() + "/" + cpath));
+    ASSERT_EQ(run({"import", kPhc}), 0) << err_.str();
+    EXPECT_NE(out_.str().find("1 segments (24001 samples) added, 0 already present"),
+              std::string::npos)
+        << out_.str();
+    EXPECT_EQ(store_->count("select STA from FILELIST"), 1);  // the stale row went
+    EXPECT_TRUE(std::filesystem::is_regular_file(store_->data_dir() + "/" +
+                                                 store_->scalar("select CPATH from FILELIST")));
 }
 
 TEST_P(StoreTool, EventsComeNewestFirstInUtc) {
@@ -177,6 +228,31 @@ TEST(StoreToolCommandLine, UsageErrorsAndConnectionSources) {
         run_store_tool({"zelvik-store", "--config", dir.file("zelvik.ini"), "init"}, out, err), 0)
         << err.str();
     EXPECT_NE(out.str().find("created FILELIST"), std::string::npos);
+    // A mistyped --config is named, not replaced by defaults.
+    err.str("");
+    EXPECT_EQ(run_store_tool({"zelvik-store", "--config", dir.file("zelvk.ini"), "init"}, out, err),
+              2);
+    EXPECT_EQ(err.str(), "zelvik-store: cannot read settings file " + dir.file("zelvk.ini") +
+                             ": No such file or directory\n");
+    // A DATA= directory that is not there: import refuses, init makes it.
+    const std::string missing = dir.file("no/such/data");
+    err.str("");
+    EXPECT_EQ(
+        run_store_tool({"zelvik-store", "ODBC=" + store.dsn(), "DATA=" + missing, "import", kPhc},
+                       out, err),
+        1);
+    EXPECT_NE(err.str().find("data directory \"" + missing + "\" does not exist"),
+              std::string::npos)
+        << err.str();
+    EXPECT_FALSE(std::filesystem::exists(missing));
+    EXPECT_EQ(run_store_tool({"zelvik-store", "ODBC=" + store.dsn(), "DATA=" + missing, "init"},
+                             out, err),
+              0)
+        << err.str();
+    EXPECT_TRUE(std::filesystem::is_directory(missing));
+    out.str("");
+    EXPECT_EQ(run_store_tool({"zelvik-store", "--version"}, out, err), 0);
+    EXPECT_EQ(out.str().rfind("zelvik-store, build ", 0), 0u) << out.str();
     err.str("");
     EXPECT_EQ(run_store_tool({"zelvik-store", "ODBC=no_such_source", "events"}, out, err), 1);
     EXPECT_NE(err.str().find("cannot connect to data source \"no_such_source\""), std::string::npos)

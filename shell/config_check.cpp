@@ -1,0 +1,262 @@
+// The configuration check. Every verdict comes from the same code a run uses (the
+// channel detector's setup, the response look-up, the BEGIN rules), so the check
+// cannot pass a configuration a run would refuse, nor the other way round.
+#include "shell/config_check.h"
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/civil_time.h"
+#include "common/clock.h"
+#include "common/text.h"
+#include "config/ini_file.h"
+#include "config/known_keys.h"
+#include "config/program_settings.h"
+#include "db/wave_store.h"
+#include "detect/begin_time.h"
+#include "detect/channel_detector.h"
+#include "detect/data_extent.h"
+#include "detect/detection_rule.h"
+#include "detect/instrument_response.h"
+#include "detect/stop_signal.h"
+#include "detect/store_link.h"
+#include "detect/supervisor.h"
+#include "report/alarm_sound.h"
+#include "report/smtp_client.h"
+
+namespace zelvik::shell {
+
+namespace {
+
+constexpr std::chrono::milliseconds kMailTimeout{5000};
+
+void say(std::FILE* out, const std::string& line) {
+    std::fprintf(out, "%s\n", line.c_str());
+}
+
+std::string with_label(const std::string& value, const std::string& label) {
+    return value + " (" + label + ")";
+}
+
+// Hands the resolved values to the store as start-up does; "" or the refusal.
+std::string pass_parameters(const config::ProgramSettings& s, db::WaveStore& store) {
+    const std::pair<const char*, std::string> params[] = {
+        {"ODBC", s.data_source_name()},
+        {"USER", s.user_name()},
+        {"PASSWORD", s.password()},
+        {"DATA", s.data_directory()},
+        {"USE_TEND", s.use_tend() ? "1" : "0"},
+    };
+    for (const auto& [name, value] : params) {
+        if (store.set_param(name, value) != 0) return store.last_error();
+    }
+    return {};
+}
+
+struct ConnectionVerdict {
+    bool store_answers = false;
+    bool data_directory_exists = false;
+};
+
+ConnectionVerdict check_connection(const config::ProgramSettings& s, db::WaveStore& store,
+                                   std::FILE* out) {
+    const auto labels = s.labels();
+    say(out, "Connection:");
+    say(out, "  ODBC=" + with_label(s.data_source_name(), labels[0]) +
+                 ", USER=" + with_label(s.user_name(), labels[1]) +
+                 ", PASSWORD=" + with_label("***", labels[2]) + ", TEND column " +
+                 (s.use_tend() ? "used" : "not used"));
+    bool ok = true;
+    const std::string refused = pass_parameters(s, store);
+    if (!refused.empty()) {
+        say(out, "  store: FAILS: " + refused);
+        ok = false;
+    } else if (!store.connect()) {
+        say(out, "  store: DOES NOT ANSWER: " + store.last_error());
+        ok = false;
+    } else {
+        say(out, "  store: answers");
+    }
+    std::error_code ec;
+    const bool dir_ok = std::filesystem::is_directory(s.data_directory(), ec);
+    say(out, "  data directory: " + with_label(s.data_directory(), labels[3]) +
+                 (dir_ok ? ": exists" : ": DOES NOT EXIST (no samples can be read)"));
+    return {ok, dir_ok};
+}
+
+std::string response_line(db::WaveStore& store, const detect::ChannelSettings& c) {
+    const db::StoreTimestamp now = db::store_timestamp_utc(common::now_utc());
+    for (const bool paz : {true, false}) {
+        std::string text;
+        const int found = paz ? store.select_sac(c.station, c.channel, c.location, "", now, text)
+                              : store.select_fap(c.station, c.channel, c.location, "", now, text);
+        if (found < 0) return "response look-up FAILS: " + store.response_last_error();
+        if (found == 0) continue;
+        detect::InstrumentResponse r;
+        const bool parsed = paz ? r.parse_paz(text) : r.parse_fap(text);
+        char line[160];
+        const double at_1hz = r.evaluate(1.0f);
+        std::snprintf(line, sizeof line, "response %s%s, %g counts/m at 1 Hz%s",
+                      paz ? "PAZ" : "FAP", parsed ? "" : " (TEXT DOES NOT PARSE)", at_1hz,
+                      at_1hz > 0.0 ? "" : " (amplitudes at 1 Hz stay in counts)");
+        return line;
+    }
+    return "response NONE (amplitudes stay in counts)";
+}
+
+std::string data_range_line(db::WaveStore& store, const detect::ChannelSettings& c, double sps) {
+    double first = 0.0;
+    const int found = store.next_data_start(c.station, c.channel, c.location, 0.0, first);
+    if (found < 0) return "data look-up FAILS: " + store.last_error();
+    if (found == 0) return "NO DATA in the store";
+    const double end = detect::channel_data_end(store, c.station, c.channel, c.location, sps, first,
+                                                common::now_utc());
+    return "data " + common::utc_text(first) + " to " + common::utc_text(end) + " UTC";
+}
+
+// One channel section; true when it can run.
+bool check_channel(const config::ProgramSettings& s, detect::StoreLink& link, int n, bool store_ok,
+                   std::FILE* out) {
+    detect::ChannelDetector detector(link, nullptr, {});
+    detector.setup(s.settings_path(), n, common::now_utc());
+    const detect::ChannelSettings& c = detector.settings();
+    const std::string head = "  THREAD" + std::to_string(n) + " " + c.station + "." + c.channel +
+                             "." + c.location + ": ";
+    if (!store_ok) {
+        say(out, head + "not checked, the store does not answer");
+        return false;
+    }
+    db::WaveStore& store = link.store();
+    const double sps = store.get_sps(c.station, c.channel, c.location);
+    if (!(sps > 0.0)) {
+        say(out, head + "NOT IN THE STORE (" +
+                     (sps < 0 ? store.last_error() : std::string("no SITECHAN row")) + ")");
+        return false;
+    }
+    char rate[128];
+    std::snprintf(rate, sizeof rate, "found, %g sps, warm-up %.0f s, ", sps,
+                  detect::DetectionRule::warmup_length_for(sps, c.lta_seconds) / sps);
+    say(out, head + rate + data_range_line(store, c, sps));
+    say(out, "    " + response_line(store, c));
+    const bool runs = detector.state() == detect::ChannelState::kRunning;
+    say(out, std::string("    settings ") +
+                 (runs ? "usable: " + detector.state_reason() + "; can run"
+                       : "UNUSABLE: " + detector.state_reason() + "; CANNOT RUN"));
+    return runs;
+}
+
+// Keys and sections nothing reads, each with the name that was probably meant.
+void check_keys(const std::string& path, int thread_count, std::FILE* out) {
+    std::vector<std::string> notes;
+    std::set<std::string> seen;
+    for (const std::string& section : config::ini::read_section_names(path)) {
+        if (!seen.insert(common::to_upper(section)).second) continue;
+        const int n = config::channel_section_number(section);
+        if (n >= thread_count) {
+            notes.push_back("section [" + section + "] lies beyond THREADS=" +
+                            std::to_string(thread_count) + " and is not read");
+            continue;
+        }
+        if (!config::is_known_section(section)) {
+            const std::string near = config::nearest_section(section);
+            notes.push_back("section [" + section + "] is not read" +
+                            (near.empty() ? "" : "; did you mean [" + near + "]?"));
+            continue;
+        }
+        for (const auto& [key, value] : config::ini::read_section(path, section)) {
+            if (config::is_known_key(section, key)) continue;
+            const std::string near = config::nearest_key(section, key);
+            notes.push_back("[" + section + "] " + key + " is not read" +
+                            (near.empty() ? "" : "; did you mean " + near + "?"));
+        }
+    }
+    say(out, "Keys:");
+    if (notes.empty()) say(out, "  every key is one Zelvik reads");
+    for (const std::string& note : notes) say(out, "  " + note);
+}
+
+void check_begin(const config::ProgramSettings& s, std::FILE* out) {
+    const int64_t now = common::now_utc_seconds();
+    const std::string begin =
+        config::ini::read_string(s.settings_path(), "SYSTEM", "BEGIN", "1800", 32);
+    const detect::BeginTime b = detect::detection_start_time(s.arguments(), begin, now);
+    say(out, "Detection would start at " + common::utc_text(static_cast<double>(b.start)) +
+                 " UTC (" + b.origin + ")" + (b.problem.empty() ? "" : ": " + b.problem));
+}
+
+void check_mail(const config::ProgramSettings& s, std::FILE* out) {
+    if (s.mail_server().empty() || s.mail_recipient().empty()) {
+        say(out, "Mail: not configured (MAIL SERVER and RECIPIENT are needed)");
+        return;
+    }
+    std::string host, error;
+    int port = 0;
+    if (!report::split_mail_server(s.mail_server(), host, port, error)) {
+        say(out, "Mail: UNUSABLE: " + error);
+        return;
+    }
+    report::SmtpClient client(kMailTimeout);
+    const bool greeted = client.open(host, port);
+    const std::string failure = client.last_error();
+    (void)client.quit();
+    say(out, "Mail: server " + s.mail_server() +
+                 (greeted ? " answers its greeting" : " DOES NOT ANSWER: " + failure) +
+                 ", recipient " + s.mail_recipient());
+}
+
+void check_sound(const config::ProgramSettings& s, std::FILE* out) {
+    const std::string wav = s.alarm_wav_file();
+    if (wav.empty() || wav.front() == '*') {
+        say(out, "Alarm sound: off (WAVFILE \"" + wav + "\")");
+        return;
+    }
+    const std::string problem = report::wav_file_problem(wav);
+    say(out, "Alarm sound: " + wav + (problem.empty() ? " is a readable WAV file" : " " + problem));
+}
+
+int check(config::ProgramSettings& s, std::FILE* out) {
+    say(out, "Settings file: " + s.settings_path());
+    s.resolve_connection();
+    s.load_system();
+    s.load_mail();
+    s.load_alarm();
+    db::WaveStore store;
+    const ConnectionVerdict verdict = check_connection(s, store, out);
+    const bool store_ok = verdict.store_answers;
+    const int count = std::clamp(s.thread_count(), 0, detect::Supervisor::kMaxChannels);
+    say(out, "Channels (THREADS=" + std::to_string(s.thread_count()) + "):");
+    detect::StopSignal stop;
+    detect::StoreLink link(store, stop);
+    int runnable = 0;
+    for (int n = 0; n < count; ++n) runnable += check_channel(s, link, n, store_ok, out) ? 1 : 0;
+    if (count == 0) say(out, "  NONE: SYSTEM THREADS is 0 or missing, a run would watch nothing");
+    check_keys(s.settings_path(), count, out);
+    check_begin(s, out);
+    check_mail(s, out);
+    check_sound(s, out);
+    const bool passed = store_ok && verdict.data_directory_exists && count > 0 && runnable == count;
+    std::string verdict_text = passed ? "" : "; NOT READY";
+    if (store_ok && !verdict.data_directory_exists)
+        verdict_text += ": the data directory does not exist";
+    say(out, "Result: " + std::to_string(runnable) + " of " + std::to_string(count) +
+                 " channels can run" + verdict_text);
+    return passed ? kCheckPassed : kCheckFailed;
+}
+
+}  // namespace
+
+int run_config_check(config::ProgramSettings& settings, std::FILE* out) {
+    try {
+        return check(settings, out);
+    } catch (const std::exception& e) {
+        std::fprintf(out, "Check stopped by an error: %s\n", e.what());
+    }
+    return kCheckFailed;
+}
+
+}  // namespace zelvik::shell

@@ -1,0 +1,36 @@
+# Installs the build into a fresh prefix and checks what a service needs: both
+# programs, the unit with the prefix's paths, the example settings; then
+# `systemd-analyze verify` on the installed unit where systemd-analyze exists.
+# Run with -DBUILD_DIR=... -DPREFIX=...
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
+                RESULT_VARIABLE rc OUTPUT_QUIET)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed: ${rc}")
+endif()
+set(unit "${PREFIX}/lib/systemd/system/zelvik.service")
+foreach(f bin/zelvik bin/zelvik-store share/zelvik/zelvik.ini.example share/doc/zelvik/README.md)
+  if(NOT EXISTS "${PREFIX}/${f}")
+    message(FATAL_ERROR "not installed: ${f}")
+  endif()
+endforeach()
+file(READ "${unit}" text)
+string(FIND "${text}" "ExecStart=${PREFIX}/bin/zelvik --headless" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "the unit does not start ${PREFIX}/bin/zelvik:\n${text}")
+endif()
+execute_process(COMMAND "${PREFIX}/bin/zelvik" --version RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+if(NOT rc EQUAL 0 OR NOT out MATCHES "^zelvik ")
+  message(FATAL_ERROR "the installed zelvik does not answer --version: ${rc} ${out}")
+endif()
+find_program(SYSTEMD_ANALYZE systemd-analyze)
+if(SYSTEMD_ANALYZE)
+  execute_process(COMMAND "${SYSTEMD_ANALYZE}" verify "${unit}" RESULT_VARIABLE rc
+                  OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0 OR NOT err STREQUAL "")
+    message(FATAL_ERROR "systemd-analyze verify ${unit}: ${rc}\n${out}${err}")
+  endif()
+  message(STATUS "systemd-analyze verify: the installed unit is clean")
+else()
+  message(STATUS "no systemd-analyze here; the unit was not verified")
+endif()
