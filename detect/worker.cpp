@@ -2,6 +2,7 @@
 // an outage costs one 2 s pause per pass instead of one per channel.
 #include "detect/worker.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "detect/event_store_sink.h"
@@ -46,9 +47,15 @@ bool Worker::start(bool stop_when_idle) {
 }
 
 bool Worker::idle_pause() {
-    // SLEEP / 2 waits of 2000 ms each; a stop ends the wait at once.
-    for (int i = 0; i < sleep_seconds_ / 2; ++i) {
-        if (stop_.wait_for(std::chrono::milliseconds(2000))) return true;
+    // SLEEP seconds in slices of at most 2 s; SLEEP 0 or 1 still pauses kMinIdlePause,
+    // so an idle store is not asked again at once, at the cost of a whole core. A stop
+    // ends the wait at once.
+    using std::chrono::milliseconds;
+    milliseconds left = std::max(milliseconds(int64_t{sleep_seconds_} * 1000), kMinIdlePause);
+    while (left.count() > 0) {
+        const milliseconds slice = std::min(left, milliseconds(2000));
+        if (stop_.wait_for(slice)) return true;
+        left -= slice;
     }
     return stop_.requested();
 }

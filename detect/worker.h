@@ -21,9 +21,10 @@ class StoreLink;
 class Worker {
 public:
     using DetectorList = std::vector<std::unique_ptr<ChannelDetector>>;
+    static constexpr std::chrono::milliseconds kMinIdlePause{500};
 
     // None of the references is owned; all must outlive the worker. `sink` may be null.
-    // sleep_seconds: SLEEP; an idle pass waits sleep_seconds / 2 times 2000 ms.
+    // sleep_seconds: SLEEP; an idle pass waits that long, at least kMinIdlePause.
     // reconnect_pause_ms: the pause of the reconnect protocol before each attempt.
     Worker(const DetectorList& detectors, StoreLink& link, EventStoreSink* sink, StopSignal& stop,
            int sleep_seconds, int reconnect_pause_ms = 2000);
