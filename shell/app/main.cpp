@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "common/hidden_arguments.h"
 #include "config/program_settings.h"
 #include "db/wave_store.h"
 #include "shell/command_line.h"
@@ -56,6 +57,8 @@ int main(int argc, char** argv) {
         std::fputs(shell::usage_text().c_str(), stdout);
         return 0;
     }
+    // `options` holds its own copy of every argument now.
+    common::hide_password_arguments(argc, argv);
     // Before any other thread exists, so that every later thread inherits the mask.
     shell::StopRequest stop;
     const shell::SignalWatcher watcher(stop);
