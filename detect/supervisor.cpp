@@ -271,6 +271,8 @@ void Supervisor::shut_down() {
         report::log_write("Detection report sender did not end in time");
     if (worker_ended) {
         worker_.reset();
+        for (const auto& d : detectors_)
+            for (const db::SegmentFault& f : d->skipped()) skipped_.push_back({d->name(), f});
         detectors_.clear();
     }
 }

@@ -27,12 +27,16 @@ Worker::~Worker() {
 
 bool Worker::run_pass() {
     bool any = false;
+    retry_pending_ = false;
     reached_store_ = link_.ensure_connected(false, reconnect_pause_ms_);
     if (reached_store_) {
         if (sink_ != nullptr) (void)sink_->flush();
         for (const auto& detector : detectors_) {
             if (stop_.requested()) break;
-            if (detector->step(buffers_)) any = true;
+            if (detector->step(buffers_))
+                any = true;
+            else if (detector->needs_retry())
+                retry_pending_ = true;
         }
     }
     passes_.fetch_add(1);
@@ -69,7 +73,10 @@ void Worker::body(bool stop_when_idle) noexcept {
     try {
         while (!stop_.requested()) {
             if (run_pass()) continue;
-            if (stop_when_idle && reached_store_) {
+            // A pass that failed to read is not the end of the data: a catch-up run
+            // waits and tries again, as the live loop does, until every channel is at
+            // the end of what is stored.
+            if (stop_when_idle && reached_store_ && !retry_pending_) {
                 finish_measurements();
                 idle_.store(true);
                 // Wakes the supervisor at once instead of at its next 300 ms pass.

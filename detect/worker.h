@@ -36,7 +36,8 @@ public:
     bool run_pass();
 
     // Starts the thread. When `stop_when_idle`, the thread ends by itself after the
-    // first pass without new data, having finished every open measurement and stored
+    // first pass without new data in which no channel needs a retry (ChannelDetector::
+    // needs_retry), having finished every open measurement and stored
     // waiting rows; idle() then turns true and the stop signal is raised. Returns false
     // when already started.
     [[nodiscard]] bool start(bool stop_when_idle = false);
@@ -65,6 +66,7 @@ private:
     const int reconnect_pause_ms_;
     StepBuffers buffers_;         // worker thread only
     bool reached_store_ = false;  // worker thread only: the last pass found the store
+    bool retry_pending_ = false;  // worker thread only: a channel of the last pass must retry
     std::atomic<bool> idle_{false};
     common::FinishLatch finished_;
     std::atomic<int> passes_{0};

@@ -10,6 +10,7 @@
 #include "report/log.h"
 #include "shell/engine.h"
 #include "shell/headless_events.h"
+#include "shell/skipped_data_report.h"
 #include "shell/stop_request.h"
 
 namespace zelvik::shell {
@@ -55,7 +56,10 @@ int run_engine_headless(const config::ProgramSettings& settings, db::WaveStore& 
         engine.request_stop();
         const bool ended = engine.wait(kShutdownWait);
         events.final_progress();
-        return ended ? 0 : 1;
+        if (!ended) return 1;
+        const auto& skipped = engine.supervisor().skipped_segments();
+        report_skipped_data(err, skipped);
+        return until_caught_up && !skipped.empty() ? kExitSkippedData : 0;
     } catch (const std::exception& e) {
         report::log_printf("Engine could not run: %s", e.what());
     }

@@ -25,8 +25,9 @@ detect::SupervisorSettings engine_settings(const config::ProgramSettings& settin
 
 // Runs the engine on `store` (connected) until `stop` is raised or, when
 // `until_caught_up`, until the first pass without new data has been handled. Status
-// lines go to `err`. Main thread; never throws. Returns 0, or 1 when the shutdown did
-// not finish within its bounded waits.
+// lines go to `err`. Main thread; never throws. Returns 0, 1 when the shutdown did
+// not finish within its bounded waits, or kExitSkippedData when a catch-up run passed
+// over stored data it could not read (listed on `err`).
 int run_engine_headless(const config::ProgramSettings& settings, db::WaveStore& store,
                         const StopRequest& stop, bool until_caught_up, std::FILE* err);
 
