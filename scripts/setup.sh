@@ -9,6 +9,7 @@ ZELVIK_PACKAGES=(
   qt6-base-dev libmseed-dev libgtest-dev libgmock-dev libbenchmark-dev
   libsndfile1-dev libasound2-dev
   python3 python3-aiosmtpd sqlite3 xvfb xauth time
+  clang libclang-rt-14-dev
 )
 
 zelvik_missing_packages() {
