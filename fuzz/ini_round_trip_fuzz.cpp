@@ -15,7 +15,7 @@
 namespace {
 
 std::string expected_value(std::string v) {
-    const char* blanks = " \t\r\n";
+    const char* blanks = " \t\r\n\v\f";  // the blanks the reader trims
     const size_t a = v.find_first_not_of(blanks);
     if (a == std::string::npos) return "";
     v = v.substr(a, v.find_last_not_of(blanks) - a + 1);

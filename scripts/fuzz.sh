@@ -13,6 +13,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${ZELVIK_ASAN_BUILD_DIR:-$ROOT/build-asan}"
 if [[ $# -gt 0 && "$1" != --* ]]; then BUILD_DIR="$1"; shift; fi
+BUILD_DIR="$(cd "$BUILD_DIR" && pwd)"
 limit=(-runs=20000)
 keep=""
 while [[ $# -gt 0 ]]; do
@@ -44,7 +45,7 @@ for t in "${TARGETS[@]}"; do
   # The first directory receives new inputs; the seeds are only read.
   if (cd "$work" && "$bin" "${limit[@]}" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
         -print_final_stats=0 "$corpus" "$ROOT/fuzz/corpus/$t" >"$work/$t.log" 2>&1); then
-    echo "fuzz: $t clean ($(( $(date +%s) - start )) s, $(grep -o 'stat::number_of_executed_units: [0-9]*' "$work/$t.log" || grep -o '#[0-9]*' "$work/$t.log" | tail -1))"
+    echo "fuzz: $t clean ($(( $(date +%s) - start )) s, $(grep -o 'Done [0-9]* runs' "$work/$t.log" | tail -1))"
   else
     echo "fuzz: $t FAILED; its output:" >&2
     tail -60 "$work/$t.log" >&2
