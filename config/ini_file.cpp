@@ -29,16 +29,23 @@ struct Line {
     size_t end = 0;
 };
 
+// Lines end at "\n", "\r\n" or a lone "\r" (old Mac files, or a file cut after its CR),
+// so reading and writing agree on where every line ends.
 std::vector<Line> split_lines(std::string_view content) {
     std::vector<Line> lines;
     size_t pos = 0;
     while (pos < content.size()) {
-        const size_t nl = content.find('\n', pos);
+        const size_t brk = content.find_first_of("\r\n", pos);
         Line line;
         line.begin = pos;
-        line.end = (nl == std::string_view::npos) ? content.size() : nl + 1;
-        line.text_end = (nl == std::string_view::npos) ? content.size() : nl;
-        if (line.text_end > line.begin && content[line.text_end - 1] == '\r') --line.text_end;
+        if (brk == std::string_view::npos) {
+            line.text_end = line.end = content.size();
+        } else {
+            line.text_end = brk;
+            const bool crlf = content[brk] == '\r' && brk + 1 < content.size() &&
+                              content[brk + 1] == '\n';
+            line.end = brk + (crlf ? 2 : 1);
+        }
         lines.push_back(line);
         pos = line.end;
     }
@@ -303,7 +310,7 @@ bool write_string(const std::string& path, std::string_view section, std::string
         }
     } else {
         out = content;
-        if (!out.empty() && out.back() != '\n') out += eol;
+        if (!out.empty() && out.back() != '\n' && out.back() != '\r') out += eol;
         out += "[" + std::string(sec) + "]" + std::string(eol) + entry + std::string(eol);
     }
     return replace_file(path, out);

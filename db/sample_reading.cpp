@@ -148,13 +148,19 @@ int read_segment(float* out, size_t capacity, double start, double end, const Se
     const size_t n = static_cast<size_t>(n_d);
     const size_t width = bytes_per_sample(row.datatype);
 
+    outcome.begin = b;
     outcome.first = place;
+    outcome.samples_wanted = delivers_samples(row.datatype) ? n : 0;
     outcome.samples_read = 0;
+    outcome.os_error = 0;
     // A segment clipped by the buffer delivered only up to the buffer's end.
     outcome.end = n_d < std::floor(d * row.sps) ? b + n_d / row.sps : f;
 
     ReadOnlyFile file(path);
-    if (!file.is_open()) return kFileOpenError;
+    if (!file.is_open()) {
+        outcome.os_error = errno;
+        return kFileOpenError;
+    }
     if (n == 0) return kOk;
 
     std::vector<unsigned char> bytes(n * width, 0);
@@ -162,7 +168,10 @@ int read_segment(float* out, size_t capacity, double start, double end, const Se
     const double offset = static_cast<double>(row.foff) + k * static_cast<double>(width);
     if (offset > 9.0e18) return kSegmentReadError;
     const ssize_t got = file.read_at(bytes.data(), bytes.size(), static_cast<int64_t>(offset));
-    if (got < 0) return kSegmentReadError;
+    if (got < 0) {
+        outcome.os_error = errno;
+        return kSegmentReadError;
+    }
     if (!delivers_samples(row.datatype)) return kOk;
     convert(row.datatype, bytes.data(), n, out + place);
     outcome.samples_read = static_cast<size_t>(got) / width;

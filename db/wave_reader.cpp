@@ -1,6 +1,10 @@
 // WaveStore's reading: one select of the segments overlapping a window, each segment
 // read into its place, and the look-up of where a channel's data resumes after a gap.
+#include <unistd.h>
+
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 
 #include "db/sample_reading.h"
 #include "db/store_connection.h"
@@ -29,9 +33,10 @@ void add_range(std::vector<FilledRange>& ranges, size_t first, size_t count) {
 
 int WaveStore::read_samples(float* buffer, size_t capacity, std::string_view sta,
                             std::string_view chan, std::string_view loc, double& t0, double& t1,
-                            std::vector<FilledRange>* filled) {
+                            std::vector<FilledRange>* filled, std::vector<SegmentFault>* faults) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (filled != nullptr) filled->clear();
+    if (faults != nullptr) faults->clear();
     if (!(t1 > t0)) return kEmptyWindow;
     if (!is_alive_locked()) return kConnectionLost;
     // A stored code has at most 7 characters, so a longer one matches nothing.
@@ -40,7 +45,7 @@ int WaveStore::read_samples(float* buffer, size_t capacity, std::string_view sta
     if (!q.stmt.valid()) return kStatementError;
     q.set(sta, chan, loc, t0, t1);
     double delivered_end = t0;
-    const int r = read_rows_locked(q, buffer, capacity, t0, t1, delivered_end, filled);
+    const int r = read_rows_locked(q, buffer, capacity, t0, t1, delivered_end, filled, faults);
     q.stmt.close_cursor();
     if (r != kOk) return r;
     t1 = delivered_end;
@@ -48,35 +53,81 @@ int WaveStore::read_samples(float* buffer, size_t capacity, std::string_view sta
 }
 
 int WaveStore::read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity, double t0,
-                                double t1, double& delivered_end,
-                                std::vector<FilledRange>* filled) {
+                                double t1, double& delivered_end, std::vector<FilledRange>* filled,
+                                std::vector<SegmentFault>* faults) {
     if (!odbc_ok(SQLExecute(q.stmt.get()))) return kStatementError;
     SQLRETURN f = SQLFetch(q.stmt.get());
     if (f == SQL_NO_DATA) return kNoSegment;
     bool any = false;
     for (; f != SQL_NO_DATA; f = SQLFetch(q.stmt.get())) {
         if (!odbc_ok(f)) return kStatementError;
-        if (q.ind[0] == SQL_NULL_DATA || q.ind[1] == SQL_NULL_DATA || q.ind[2] == SQL_NULL_DATA)
-            return kSegmentReadError;
-        if (q.ind[5] == SQL_NULL_DATA) return kFileOpenError;
         SegmentRow row;
+        const bool times_null =
+            q.ind[0] == SQL_NULL_DATA || q.ind[1] == SQL_NULL_DATA || q.ind[2] == SQL_NULL_DATA;
         row.tbegin = q.tbegin;
         row.sps = q.sps;
         row.tqty = q.tqty;
         row.datatype = q.ind[3] == SQL_NULL_DATA ? int16_t{-1} : static_cast<int16_t>(q.datatype);
         row.foff = q.ind[4] == SQL_NULL_DATA ? 0 : static_cast<int64_t>(q.foff);
-        row.cpath = q.cpath;
+        if (q.ind[5] != SQL_NULL_DATA) row.cpath = q.cpath;
+        const std::string path = data_file_path(data_dir_, row.cpath);
         SegmentOutcome out;
-        const int r =
-            read_segment(buffer, capacity, t0, t1, row, data_file_path(data_dir_, row.cpath), out);
+        int r = kSegmentReadError;
+        if (!times_null) {
+            r = q.ind[5] == SQL_NULL_DATA
+                    ? kFileOpenError
+                    : read_segment(buffer, capacity, t0, t1, row, path, out);
+        }
         if (filled != nullptr) add_range(*filled, out.first, out.samples_read);
-        if (r != kOk) return r;
+        double end = out.end;
+        if (r != kOk) {
+            if (faults == nullptr) return r;
+            if (!note_fault_locked(row, times_null, path, out, t0, t1, *faults)) return r;
+            end = faults->back().to;
+        } else if (faults != nullptr && out.samples_read < out.samples_wanted) {
+            const double from = out.begin + static_cast<double>(out.samples_read) / row.sps;
+            faults->push_back({SegmentFault::kShort, path, from, out.end, "file too short"});
+        }
         // The end of what was delivered is the latest segment end seen, not the last
         // segment's length added to the window start.
-        delivered_end = any ? std::max(delivered_end, out.end) : out.end;
+        delivered_end = any ? std::max(delivered_end, end) : end;
         any = true;
     }
     return kOk;
+}
+
+bool WaveStore::note_fault_locked(const SegmentRow& row, bool times_null,
+                                  const std::string& path, const SegmentOutcome& out, double t0,
+                                  double t1, std::vector<SegmentFault>& faults) const {
+    SegmentFault fault;
+    fault.path = path;
+    fault.reason = out.os_error != 0 ? std::strerror(out.os_error) : "no data file named";
+    // An errno means the file failed (open or read); without one the row is at fault.
+    if (out.os_error != 0) {
+        fault.kind = SegmentFault::kUnreadable;
+        fault.from = out.begin;
+        fault.to = out.end;
+        // A data directory that cannot be read at all is an outage of the data, not a
+        // fault of this one segment: the caller waits and reads the window again.
+        if (!data_directory_readable_locked()) {
+            faults.push_back(std::move(fault));
+            return false;
+        }
+    } else {
+        fault.kind = SegmentFault::kMalformed;
+        fault.reason = "unusable row (TBEGIN, SPS, TQTY or FOFF)";
+        const double end = row.tbegin + row.tqty;
+        fault.from = !times_null && std::isfinite(row.tbegin) ? std::max(t0, row.tbegin) : t0;
+        fault.to = !times_null && std::isfinite(end) && end > fault.from ? std::min(t1, end) : t1;
+    }
+    if (!(fault.to >= fault.from)) fault.to = fault.from;
+    faults.push_back(std::move(fault));
+    return true;
+}
+
+bool WaveStore::data_directory_readable_locked() const {
+    const std::string dir = data_dir_.empty() ? std::string(".") : data_dir_;
+    return ::access(dir.c_str(), R_OK | X_OK) == 0;
 }
 
 int WaveStore::next_data_start(std::string_view sta, std::string_view chan, std::string_view loc,

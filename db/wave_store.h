@@ -16,6 +16,9 @@
 
 namespace zelvik::db {
 
+struct SegmentRow;
+struct SegmentOutcome;
+
 class StoreConnection;
 struct SegmentQuery;
 class ResponseQueries;
@@ -25,6 +28,21 @@ class EventListQueries;
 struct FilledRange {
     size_t first;  // index into the caller's buffer
     size_t count;  // samples
+};
+
+// A segment that read_samples could not deliver whole, reported when the caller asks
+// for faults instead of failing the window.
+struct SegmentFault {
+    enum Kind : int {
+        kUnreadable = 0,  // the data file cannot be opened or read: nothing delivered
+        kShort = 1,       // the data file ends before the segment: [from, to) missing
+        kMalformed = 2,   // the row itself is unusable (SPS, TQTY, FOFF, times)
+    };
+    Kind kind = kUnreadable;
+    std::string path;  // the data file as opened
+    double from = 0;   // seconds since 1970: the part of the window not delivered
+    double to = 0;
+    std::string reason;  // "No such file or directory", ...
 };
 
 // A calendar instant as the response selects bind it (UTC, whole fields).
@@ -76,9 +94,16 @@ public:
     //         kFileOpenError, kSegmentOutsideWindow, kSegmentReadError. On a non-zero
     //         return t0 and t1 are unchanged; samples of segments read before the failing
     //         one stay in the buffer (and in `filled`). Does not log.
+    // With `faults` (cleared first), one segment cannot fail the window: a data file
+    // that cannot be opened or read, or a malformed row, is left out as a gap, and a
+    // short file delivers what it holds; each is described in `faults` and the window
+    // counts as delivered up to the segment's end. Only a data directory that cannot
+    // be read at all (moved away, not mounted) still answers kFileOpenError, with the
+    // file it tried in `faults`.
     [[nodiscard]] int read_samples(float* buffer, size_t capacity, std::string_view sta,
                                    std::string_view chan, std::string_view loc, double& t0,
-                                   double& t1, std::vector<FilledRange>* filled = nullptr);
+                                   double& t1, std::vector<FilledRange>* filled = nullptr,
+                                   std::vector<SegmentFault>* faults = nullptr);
 
     // Earliest segment start at or after `after` for the channel (location rule as in
     // read_samples). Call it with the end of a window that answered kNoSegment; a segment
@@ -141,7 +166,14 @@ private:
     int select_response(bool sac, std::string_view sta, std::string_view chan, std::string_view loc,
                         std::string_view net, const StoreTimestamp& when, std::string& out);
     int read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity, double t0, double t1,
-                         double& delivered_end, std::vector<FilledRange>* filled);
+                         double& delivered_end, std::vector<FilledRange>* filled,
+                         std::vector<SegmentFault>* faults);
+    // Adds the fault of a segment that could not be read; false when the window must
+    // fail instead (the data directory itself cannot be read).
+    bool note_fault_locked(const SegmentRow& row, bool times_null,
+                           const std::string& path, const SegmentOutcome& out, double t0,
+                           double t1, std::vector<SegmentFault>& faults) const;
+    bool data_directory_readable_locked() const;
 
     // Guards every member below and the connection's handles and statements.
     mutable std::mutex mutex_;

@@ -5,6 +5,7 @@
 #include "detect/channel_detector.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <limits>
 
@@ -116,31 +117,45 @@ void ChannelDetector::choose_response() {
 }
 
 bool ChannelDetector::step(StepBuffers& buffers) {
+    retry_ = false;
     if (state_.load() != ChannelState::kRunning) {
         const bool retry =
             state_.load() != ChannelState::kUnusable || link_.outages_ended() != outages_seen_;
-        if (!retry || prepare() != ChannelState::kRunning) return false;
+        if (!retry || prepare() != ChannelState::kRunning) {
+            retry_ = state_.load() == ChannelState::kWaitingForStore;
+            return false;
+        }
     }
     double t0 = read_position_;
     double t1 = t0 + kWindowSeconds;
     const size_t capacity = static_cast<size_t>(sample_rate_ * kWindowSeconds) + 2;
     if (buffers.samples.size() < capacity) buffers.samples.resize(capacity);
-    const int r =
-        link_.store().read_samples(buffers.samples.data(), capacity, settings_.station,
-                                   settings_.channel, settings_.location, t0, t1, &buffers.filled);
+    const int r = link_.store().read_samples(buffers.samples.data(), capacity, settings_.station,
+                                             settings_.channel, settings_.location, t0, t1,
+                                             &buffers.filled, &buffers.faults);
     if (r == db::kNoSegment) return jump_to_next_data(t0 + kWindowSeconds);
     if (r == db::kConnectionLost) link_.mark_lost();
     if (r != 0) {
-        // Retried next pass as before, but a lasting fault (a missing data file) is
-        // named once instead of leaving the channel silently stuck.
+        // Retried next pass, but a lasting fault (the data directory gone) is named
+        // once, with the file it stopped at, instead of leaving the channel silently stuck.
+        retry_ = true;
         if (r != last_read_status_ && r != db::kConnectionLost) {
-            report::log_printf("Channel %d (%s): reading at %s failed: %s", settings_.index,
-                               name().c_str(), common::utc_text(t0).c_str(), db::to_string(r));
+            const std::string file = buffers.faults.empty()
+                                         ? std::string()
+                                         : " (" + buffers.faults.back().path + ": " +
+                                               buffers.faults.back().reason + ")";
+            report::log_printf("Channel %d (%s): reading at %s failed: %s%s", settings_.index,
+                               name().c_str(), common::utc_text(t0).c_str(), db::to_string(r),
+                               file.c_str());
         }
         last_read_status_ = r;
         return false;
     }
     last_read_status_ = 0;
+    if (!accept_faults(buffers.faults)) {
+        retry_ = true;
+        return false;
+    }
     if (!(t1 > read_position_)) return false;
     read_position_ = t1;
     for (const db::FilledRange& range : buffers.filled) {
@@ -154,10 +169,55 @@ bool ChannelDetector::step(StepBuffers& buffers) {
     return true;
 }
 
+namespace {
+double steady_seconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+}  // namespace
+
+bool ChannelDetector::accept_faults(const std::vector<db::SegmentFault>& faults) {
+    // An unreadable data file may be back in a moment (a copy in progress, permissions
+    // being fixed): the window is read again until the file has stayed unreadable for
+    // the grace time, and only then is its segment passed over as a gap.
+    for (const db::SegmentFault& f : faults) {
+        if (f.kind != db::SegmentFault::kUnreadable) continue;
+        const double now = steady_seconds();
+        if (unreadable_path_ != f.path) {
+            unreadable_path_ = f.path;
+            unreadable_since_ = now;
+            report::log_printf("Channel %d (%s): data file %s cannot be read (%s); trying again",
+                               settings_.index, name().c_str(), f.path.c_str(), f.reason.c_str());
+        }
+        if (now - unreadable_since_ < unreadable_grace_) return false;
+    }
+    unreadable_path_.clear();
+    for (const db::SegmentFault& f : faults) log_skipped(f);
+    return true;
+}
+
+void ChannelDetector::log_skipped(const db::SegmentFault& f) {
+    // A segment that spans two windows is reported in both; its file is named once.
+    const bool seen =
+        std::any_of(skipped_.begin(), skipped_.end(), [&](const db::SegmentFault& s) {
+            return s.path == f.path && s.kind == f.kind;
+        });
+    if (!seen || f.kind == db::SegmentFault::kMalformed) {
+        const char* what = f.kind == db::SegmentFault::kShort ? "is short" : "cannot be read";
+        if (f.kind == db::SegmentFault::kMalformed) what = "has an unusable row";
+        report::log_printf("Channel %d (%s): data file %s %s (%s); %s to %s taken as a gap",
+                           settings_.index, name().c_str(), f.path.c_str(), what, f.reason.c_str(),
+                           common::utc_text(f.from).c_str(), common::utc_text(f.to).c_str());
+    }
+    // Bounded: a store of broken rows must not grow the list without end.
+    if (skipped_.size() < 10000) skipped_.push_back(f);
+}
+
 bool ChannelDetector::jump_to_next_data(double window_end) {
     double start = 0.0;
     const int found = link_.store().next_data_start(settings_.station, settings_.channel,
                                                     settings_.location, window_end, start);
+    retry_ = found < 0;  // the store did not answer: not the end of the data
     if (found <= 0 || !(start > read_position_)) return false;
     report::log_printf("Channel %d (%s): no data from %s, resuming at %s", settings_.index,
                        name().c_str(), common::utc_text(read_position_).c_str(),
@@ -167,6 +227,24 @@ bool ChannelDetector::jump_to_next_data(double window_end) {
 }
 
 void ChannelDetector::process_stretch(const float* x, size_t count, double t_first) {
+    // A sample that is not finite would poison the filter state for good; each run of
+    // them is a gap, named once, and the filters only ever see numbers.
+    size_t i = 0;
+    while (i < count) {
+        size_t j = i;
+        while (j < count && std::isfinite(x[j])) ++j;
+        if (j > i) feed_stretch(x + i, j - i, t_first + static_cast<double>(i) / sample_rate_);
+        if (j == count) break;
+        size_t k = j;
+        while (k < count && !std::isfinite(x[k])) ++k;
+        report::log_printf("Channel %d (%s): %zu samples from %s are not numbers, taken as a gap",
+                           settings_.index, name().c_str(), k - j,
+                           common::utc_text(t_first + static_cast<double>(j) / sample_rate_).c_str());
+        i = k;
+    }
+}
+
+void ChannelDetector::feed_stretch(const float* x, size_t count, double t_first) {
     size_t i = 0;
     if (last_sample_time_ > 0.0) {
         const double expected = last_sample_time_ + sample_interval_;

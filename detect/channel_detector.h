@@ -37,6 +37,13 @@ using DetectionHook =
 struct StepBuffers {
     std::vector<float> samples;
     std::vector<db::FilledRange> filled;
+    std::vector<db::SegmentFault> faults;
+};
+
+// A stretch of stored data that a channel passed over because it could not be read.
+struct SkippedSegment {
+    std::string channel;  // "STA.CHA.LOC"
+    db::SegmentFault fault;
 };
 
 class ChannelDetector {
@@ -64,6 +71,21 @@ public:
     // passed that deliver none, or a jump over an outage to later data).
     bool step(StepBuffers& buffers);
 
+    // Worker thread, after step() returned false: true when the step failed for a reason
+    // that may pass (no store, a read error, the data directory gone, a data file not
+    // yet given up on), false when the channel is at the end of its stored data or can
+    // never run. A catch-up run ends only when no channel needs a retry.
+    bool needs_retry() const { return retry_; }
+
+    // Stored data passed over: segments whose data file stayed unreadable for
+    // kUnreadableGrace, short data files, unusable rows. Worker thread, or after it ended.
+    const std::vector<db::SegmentFault>& skipped() const { return skipped_; }
+    std::string name() const;  // "STA.CHA.LOC"
+
+    // How long a data file may stay unreadable before its segment is skipped as a gap.
+    static constexpr double kUnreadableGraceSeconds = 5.0;
+    void set_unreadable_grace(double seconds) { unreadable_grace_ = seconds; }  // before use
+
     // Worker thread. Finishes every open measurement with the samples it has, so its
     // line is logged and its row stored (end of a catch-up run).
     void finish_open_measurements();
@@ -82,8 +104,10 @@ public:
     double sample_rate() const { return sample_rate_; }      // worker thread
 
 private:
-    std::string name() const;  // "STA.CHA.LOC"
     bool build_chain();
+    bool accept_faults(const std::vector<db::SegmentFault>& faults);
+    void log_skipped(const db::SegmentFault& fault);
+    void feed_stretch(const float* x, size_t count, double t_first);
     void choose_response();
     void set_state(ChannelState next, const std::string& reason);
     bool jump_to_next_data(double window_end);
@@ -106,6 +130,11 @@ private:
     double last_sample_time_ = 0.0;  // time of the last sample fed; 0 = none yet
     int last_read_status_ = 0;       // last read failure logged, to log each kind once
     uint64_t outages_seen_ = 0;      // StoreLink::outages() when the channel was refused
+    bool retry_ = false;             // the last step failed for a reason that may pass
+    std::string unreadable_path_;    // data file waited for; "" = none
+    double unreadable_since_ = 0.0;  // steady-clock seconds when it first failed
+    double unreadable_grace_ = kUnreadableGraceSeconds;
+    std::vector<db::SegmentFault> skipped_;
     std::atomic<ChannelState> state_{ChannelState::kNotSetUp};
     std::atomic<double> last_data_time_{0.0};  // read by the supervisor
     std::atomic<double> last_onset_{0.0};      // read by the supervisor

@@ -28,8 +28,11 @@ bool StoreLink::ensure_connected(bool log_before_wait, int pause_ms) {
     if (pause_ms > 0 && stop_.wait_for(std::chrono::milliseconds(pause_ms))) return false;
     if (first && !log_before_wait) report::log_printf("Connection lost. ODBC: %s", dsn.c_str());
     if (store_.connect()) {
+        // "Connection lost" was written for this outage (above, or at its first failed
+        // attempt), so its end is written too, even when this first attempt succeeded.
         outages_ended_.fetch_add(1);
-        if (down_.exchange(false)) report::log_printf("Connection restored. ODBC: %s", dsn.c_str());
+        down_.store(false);
+        report::log_printf("Connection restored. ODBC: %s", dsn.c_str());
         return true;
     }
     if (first) report::log_printf("Couldn't connect to database. ODBC: %s", dsn.c_str());

@@ -286,6 +286,8 @@ void Supervisor::shut_down() {
                  sink_.rows_stored(s.station + "." + s.channel + "." + s.location)});
         }
         worker_.reset();
+        for (const auto& d : detectors_)
+            for (const db::SegmentFault& f : d->skipped()) skipped_.push_back({d->name(), f});
         detectors_.clear();
     }
 }

@@ -122,6 +122,9 @@ public:
     void set_sound_enabled(bool on) { board_.set_sound_enabled(on); }
     bool sound_enabled() const { return board_.sound_enabled(); }
     bool caught_up() const { return worker_ && worker_->idle(); }
+    // Stored data the channels passed over as unreadable, gathered by shut_down() (the
+    // detectors go with it). Read once the supervisor thread has ended.
+    const std::vector<SkippedSegment>& skipped_segments() const { return skipped_; }
 
     const SupervisorSettings& settings() const { return settings_; }
     const Worker::DetectorList& detectors() const { return detectors_; }  // fixed after start_up
@@ -155,6 +158,7 @@ private:
     std::unique_ptr<NoDataMail> no_data_mail_;
     std::unique_ptr<CoincidenceRule> coincidence_;
     std::vector<std::string> watch_lines_;
+    std::vector<SkippedSegment> skipped_;  // filled by shut_down()
     int64_t start_time_ = 0;
     WatchSummary watch_;
     std::vector<ChannelOutcome> outcomes_;

@@ -2,6 +2,7 @@
 // an outage costs one 2 s pause per pass instead of one per channel.
 #include "detect/worker.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "detect/event_store_sink.h"
@@ -26,6 +27,7 @@ Worker::~Worker() {
 
 bool Worker::run_pass() {
     bool any = false;
+    retry_pending_ = false;
     reached_store_ = link_.ensure_connected(false, reconnect_pause_ms_);
     if (reached_store_) {
         if (sink_ != nullptr) (void)sink_->flush();
@@ -33,7 +35,10 @@ bool Worker::run_pass() {
         if (sink_ != nullptr) sink_->begin_pass();
         for (const auto& detector : detectors_) {
             if (stop_.requested()) break;
-            if (detector->step(buffers_)) any = true;
+            if (detector->step(buffers_))
+                any = true;
+            else if (detector->needs_retry())
+                retry_pending_ = true;
         }
         if (sink_ != nullptr) (void)sink_->end_pass();
     }
@@ -49,9 +54,15 @@ bool Worker::start(bool stop_when_idle) {
 }
 
 bool Worker::idle_pause() {
-    // SLEEP / 2 waits of 2000 ms each; a stop ends the wait at once.
-    for (int i = 0; i < sleep_seconds_ / 2; ++i) {
-        if (stop_.wait_for(std::chrono::milliseconds(2000))) return true;
+    // SLEEP seconds in slices of at most 2 s; SLEEP 0 or 1 still pauses kMinIdlePause,
+    // so an idle store is not asked again at once, at the cost of a whole core. A stop
+    // ends the wait at once.
+    using std::chrono::milliseconds;
+    milliseconds left = std::max(milliseconds(int64_t{sleep_seconds_} * 1000), kMinIdlePause);
+    while (left.count() > 0) {
+        const milliseconds slice = std::min(left, milliseconds(2000));
+        if (stop_.wait_for(slice)) return true;
+        left -= slice;
     }
     return stop_.requested();
 }
@@ -66,7 +77,10 @@ void Worker::body(bool stop_when_idle) noexcept {
     try {
         while (!stop_.requested()) {
             if (run_pass()) continue;
-            if (stop_when_idle && reached_store_) {
+            // A pass that failed to read is not the end of the data: a catch-up run
+            // waits and tries again, as the live loop does, until every channel is at
+            // the end of what is stored.
+            if (stop_when_idle && reached_store_ && !retry_pending_) {
                 finish_measurements();
                 idle_.store(true);
                 // Wakes the supervisor at once instead of at its next 300 ms pass.

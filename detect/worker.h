@@ -21,9 +21,10 @@ class StoreLink;
 class Worker {
 public:
     using DetectorList = std::vector<std::unique_ptr<ChannelDetector>>;
+    static constexpr std::chrono::milliseconds kMinIdlePause{500};
 
     // None of the references is owned; all must outlive the worker. `sink` may be null.
-    // sleep_seconds: SLEEP; an idle pass waits sleep_seconds / 2 times 2000 ms.
+    // sleep_seconds: SLEEP; an idle pass waits that long, at least kMinIdlePause.
     // reconnect_pause_ms: the pause of the reconnect protocol before each attempt.
     Worker(const DetectorList& detectors, StoreLink& link, EventStoreSink* sink, StopSignal& stop,
            int sleep_seconds, int reconnect_pause_ms = 2000);
@@ -35,7 +36,8 @@ public:
     bool run_pass();
 
     // Starts the thread. When `stop_when_idle`, the thread ends by itself after the
-    // first pass without new data, having finished every open measurement and stored
+    // first pass without new data in which no channel needs a retry (ChannelDetector::
+    // needs_retry), having finished every open measurement and stored
     // waiting rows; idle() then turns true and the stop signal is raised. Returns false
     // when already started.
     [[nodiscard]] bool start(bool stop_when_idle = false);
@@ -64,6 +66,7 @@ private:
     const int reconnect_pause_ms_;
     StepBuffers buffers_;         // worker thread only
     bool reached_store_ = false;  // worker thread only: the last pass found the store
+    bool retry_pending_ = false;  // worker thread only: a channel of the last pass must retry
     std::atomic<bool> idle_{false};
     common::FinishLatch finished_;
     std::atomic<int> passes_{0};

@@ -11,6 +11,7 @@
 #include "shell/catch_up_summary.h"
 #include "shell/engine.h"
 #include "shell/headless_events.h"
+#include "shell/skipped_data_report.h"
 #include "shell/stop_request.h"
 
 namespace zelvik::shell {
@@ -75,7 +76,10 @@ int run_engine_headless(const config::ProgramSettings& settings, db::WaveStore& 
         }
         // A mail or a worker that could not finish within the bounded waits is an
         // overrun like the supervisor's own.
-        return supervisor.shutdown_overran() ? 1 : 0;
+        if (supervisor.shutdown_overran()) return 1;
+        const auto& skipped = supervisor.skipped_segments();
+        report_skipped_data(err, skipped);
+        return until_caught_up && !skipped.empty() ? kExitSkippedData : 0;
     } catch (const std::exception& e) {
         report::log_printf("Engine could not run: %s", e.what());
     }

@@ -31,7 +31,8 @@ inline constexpr int kNothingWatched = 4;
 // lines go to `err`, and a catch-up run ends with its summary there. Main thread;
 // never throws. Returns 0; 1 when the shutdown did not finish within its bounded
 // waits (the supervisor's, the worker's or the mail's); kNothingWatched for a catch-up
-// run that had no channel to run.
+// run that had no channel to run; kExitSkippedData when a catch-up run
+// passed over stored data it could not read (listed on `err`).
 int run_engine_headless(const config::ProgramSettings& settings, db::WaveStore& store,
                         const StopRequest& stop, bool until_caught_up, std::FILE* err);
 

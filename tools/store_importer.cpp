@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cmath>
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+#include <string_view>
 
 #include "common/civil_time.h"
 #include "db/odbc_handle.h"
@@ -32,6 +34,19 @@ using db::OdbcStatement;
 
 std::string stored_location(const std::string& loc) {
     return loc.empty() ? "??" : loc;
+}
+
+// A directory or file name made from text of the file being imported (a station code,
+// the file's own name): letters, digits, '_' and '-' are kept, anything else becomes
+// '_', so no component can be "." or "..", hold a separator, or be empty.
+std::string safe_component(std::string_view text) {
+    std::string out;
+    for (const char c : text.substr(0, std::min<size_t>(text.size(), 100))) {
+        const bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                          (c >= '0' && c <= '9') || c == '_' || c == '-';
+        out.push_back(keep ? c : '_');
+    }
+    return out.empty() ? std::string("_") : out;
 }
 
 // A data file being written; removed on destruction unless kept.
@@ -301,11 +316,12 @@ bool StoreImporter::import_file(const std::string& path, ImportCounts& counts) {
 
     // The file goes under <year>/<station>/ of its first new segment.
     const common::Civil day = common::civil_from_epoch(fresh.front()->start);
-    const std::string relative_dir = std::to_string(day.year) + "/" + fresh.front()->station;
+    const std::string relative_dir =
+        std::to_string(day.year) + "/" + safe_component(fresh.front()->station);
     auto owned = std::make_unique<NewDataFile>();
     NewDataFile& file = *owned;
-    if (!file.create(data_dir_ + "/" + relative_dir, std::filesystem::path(path).stem().string(),
-                     error_))
+    if (!file.create(data_dir_ + "/" + relative_dir,
+                     safe_component(std::filesystem::path(path).stem().string()), error_))
         return false;
     std::vector<int64_t> offsets;
     int64_t offset = 0;

@@ -3,39 +3,52 @@
 #include "tools/waveform_reader.h"
 
 #include <libmseed.h>
-#include <sys/stat.h>
 
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 
 #include "common/civil_time.h"
 #include "common/text.h"
+#include "tools/mseed_record_check.h"
 
 namespace zelvik::tools {
 namespace {
 
 std::mutex g_mseed_mutex;     // libmseed's log hooks are process-wide
 std::string g_mseed_message;  // guarded by g_mseed_mutex: last diagnostic of libmseed
+std::string g_steim_fault;    // guarded by g_mseed_mutex: first Steim decoding complaint
 
 void keep_message(char* text) {
     g_mseed_message = std::string(common::trim(text != nullptr ? text : ""));
     // libmseed quotes the offending bytes, which may be anything.
     for (char& c : g_mseed_message)
         if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
+    // A failed integrity check of Steim frames is only a warning to libmseed, which
+    // still hands out the samples; one flipped bit would import garbage.
+    if (g_steim_fault.empty() && g_mseed_message.find("Steim") != std::string::npos &&
+        g_mseed_message.find("Unpacking") == std::string::npos &&
+        g_mseed_message.find("Decoding") == std::string::npos)
+        g_steim_fault = g_mseed_message;
 }
 
-// Owns the list libmseed builds and the reader state it keeps between calls.
+// Owns the list libmseed builds and the record it parses into.
 struct MseedReading {
-    MSFileParam* file = nullptr;
     MSRecord* record = nullptr;
     MSTraceList* traces = mstl_init(nullptr);
     ~MseedReading() {
-        ms_readmsr_r(&file, &record, nullptr, 0, nullptr, nullptr, 0, 0, 0);
+        msr_free(&record);
         mstl_free(&traces, 0);
     }
 };
+
+bool all_finite(const Segment& seg) {
+    for (float f : seg.floats)
+        if (!std::isfinite(f)) return false;
+    return true;
+}
 
 bool copy_segments(const MSTraceList& list, std::vector<Segment>& out, std::string& error) {
     for (const MSTraceID* id = list.traces; id != nullptr; id = id->next) {
@@ -74,6 +87,10 @@ bool copy_segments(const MSTraceList& list, std::vector<Segment>& out, std::stri
                     error = "channel " + std::string(id->srcname) + " holds text, not samples";
                     return false;
             }
+            if (!all_finite(seg)) {
+                error = "channel " + std::string(id->srcname) + " holds samples that are not finite";
+                return false;
+            }
             if (n > 0) out.push_back(std::move(seg));
         }
     }
@@ -83,44 +100,52 @@ bool copy_segments(const MSTraceList& list, std::vector<Segment>& out, std::stri
 }  // namespace
 
 bool read_miniseed(const std::string& path, std::vector<Segment>& out, std::string& error) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
         error = std::string("cannot open: ") + std::strerror(errno);
         return false;
     }
-    if (st.st_size == 0) {
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        error = std::string("cannot read: ") + std::strerror(errno);
+        return false;
+    }
+    return read_miniseed_bytes(bytes, out, error);
+}
+
+bool read_miniseed_bytes(std::string_view bytes, std::vector<Segment>& out, std::string& error) {
+    if (bytes.empty()) {
         error = "empty file";
         return false;
     }
+    std::vector<size_t> lengths;
+    if (!check_miniseed_records(bytes, lengths, error)) return false;
+    std::string record_bytes;
     std::lock_guard<std::mutex> lock(g_mseed_mutex);
     ms_loginit(keep_message, nullptr, keep_message, nullptr);
     g_mseed_message.clear();
+    g_steim_fault.clear();
     MseedReading reading;
-    off_t fpos = 0;
-    off_t end_of_records = 0;
-    int r = MS_NOERROR;
-    // skipnotdata is off: a damaged record must stop the import, not vanish quietly.
-    while ((r = ms_readmsr_r(&reading.file, &reading.record, path.c_str(), -1, &fpos, nullptr, 0, 1,
-                             0)) == MS_NOERROR) {
-        end_of_records = fpos + reading.record->reclen;
-        if (mstl_addmsr(reading.traces, reading.record, 0, 1, -1.0, -1.0) == nullptr) {
-            error = "cannot merge the record at byte " + std::to_string(fpos);
+    size_t at = 0;
+    for (const size_t length : lengths) {
+        record_bytes.assign(bytes.substr(at, length));
+        const int r = msr_parse(record_bytes.data(), static_cast<int>(length), &reading.record,
+                                static_cast<int>(length), 1, 0);
+        if (r != MS_NOERROR || !g_steim_fault.empty()) {
+            error = (r > 0            ? std::string("truncated record")
+                     : r == MS_NOTSEED ? std::string("not miniSEED")
+                     : r < 0           ? std::string(ms_errorstr(r))
+                                       : std::string("corrupt compressed data")) +
+                    " at byte " + std::to_string(at);
+            const std::string& why = g_steim_fault.empty() ? g_mseed_message : g_steim_fault;
+            if (!why.empty()) error += " (" + why + ")";
             return false;
         }
-    }
-    if (r != MS_ENDOFFILE) {
-        // The failing record begins where the last good one ended.
-        error = std::string(r == MS_NOTSEED ? "not miniSEED" : ms_errorstr(r)) + " at byte " +
-                std::to_string(end_of_records);
-        if (!g_mseed_message.empty()) error += " (" + g_mseed_message + ")";
-        return false;
-    }
-    // libmseed stops quietly at a last record that was cut short; its bytes would be
-    // lost without a word, so the file is refused as a whole.
-    if (end_of_records != st.st_size) {
-        error = "truncated: " + std::to_string(st.st_size - end_of_records) +
-                " bytes after the last whole record";
-        return false;
+        if (mstl_addmsr(reading.traces, reading.record, 0, 1, -1.0, -1.0) == nullptr) {
+            error = "cannot merge the record at byte " + std::to_string(at);
+            return false;
+        }
+        at += length;
     }
     if (reading.traces->numtraces == 0) {
         error = "no data records";

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zelvik::tools {
@@ -22,12 +23,21 @@ struct Segment {
 
 // Reads every record of a miniSEED file into segments (one per continuous stretch and
 // channel, in file order). false with `error` ("truncated record at byte 8192", ...)
-// when the file is not miniSEED, is cut short, or holds text or unusable records.
+// when the file is not miniSEED, is cut short, holds a record of broken structure
+// (checked before libmseed parses it), compressed data that fails its integrity check,
+// samples that are not finite, or text or unusable records.
 [[nodiscard]] bool read_miniseed(const std::string& path, std::vector<Segment>& out,
                                  std::string& error);
 
+// The same over a file's bytes already in memory.
+[[nodiscard]] bool read_miniseed_bytes(std::string_view bytes, std::vector<Segment>& out,
+                                       std::string& error);
+
 // Reads one evenly sampled binary SAC file (either byte order) as one float segment.
+// false with `error` when the header is not SAC, the data is cut short, the reference
+// or begin time is not a usable date, or a sample is not finite.
 [[nodiscard]] bool read_sac(const std::string& path, Segment& out, std::string& error);
+[[nodiscard]] bool read_sac_bytes(std::string_view bytes, Segment& out, std::string& error);
 
 // Chooses the reader by the name: ".sac" (any case) is SAC, everything else miniSEED.
 [[nodiscard]] bool read_waveform_file(const std::string& path, std::vector<Segment>& out,

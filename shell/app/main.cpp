@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "common/hidden_arguments.h"
 #include "config/program_settings.h"
 #include "db/wave_store.h"
 #include "detect/begin_time.h"
@@ -70,6 +71,8 @@ int main(int argc, char** argv) {
         std::fputs(shell::usage_text().c_str(), stdout);
         return 0;
     }
+    // `options` holds its own copy of every argument now.
+    common::hide_password_arguments(argc, argv);
     if (options.version) {
         std::fputs(shell::version_text().c_str(), stdout);
         return 0;

@@ -181,6 +181,30 @@ TEST(IniWrite, CreatesFilesAndEndsUnfinishedLastLines) {
     EXPECT_EQ(ini::read_string(header_only, "B", "Z", "", 8), "3");
 }
 
+// A lone CR ends a line for the writer as it does for the reader; the new key never
+// joins the line before it ("k=v\rnew=x" read back as one value was the fault).
+TEST(IniWrite, LoneCarriageReturnEndsALine) {
+    TempDir dir;
+    struct Case {
+        const char* before;
+        const char* section;
+        const char* after;
+    };
+    const Case cases[] = {
+        {"[A]\nk=v\r", "A", "[A]\nk=v\rnew=x\n"},
+        {"[A]\rk=v\r", "A", "[A]\rk=v\rnew=x\n"},
+        {"[A]\r\nk=v\r", "A", "[A]\r\nk=v\rnew=x\r\n"},
+        {"[A]\nk=v\r", "B", "[A]\nk=v\r[B]\nnew=x\n"},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir.write("cr.ini", c.before);
+        ASSERT_TRUE(ini::write_string(path, c.section, "new", "x"));
+        EXPECT_EQ(read_file(path), c.after) << c.before;
+        EXPECT_EQ(ini::read_string(path, "A", "k", "", 64), "v") << c.before;
+        EXPECT_EQ(ini::read_string(path, c.section, "new", "", 64), "x") << c.before;
+    }
+}
+
 TEST(IniWrite, KeepsBinaryBytesAndLeavesNoTemporaryFile) {
     TempDir dir;
     const char bytes[] = "[A]\nX=\x01\xff\x00zz\n\x80\x81 no key here\n";

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "tests/detect/engine_fixture.h"
 
 namespace zelvik::detect {
@@ -106,6 +109,44 @@ TEST(Worker, ChannelSetUpWithoutTheStoreRunsOnceItIsBack) {
     EXPECT_EQ(pg.count("select STA from EVENTLIST where STA='PGW'"), 1);
     EXPECT_EQ(fx.log_count("(PGW.HHZ.\?\?) waits for the store"), 1u);
     EXPECT_EQ(fx.log_count("(PGW.HHZ.\?\?) runs: 100 sps"), 1u);
+}
+
+// SLEEP 0 and 1 once made the idle loop ask the store without a pause, at a whole
+// core. Over an idle store the thread now makes a few passes a second at most, and a
+// stop still ends the pause at once.
+TEST(Worker, IdlePassesPauseEvenWithSleepBelowTwo) {
+    test::EngineFixture fx;
+    for (const int sleep : {0, 1}) {
+        test::EngineLink e(fx.store());
+        ASSERT_TRUE(e.ws.connect()) << e.ws.last_error();
+        Worker::DetectorList none;
+        Worker worker(none, e.link, &e.sink, e.stop, sleep, 0);
+        ASSERT_TRUE(worker.start());
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        const auto asked = std::chrono::steady_clock::now();
+        e.stop.request();
+        ASSERT_TRUE(worker.join(std::chrono::milliseconds(5000)));
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(300));
+        EXPECT_GE(worker.passes(), 1) << "SLEEP " << sleep;
+        EXPECT_LE(worker.passes(), 4) << "SLEEP " << sleep;
+    }
+}
+
+// An outage whose first reconnect succeeds still ends in the log: every "Connection
+// lost" line is followed by exactly one "Connection restored".
+TEST(StoreLink, EveryLoggedOutageEndsOnce) {
+    test::EngineFixture fx;
+    test::EngineLink e(fx.store());
+    ASSERT_TRUE(e.ws.connect()) << e.ws.last_error();
+    for (const bool log_before_wait : {false, true}) {
+        e.link.mark_lost();
+        EXPECT_TRUE(e.link.ensure_connected(log_before_wait, 0));
+        EXPECT_TRUE(e.link.ensure_connected(log_before_wait, 0));  // no outage: no line
+    }
+    EXPECT_EQ(fx.log_count("Connection lost."), 2u);
+    EXPECT_EQ(fx.log_count("Connection restored."), 2u);
+    EXPECT_EQ(e.link.outages_ended(), 2u);
+    EXPECT_FALSE(e.link.down());
 }
 
 }  // namespace

@@ -54,6 +54,7 @@ public:
     Child& operator=(const Child&) = delete;
 
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     void signal(int sig) const {
         if (pid_ > 0) ::kill(pid_, sig);
     }

@@ -99,6 +99,10 @@ TEST_F(ZelvikProgramTest, SignalEndsANormalRun) {
                std::chrono::steady_clock::now() < give_up) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
+        // What `ps` shows of the running process.
+        const std::string cmdline = read_file("/proc/" + std::to_string(child.pid()) + "/cmdline");
+        EXPECT_NE(cmdline.find("PASSWORD="), std::string::npos) << cmdline;
+        EXPECT_EQ(cmdline.find("s3cret"), std::string::npos) << cmdline;
         child.signal(sig);
         const ChildResult r = child.finish();
         EXPECT_EQ(r.exit_status, 0) << r.err;

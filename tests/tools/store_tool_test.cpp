@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 
@@ -93,6 +94,42 @@ TEST_P(StoreTool, DamagedFileLeavesNothingBehind) {
     // The good file beside it still goes in; the exit status still reports the failure.
     EXPECT_EQ(run({"import", cut, kPhc}), 1);
     EXPECT_EQ(store_->count("select STA from FILELIST"), 1);
+}
+
+// Station codes are text from the file: a miniSEED station "../.." and a SAC station
+// "../../x" must not lead the data files out of the data directory.
+TEST_P(StoreTool, HostileStationCodesStayInsideTheDataDirectory) {
+    ASSERT_EQ(run({"init"}), 0) << err_.str();
+    std::string mseed = test::read_file(kPhc);
+    for (size_t at = 0; at < mseed.size(); at += 4096) std::memcpy(mseed.data() + at + 8, "../..", 5);
+    std::string sac(632 + 400, '\0');
+    auto put = [&](size_t word, int32_t v) { std::memcpy(sac.data() + 4 * word, &v, 4); };
+    for (size_t off = 440; off < 632; off += 8) std::memcpy(sac.data() + off, "-12345  ", 8);
+    const float delta = 0.01f;
+    std::memcpy(sac.data(), &delta, 4);
+    const int32_t fields[] = {2014, 65, 12, 0, 0, 0};
+    for (size_t i = 0; i < 6; ++i) put(70 + i, fields[i]);
+    put(76, 6), put(79, 100), put(105, 1);
+    std::memcpy(sac.data() + 440, "../../x ", 8);
+    std::memcpy(sac.data() + 600, "HHZ     ", 8);
+    test::TempDir dir("zelvik-hostile");
+    const std::string a = dir.write("a.mseed", mseed), b = dir.write("..b.sac", sac);
+    const std::filesystem::path data = std::filesystem::canonical(store_->data_dir());
+    auto beside = [&] {
+        size_t n = 0;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(data.parent_path()))
+            n += e.path().string().rfind(data.string() + "/", 0) == 0 ? 0 : 1;
+        return n;
+    };
+    const size_t before = beside();
+    ASSERT_EQ(run({"import", a, b}), 0) << err_.str();
+    EXPECT_EQ(beside(), before);
+    EXPECT_EQ(data_files(), 2u);
+    for (const auto& e : std::filesystem::recursive_directory_iterator(data)) {
+        const std::string name = e.path().filename().string();
+        EXPECT_NE(name.find(".."), 0u) << e.path();
+    }
+    EXPECT_EQ(store_->count("select STA from FILELIST where STA='../..'"), 1);
 }
 
 TEST_P(StoreTool, DatabaseFailureRollsTheBatchBack) {
