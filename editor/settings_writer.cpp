@@ -140,6 +140,9 @@ bool SettingsWriter::save(const EditorSettings& settings, const ConnectionParams
     ::close(out);
     ok = ok && write_all(temp, settings, params);
     const mode_t mode = exists ? (st.st_mode & 07777) : 0600;
+    // Saved by another user (root), the file still belongs to its owner; when that is
+    // not allowed the file becomes the saver's, which is no reason to fail the save.
+    if (ok && exists && ::chown(temp.c_str(), st.st_uid, st.st_gid) != 0) errno = 0;
     if (ok && ::chmod(temp.c_str(), mode) != 0) {
         ok = false;
         error_ = std::strerror(errno);
