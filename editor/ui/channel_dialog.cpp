@@ -99,6 +99,10 @@ void ChannelDialog::build_form() {
     fr2_ = number_field(this);
     order_ = new QSpinBox(this);
     order_->setRange(2, 6);
+    const std::pair<QWidget*, const char*> names[] = {
+        {station_, "station"}, {channel_, "channel"}, {sta_, "sta"},     {lta_, "lta"},
+        {threshold_, "threshold"}, {fr1_, "fr1"},     {fr2_, "fr2"},     {order_, "order"}};
+    for (const auto& [widget, name] : names) widget->setObjectName(QString::fromLatin1(name));
     add_row("Код станции", station_);
     add_row("Код канала", channel_);
     add_row("Размер короткого окна, сек.", sta_);
@@ -111,6 +115,8 @@ void ChannelDialog::build_form() {
     auto* group = new QGroupBox(QStringLiteral("Оповещение"), this);
     sound_on_ = new QRadioButton(QStringLiteral("есть"), group);
     sound_off_ = new QRadioButton(QStringLiteral("нет"), group);
+    sound_on_->setObjectName(QStringLiteral("sound_on"));
+    sound_off_->setObjectName(QStringLiteral("sound_off"));
     auto* radios = new QHBoxLayout(group);
     radios->addWidget(sound_on_);
     radios->addWidget(sound_off_);

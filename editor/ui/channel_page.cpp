@@ -8,7 +8,6 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QPushButton>
-#include <QShortcut>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -64,8 +63,7 @@ ChannelPage::ChannelPage(EditorSettings& settings, const ConnectionParams& param
     connect(view_, &ChannelTableView::left_clicked, this, &ChannelPage::left_clicked);
     connect(view_, &ChannelTableView::ctrl_right_clicked, this, &ChannelPage::ctrl_right_clicked);
     connect(view_->horizontalHeader(), &QHeaderView::sectionClicked, this, &ChannelPage::sort_clicked);
-    auto* del = new QShortcut(QKeySequence::Delete, view_, nullptr, nullptr, Qt::WidgetShortcut);
-    connect(del, &QShortcut::activated, this, &ChannelPage::delete_channel);
+    connect(view_, &ChannelTableView::delete_pressed, this, &ChannelPage::delete_channel);
 }
 
 int ChannelPage::selected_row() const {

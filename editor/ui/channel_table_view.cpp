@@ -3,6 +3,7 @@
 #include "editor/ui/channel_table_view.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 namespace zelvik::editor::ui {
@@ -53,6 +54,18 @@ void ChannelTableView::mousePressEvent(QMouseEvent* event) {
     }
     QTableView::mousePressEvent(event);
     emit left_clicked(row, false);
+}
+
+}  // namespace zelvik::editor::ui
+
+namespace zelvik::editor::ui {
+
+void ChannelTableView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+        emit delete_pressed();
+        return;
+    }
+    QTableView::keyPressEvent(event);
 }
 
 }  // namespace zelvik::editor::ui

@@ -19,10 +19,12 @@ signals:
     // `row` is the row under the mouse, -1 when the click hit no row.
     void left_clicked(int row, bool ctrl);
     void ctrl_right_clicked(int row);
+    void delete_pressed();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 };
 
 }  // namespace zelvik::editor::ui

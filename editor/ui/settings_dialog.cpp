@@ -34,6 +34,9 @@ SettingsDialog::SettingsDialog(EditorSettings& settings, ConnectionParams& param
     auto* apply = new QPushButton(QStringLiteral("Применить"), this);
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     auto* cancel = new QPushButton(QStringLiteral("Отмена"), this);
+    apply->setObjectName(QStringLiteral("apply"));
+    ok->setObjectName(QStringLiteral("ok"));
+    cancel->setObjectName(QStringLiteral("cancel"));
     apply->setAutoDefault(false);
     cancel->setAutoDefault(false);
     ok->setAutoDefault(false);

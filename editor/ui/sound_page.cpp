@@ -52,10 +52,12 @@ SoundPage::SoundPage(EditorSettings& settings, QWidget* parent)
 
     // Connected first, so that a value the range clamps is stored as clamped. A value
     // already at a limit raises no change, hence the explicit stores after.
+    const int stored_repeats = settings_.max_repeats;
+    const int stored_pause = settings_.pause_seconds;
     repeats_->setRange(1, 100);
-    repeats_->setValue(settings_.max_repeats);
+    repeats_->setValue(stored_repeats);
     pause_->setRange(1, 600);
-    pause_->setValue(settings_.pause_seconds);
+    pause_->setValue(stored_pause);
     settings_.max_repeats = repeats_->value();
     settings_.pause_seconds = pause_->value();
     wav_->setText(QString::fromStdString(settings_.wav_file));
