@@ -217,5 +217,72 @@ TEST_F(ChannelTraceTest, AGapInTheStoreIsAGapInTheTraceAndItsColumns) {
     }
 }
 
+TEST(ChannelTraceReader, SaysWhenTheStoreWentAwayAndRecoversWhenItIsBack) {
+    // A server of the test's own: it is stopped and started again below.
+    const auto own = test::PostgresServer::start_private();
+    test::PostgresServer& server = *own;
+    if (!server.available()) GTEST_SKIP() << server.reason();
+    test::PostgresTestStore pg(true, server);
+    testing::Trace trace;
+    ASSERT_TRUE(
+        testing::read_vertical(ZELVIK_REAL_DATA_DIR "/BK_BKS_2017071510492061.mseed", trace));
+    pg.add_channel(trace.station, trace.channel, std::nullopt, trace.sample_rate);
+    store_part(pg, trace, 0, trace.samples.size(), "bks.f32");
+    ChannelSettings settings;
+    settings.station = trace.station;
+    settings.channel = trace.channel;
+    settings.fr1 = 1.0f;
+    settings.fr2 = 5.0f;
+
+    ChannelTraceReader reader({pg.dsn(), pg.user(), pg.password(), pg.data_dir(), false}, settings);
+    ChannelSnapshot snap;
+    ASSERT_TRUE(reader.read({300, 0}, snap)) << reader.last_error();
+    const size_t samples = snap.trace.stretches.at(0).raw.size();
+    pg.close_connection();
+    ASSERT_TRUE(server.stop());
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_FALSE(reader.read({300, 0}, snap));
+        EXPECT_NE(reader.last_error().find("cannot be reached"), std::string::npos)
+            << reader.last_error();
+        EXPECT_TRUE(snap.trace.stretches.empty());
+    }
+    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(reader.read({300, 0}, snap)) << reader.last_error();
+    EXPECT_EQ(snap.trace.stretches.at(0).raw.size(), samples);
+}
+
+TEST_F(ChannelTraceTest, NamesWhatKeepsAChannelFromBeingShown) {
+    load("PB_B072_2017092719561779.mseed");
+    struct Case {
+        const char* what;
+        ChannelSettings settings;
+        const char* says;
+    };
+    ChannelSettings unknown = settings_, bad_band = settings_;
+    unknown.station = "NONE";
+    bad_band.fr2 = 60.0f;  // above half of 100 samples/s
+    const Case cases[] = {
+        {"channel without a sample rate", unknown, "no sample rate"},
+        {"filter the channel cannot run", bad_band, "cannot be computed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ChannelTraceReader reader(access(), c.settings);
+        ChannelSnapshot snap;
+        EXPECT_FALSE(reader.read({300, 0}, snap));
+        EXPECT_NE(reader.last_error().find(c.says), std::string::npos) << reader.last_error();
+    }
+    // Samples whose data file vanished are said, and shown again once it is back.
+    const std::string file = fx_->store().data_dir() + "/a.f32";
+    ASSERT_EQ(std::rename(file.c_str(), (file + ".away").c_str()), 0);
+    ChannelTraceReader reader(access(), settings_);
+    ChannelSnapshot snap;
+    EXPECT_FALSE(reader.read({300, 0}, snap));
+    EXPECT_NE(reader.last_error().find("Reading the samples failed"), std::string::npos)
+        << reader.last_error();
+    ASSERT_EQ(std::rename((file + ".away").c_str(), file.c_str()), 0);
+    EXPECT_TRUE(reader.read({300, 0}, snap)) << reader.last_error();
+}
+
 }  // namespace
 }  // namespace zelvik::detect
