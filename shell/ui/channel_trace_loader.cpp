@@ -4,8 +4,7 @@
 
 namespace zelvik::shell {
 
-ChannelTraceLoader::ChannelTraceLoader(detect::StoreAccess access,
-                                       detect::ChannelSettings settings)
+ChannelTraceLoader::ChannelTraceLoader(detect::StoreAccess access, detect::ChannelSettings settings)
     : settings_(settings), reader_(std::move(access), std::move(settings)) {}
 
 void ChannelTraceLoader::load(double span_seconds, double end, quint64 request) {

@@ -89,9 +89,9 @@ int main(int argc, char** argv) {
             view->setProperty("grabbed", true);
             QTimer::singleShot(300, view, [&] {
                 if (!view->save_picture(QString::fromStdString(o.grab))) status = 1;
-                std::fprintf(stderr, "%s\n", view->message().isEmpty()
-                                                 ? "zelvik-channel-view: picture written"
-                                                 : view->message().toUtf8().constData());
+                std::fprintf(stderr, "%s\n",
+                             view->message().isEmpty() ? "zelvik-channel-view: picture written"
+                                                       : view->message().toUtf8().constData());
                 if (std::getenv("ZELVIK_VIEW_KEEP_OPEN") == nullptr) app.quit();
             });
         });

@@ -169,10 +169,10 @@ void ChannelViewWindow::on_failed(const QString& why, quint64 request) {
 }
 
 void ChannelViewWindow::show_status() {
-    QString text = end_ > 0 ? QString("Centred on %1 UTC")
-                                  .arg(QString::fromStdString(
-                                      common::utc_text(end_ - span_minutes() * 30.0)))
-                            : QString("Following the latest data");
+    QString text =
+        end_ > 0 ? QString("Centred on %1 UTC")
+                       .arg(QString::fromStdString(common::utc_text(end_ - span_minutes() * 30.0)))
+                 : QString("Following the latest data");
     if (const TracePlot* p = plot())
         text += QString(", latest data %1 UTC")
                     .arg(QString::fromStdString(common::utc_text(p->snapshot.latest_data)));
@@ -209,8 +209,8 @@ void ChannelViewWindow::on_detection_chosen(const QModelIndex& index) {
 }
 
 void ChannelViewWindow::on_save_clicked() {
-    const QString path = QFileDialog::getSaveFileName(
-        this, "Save picture", windowTitle() + ".png", "PNG pictures (*.png)");
+    const QString path = QFileDialog::getSaveFileName(this, "Save picture", windowTitle() + ".png",
+                                                      "PNG pictures (*.png)");
     if (!path.isEmpty() && !save_picture(path)) status_->setText("Could not write " + path);
 }
 

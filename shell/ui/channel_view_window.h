@@ -92,10 +92,10 @@ private:
     QTableView* list_ = nullptr;
     DetectionListModel* model_ = nullptr;
     QTimer timer_;
-    double end_ = 0;          // 0 = follow the latest data
-    quint64 sent_ = 0;        // last request sent
-    bool busy_ = false;       // a request is being read
-    bool again_ = false;      // something changed while busy: ask again when it answers
+    double end_ = 0;      // 0 = follow the latest data
+    quint64 sent_ = 0;    // last request sent
+    bool busy_ = false;   // a request is being read
+    bool again_ = false;  // something changed while busy: ask again when it answers
     QString last_failure_;
 };
 

@@ -47,17 +47,17 @@ void draw_columns(QPainter& p, const QRect& pane, const TracePlot& plot,
     const detect::ChannelTrace& t = plot.snapshot.trace;
     std::vector<detect::ColumnRange> columns(static_cast<size_t>(std::max(1, pane.width())));
     for (size_t i = 0; i < trees.size(); ++i)
-        detect::add_columns(trees[i], t.stretches[i].start, t.sample_rate, t.span_start,
-                            t.span_end, columns);
+        detect::add_columns(trees[i], t.stretches[i].start, t.sample_rate, t.span_start, t.span_end,
+                            columns);
     QVector<QLineF> lines;
     lines.reserve(static_cast<qsizetype>(columns.size()));
     for (size_t c = 0; c < columns.size(); ++c) {
         if (columns[c].empty()) continue;
         const double x = pane.left() + static_cast<double>(c) + 0.5;
-        const double top = std::clamp(s.y(pane, columns[c].max), double(pane.top()),
-                                      double(pane.bottom() + 1));
-        const double bottom = std::clamp(s.y(pane, columns[c].min), double(pane.top()),
-                                         double(pane.bottom() + 1));
+        const double top =
+            std::clamp(s.y(pane, columns[c].max), double(pane.top()), double(pane.bottom() + 1));
+        const double bottom =
+            std::clamp(s.y(pane, columns[c].min), double(pane.top()), double(pane.bottom() + 1));
         lines.append(QLineF(x, top, x, std::max(bottom, top + 1.0)));
     }
     p.setPen(QPen(colour, 1));
@@ -143,8 +143,9 @@ Scale ratio_scale(const TracePlot& plot) {
 QString title_text(const TracePlot& plot) {
     const detect::ChannelSettings& s = plot.settings;
     const detect::ChannelTrace& t = plot.snapshot.trace;
-    return QString("%1.%2.%3   %4 to %5 UTC   %6 sps   trigger %7-%8 Hz, order %9   STA %10 s, "
-                   "LTA %11 s")
+    return QString(
+               "%1.%2.%3   %4 to %5 UTC   %6 sps   trigger %7-%8 Hz, order %9   STA %10 s, "
+               "LTA %11 s")
         .arg(QString::fromStdString(s.station), QString::fromStdString(s.channel),
              QString::fromStdString(s.location),
              QString::fromStdString(common::utc_text(t.span_start)),
@@ -196,10 +197,11 @@ void draw_panes(QPainter& p, const TraceLayout& l, const TracePlot& plot) {
     const double um = plot.snapshot.um_per_count;
     if (um > 0) value_axis(p, l.filtered, filtered, um, true);
     pane_label(p, l.raw, "Raw, counts");
-    pane_label(p, l.filtered, QString("Trigger filter %1-%2 Hz, counts").arg(s.fr1).arg(s.fr2) +
-                                  (um > 0 ? QString("  (right: \u00b5m at %1 Hz)")
-                                                .arg(double(plot.snapshot.response_hz), 0, 'f', 2)
-                                          : QString()));
+    pane_label(p, l.filtered,
+               QString("Trigger filter %1-%2 Hz, counts").arg(s.fr1).arg(s.fr2) +
+                   (um > 0 ? QString("  (right: \u00b5m at %1 Hz)")
+                                 .arg(double(plot.snapshot.response_hz), 0, 'f', 2)
+                           : QString()));
     pane_label(p, l.ratio, QString("STA/LTA ratio, threshold %1 (dashed)").arg(s.threshold));
     draw_markers(p, l, plot);
     time_axis(p, l.time_axis, l.raw, t);
@@ -247,7 +249,8 @@ void paint_trace(QPainter& p, const QRect& area, const TracePlot* plot, const QS
         draw_panes(p, l, *plot);
     }
     p.setPen(QColor(150, 150, 150));
-    for (const QRect* pane : {&l.raw, &l.filtered, &l.ratio}) p.drawRect(pane->adjusted(0, 0, -1, -1));
+    for (const QRect* pane : {&l.raw, &l.filtered, &l.ratio})
+        p.drawRect(pane->adjusted(0, 0, -1, -1));
     if (!message.isEmpty()) draw_message(p, l, message);
 }
 
