@@ -45,6 +45,13 @@ struct SegmentFault {
     std::string reason;  // "No such file or directory", ...
 };
 
+// One EVENTLIST row of this program (EVENT_TYPE 1), as a listing reads it back.
+struct StoredEvent {
+    double onset = 0;       // TBEGIN, seconds since 1970
+    double amplitude = -1;  // AMP, micrometres; -1 when NULL
+    double period = -1;     // PER, seconds; -1 when NULL
+};
+
 // A calendar instant as the response selects bind it (UTC, whole fields).
 struct StoreTimestamp {
     int year = 1970, month = 1, day = 1, hour = 0, minute = 0, second = 0;
@@ -111,6 +118,19 @@ public:
     // @retval 1 found (`start` set), 0 none, -1 error (last_error()).
     [[nodiscard]] int next_data_start(std::string_view sta, std::string_view chan,
                                       std::string_view loc, double after, double& start);
+
+    // End of the channel's latest segment (the largest TBEGIN+TQTY, or TEND when that
+    // column is used; location rule as in read_samples).
+    // @retval 1 found (`end` set), 0 the channel has no segment, -1 error (last_error()).
+    [[nodiscard]] int last_data_end(std::string_view sta, std::string_view chan,
+                                    std::string_view loc, double& end);
+
+    // The station's event rows (EVENT_TYPE 1) with from <= TBEGIN < to, newest first, at
+    // most `limit`, replacing `out`. The event list names stations only, so every channel
+    // of the station shares them.
+    // @retval number of rows, or -1 on error (last_error()).
+    [[nodiscard]] int select_events(std::string_view sta, double from, double to, int limit,
+                                    std::vector<StoredEvent>& out);
 
     // The channel's SPS from SITECHAN (first matching row; NULL gives 0).
     // @retval rate, 0 when no row matches, -1 on a database error (last_error()).

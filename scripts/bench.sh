@@ -8,7 +8,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 zelvik_install_packages
 BUILD_DIR="${ZELVIK_BENCH_BUILD_DIR:-$ZELVIK_ROOT/build-bench}"
 cmake -S "$ZELVIK_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DZELVIK_BUILD_BENCH=ON \
-  -DZELVIK_BUILD_TESTS=OFF -DZELVIK_WITH_QT=OFF >/dev/null
+  -DZELVIK_BUILD_TESTS=OFF -DZELVIK_WITH_QT=ON >/dev/null
 cmake --build "$BUILD_DIR" -j "$(nproc)"
 
 status=0
