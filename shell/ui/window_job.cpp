@@ -14,6 +14,8 @@
 #include "shell/engine.h"
 #include "shell/headless_runner.h"
 #include "shell/stop_request.h"
+#include "shell/ui/channel_table_model.h"
+#include "shell/ui/channel_view_window.h"
 #include "shell/ui/main_window.h"
 #include "shell/ui/qt_engine_events.h"
 
@@ -45,6 +47,14 @@ int run_window_job(config::ProgramSettings& settings, db::WaveStore& store,
         ui::QtEngineEvents events(&window, &sound);
         Engine engine(engine_settings(settings, false), store, events);
         window.attach_engine(&engine);
+
+        // A channel view reads on a connection of its own; the engine is not touched.
+        const detect::StoreAccess access = ChannelViewWindow::access_from(settings);
+        QObject::connect(&window, &ui::MainWindow::channel_activated, &window,
+                         [&window, access](int channel_index) {
+                             if (const ChannelView* c = window.model()->channel(channel_index))
+                                 ChannelViewWindow::open(c->settings, access, &window);
+                         });
         if (!engine.start()) return 1;
 
         // The signal watcher raises `stop` on its own thread; the GUI thread looks at it
