@@ -41,7 +41,8 @@ stage_done "ThreadSanitizer build and run"
 
 # AddressSanitizer + UndefinedBehaviorSanitizer (float-cast-overflow included): the whole
 # suite without Qt, built with clang so the same tree also holds the fuzz targets. Any
-# report ends its test with a failure; LeakSanitizer excuses the ODBC drivers only.
+# report ends its test with a failure. The leak check is off: unixODBC unloads the
+# drivers before it runs, so their leaks carry no module name to suppress.
 ASAN_DIR="${ZELVIK_ASAN_BUILD_DIR:-$ZELVIK_ROOT/build-asan}"
 asan_status=0
 fuzz_status=0
