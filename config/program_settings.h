@@ -13,6 +13,11 @@ namespace zelvik::config {
 // Linux stand-in for the Windows default ".\snd0.wav".
 inline constexpr const char* kDefaultWavFile = "./snd0.wav";
 
+// The name of channel section n of the settings file: "THREAD%d".
+inline std::string channel_section(int n) {
+    return "THREAD" + std::to_string(n);
+}
+
 class ProgramSettings : public ConnectionConfig {
 public:
     using ConnectionConfig::ConnectionConfig;

@@ -7,6 +7,7 @@
 
 #include "common/text.h"
 #include "config/ini_file.h"
+#include "config/program_settings.h"
 
 namespace zelvik::detect {
 
@@ -23,8 +24,7 @@ double read_real(const std::string& path, const std::string& section, const char
 }  // namespace
 
 ChannelSettings read_channel_settings(const std::string& settings_path, int n) {
-    char section[32];
-    std::snprintf(section, sizeof section, "THREAD%d", n);
+    const std::string section = config::channel_section(n);
     const std::string& p = settings_path;
     ChannelSettings s;
     s.index = n;

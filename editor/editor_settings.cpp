@@ -7,17 +7,12 @@
 
 #include "common/text.h"
 #include "config/ini_file.h"
+#include "config/program_settings.h"
 
 namespace zelvik::editor {
 namespace {
 
 namespace ini = config::ini;
-
-std::string section_name(int n) {
-    char name[16];
-    std::snprintf(name, sizeof name, "THREAD%d", n);
-    return name;
-}
 
 double read_real(const std::string& path, const std::string& section, const char* key) {
     return common::leading_double(ini::read_string(path, section, key, "", kTextCapacity));
@@ -47,7 +42,7 @@ void load_settings(EditorSettings& s) {
     s.wav_file = ini::read_string(path, "ALARM", "WAVFILE", "", kTextCapacity);
     s.channels.clear();
     for (int n = 0; n < kMaxChannelSections; ++n) {
-        const std::string section = section_name(n);
+        const std::string section = config::channel_section(n);
         if (ini::read_section(path, section).empty()) break;
         s.channels.push_back(read_entry(path, section));
     }

@@ -14,17 +14,12 @@
 #include <cstring>
 
 #include "config/ini_file.h"
+#include "config/program_settings.h"
 
 namespace zelvik::editor {
 namespace {
 
 namespace ini = config::ini;
-
-std::string section_name(int n) {
-    char name[16];
-    std::snprintf(name, sizeof name, "THREAD%d", n);
-    return name;
-}
 
 std::string int_text(int v) {
     return std::to_string(v);
@@ -76,7 +71,7 @@ bool SettingsWriter::put(const std::string& path, const char* section, const cha
 bool SettingsWriter::write_channels(const std::string& path, const EditorSettings& s) {
     const int total = static_cast<int>(s.channels.size());
     for (int n = 0; n < kMaxChannelSections; ++n) {
-        const std::string section = section_name(n);
+        const std::string section = config::channel_section(n);
         const char* sec = section.c_str();
         if (n < total) {
             const ChannelEntry& e = s.channels[static_cast<size_t>(n)];
