@@ -39,6 +39,14 @@ int compare_bytes(const QString& a, const QString& b) {
     return x.size() < y.size() ? -1 : 1;
 }
 
+// A stalled row tells when its data stopped, on every cell, so the pointer finds it
+// anywhere on the row. Other rows have no tooltip.
+QVariant stall_tooltip(const ChannelView& c) {
+    if (!c.stalled) return {};
+    if (c.last_data_time <= 0.0) return QStringLiteral("No data yet");
+    return QStringLiteral("No new data since ") + list_time_text(c.last_data_time);
+}
+
 }  // namespace
 
 ChannelTableModel::ChannelTableModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -107,6 +115,8 @@ QVariant ChannelTableModel::data(const QModelIndex& index, int role) const {
         case Qt::DisplayRole:
         case Qt::AccessibleTextRole:
             return cell_text(index.row(), index.column());
+        case Qt::ToolTipRole:
+            return stall_tooltip(c);
         case StateRole:
             return static_cast<int>(row_state_of(c));
         case ChannelIndexRole:
@@ -139,7 +149,7 @@ void ChannelTableModel::set_rows(std::vector<ChannelView> rows) {
         if (!changed[static_cast<size_t>(order_[row])]) continue;
         const int r = static_cast<int>(row);
         emit dataChanged(index(r, 0), index(r, kColumns - 1),
-                         {Qt::DisplayRole, Qt::AccessibleTextRole, StateRole});
+                         {Qt::DisplayRole, Qt::AccessibleTextRole, Qt::ToolTipRole, StateRole});
     }
 }
 

@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QTableView>
 
+#include <algorithm>
 #include <chrono>
 
 #include "config/column_widths.h"
@@ -205,11 +206,27 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainWindow::show_rows(std::vector<ChannelView> rows) {
+    const auto stalled = static_cast<int>(
+        std::count_if(rows.begin(), rows.end(), [](const ChannelView& r) { return r.stalled; }));
     model_->set_rows(std::move(rows));
+    if (stalled == stalled_count_) return;
+    stalled_count_ = stalled;
+    refresh_info();
 }
 
 void MainWindow::show_info(const QString& text) {
-    info_text_->setText(text);
+    info_ = text;
+    refresh_info();
+}
+
+// The info label is two lines high: the stalled count takes the second, so the
+// duration and silence line keeps its place and its words.
+void MainWindow::refresh_info() {
+    if (stalled_count_ == 0) {
+        info_text_->setText(info_);
+        return;
+    }
+    info_text_->setText(info_ + QStringLiteral("\nstalled: ") + QString::number(stalled_count_));
 }
 
 void MainWindow::show_alarm(bool on, const QString& text) {

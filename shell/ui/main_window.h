@@ -56,6 +56,9 @@ public:
     void show_alarm(bool on, const QString& text);
     void show_info(const QString& text);
 
+    // Channels whose data stopped, as the last rows gave them; told after the info text.
+    int stalled_count() const { return stalled_count_; }
+
     // Exit, close box and Escape: asks "Are you sure to exit Zelvik?"; on "yes" saves the
     // column widths, stops the engine, waits for it at most 10 s and closes.
     void request_exit();
@@ -100,6 +103,7 @@ private:
     void save_widths();
     void finish_exit();
     void tick();
+    void refresh_info();
     void set_indicator(bool lit);
     void stop_alarm_clicked();
 
@@ -120,6 +124,8 @@ private:
     bool indicator_lit_ = false;  // the blink phase
     bool exiting_ = false;
     int indicator_size_ = 0;  // pixels
+    QString info_ = QStringLiteral("info");  // as the engine gave it
+    int stalled_count_ = 0;
 };
 
 }  // namespace zelvik::shell::ui

@@ -34,10 +34,29 @@ QPixmap disc_picture(const QColor& fill, bool mark) {
     return p;
 }
 
+// Amber with two dark bars, the sign of a paused feed: told apart from the other two
+// by its shape as well as its colour.
+QPixmap paused_disc_picture() {
+    const QColor fill(240, 170, 20);
+    QPixmap p = transparent(kStatePictureSize);
+    QPainter g(&p);
+    g.setRenderHint(QPainter::Antialiasing);
+    g.setPen(QPen(fill.darker(160), 1.0));
+    g.setBrush(fill);
+    g.drawEllipse(QRectF(1.5, 1.5, 13.0, 13.0));
+    g.setPen(Qt::NoPen);
+    g.setBrush(QColor(70, 45, 0));
+    g.drawRect(QRectF(5.0, 4.5, 2.0, 7.0));
+    g.drawRect(QRectF(9.0, 4.5, 2.0, 7.0));
+    return p;
+}
+
 QPixmap make_row_picture(RowState state) {
     switch (state) {
         case RowState::kAlarm:
             return disc_picture(QColor(220, 30, 30), true);
+        case RowState::kStalled:
+            return paused_disc_picture();
         case RowState::kNormal:
             break;
     }
@@ -73,9 +92,11 @@ QPixmap trace_icon(bool alarm, int size) {
 }  // namespace
 
 const QPixmap& row_state_picture(RowState state) {
-    static const QPixmap normal = make_row_picture(RowState::kNormal);
-    static const QPixmap alarm = make_row_picture(RowState::kAlarm);
-    return state == RowState::kAlarm ? alarm : normal;
+    static const std::array<QPixmap, 3> pictures = {make_row_picture(RowState::kNormal),
+                                                    make_row_picture(RowState::kAlarm),
+                                                    make_row_picture(RowState::kStalled)};
+    const auto i = static_cast<size_t>(state);
+    return i < pictures.size() ? pictures[i] : pictures[0];
 }
 
 QPixmap indicator_picture(bool alarm, int size) {

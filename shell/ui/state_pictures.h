@@ -11,7 +11,8 @@ namespace zelvik::shell::ui {
 
 inline constexpr int kStatePictureSize = 16;  // pixels, both ways
 
-// The state image of a row (normal: a green disc; alarm: a red disc with a white "!").
+// The state image of a row (normal: a green disc; alarm: a red disc with a white "!";
+// stalled: an amber disc with two dark bars).
 // Built once per state and shared.
 const QPixmap& row_state_picture(RowState state);
 

@@ -82,6 +82,8 @@ private slots:
     void editor_gets_the_settings_file();
     void enter_and_double_click_name_the_channel();
     void engine_run_until_alarm();
+    void stalled_rows_show_their_picture_tooltip_and_count();
+    void engine_run_until_a_channel_stalls_and_resumes();
 };
 
 void MainWindowTest::cleanup() {
@@ -344,6 +346,114 @@ void MainWindowTest::engine_run_until_alarm() {
     QVERIFY(engine.finished());
     QVERIFY(!w.isVisible());
     QCOMPARE(hdrsize(fx.ini()).split(',').size(), 12);
+}
+
+void MainWindowTest::stalled_rows_show_their_picture_tooltip_and_count() {
+    using zelvik::shell::ui::RowState;
+    using zelvik::shell::ui::row_state_picture;
+    TempDir dir("zelvik-window");
+    dir.write("zelvik.ini", kSettings);
+    MainWindow w(setup_for(dir));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.show_info(QStringLiteral("duration: 120  silence: 30"));
+
+    // Three states, three pictures that differ pairwise.
+    QVERIFY(!same_picture(row_state_picture(RowState::kStalled),
+                          row_state_picture(RowState::kNormal)));
+    QVERIFY(!same_picture(row_state_picture(RowState::kStalled),
+                          row_state_picture(RowState::kAlarm)));
+
+    std::vector<ChannelView> rows = two_channels();
+    rows[0].last_data_time = 1600000600.0;  // 13/09/2020 12:36:40
+    rows[0].stalled = true;
+    rows[1].last_data_time = 1600000700.0;
+    w.show_rows(rows);
+    ChannelTableModel* m = w.model();
+    QCOMPARE(m->index(0, 0).data(ChannelTableModel::StateRole).toInt(),
+             static_cast<int>(RowState::kStalled));
+    QCOMPARE(m->index(1, 0).data(ChannelTableModel::StateRole).toInt(),
+             static_cast<int>(RowState::kNormal));
+    const QString tip = QString("No new data since ") + m->cell_text(0, 4);
+    QCOMPARE(m->index(0, 7).data(Qt::ToolTipRole).toString(), tip);
+    QVERIFY(tip.startsWith("No new data since 13/09/2020 12:36:40"));
+    QVERIFY(!m->index(1, 0).data(Qt::ToolTipRole).isValid());
+    QCOMPARE(w.stalled_count(), 1);
+    QCOMPARE(w.info_text()->text(), QString("duration: 120  silence: 30\nstalled: 1"));
+
+    // What the delegate painted at the row's picture place is the stalled picture.
+    w.list()->viewport()->repaint();
+    const QImage shown = w.list()->viewport()->grab().toImage();
+    const QRect cell = w.list()->visualRect(m->index(0, 0));
+    const int top = cell.top() + (cell.height() - zelvik::shell::ui::kStatePictureSize) / 2;
+    const QImage stalled = row_state_picture(RowState::kStalled).toImage();
+    QCOMPARE(QColor(shown.pixel(cell.left() + 8, top + 8)), QColor(stalled.pixel(8, 8)));
+    QCOMPARE(QColor(shown.pixel(cell.left() + 6, top + 8)), QColor(stalled.pixel(6, 8)));
+
+    // An alarm outranks the stall in the picture; the tooltip still tells it.
+    rows[0].in_alarm = true;
+    rows[1].stalled = true;
+    w.show_rows(rows);
+    QCOMPARE(m->index(0, 0).data(ChannelTableModel::StateRole).toInt(),
+             static_cast<int>(RowState::kAlarm));
+    QCOMPARE(m->index(0, 1).data(Qt::ToolTipRole).toString(), tip);
+    QCOMPARE(w.info_text()->text(), QString("duration: 120  silence: 30\nstalled: 2"));
+
+    // Data again: the count and the second line go.
+    rows[0].stalled = false;
+    rows[0].in_alarm = false;
+    rows[1].stalled = false;
+    w.show_rows(rows);
+    QCOMPARE(w.stalled_count(), 0);
+    QCOMPARE(w.info_text()->text(), QString("duration: 120  silence: 30"));
+    QVERIFY(!m->index(0, 0).data(Qt::ToolTipRole).isValid());
+}
+
+void MainWindowTest::engine_run_until_a_channel_stalls_and_resumes() {
+    using zelvik::test::kT0;
+    zelvik::test::EngineFixture fx;
+    fx.add_channel("WA1", "HHZ", 100);
+    fx.add_segment("WA1", "HHZ", kT0, 100, zelvik::test::synthetic_samples(300, 100, {}, 100, 0));
+    fx.add_thread(0, "WA1", "HHZ", 1);
+    auto store = fx.connect_store();
+    zelvik::detect::SupervisorSettings s;
+    s.settings_path = fx.ini();
+    s.arguments = {"zelvik", "BEGIN='2020-09-13 12:26:40'"};
+    s.thread_count = 1;
+    s.sleep_seconds = 1;
+    s.storage_days = 0;
+    s.wav_file = "*";
+    s.no_data_seconds = 2;
+    s.reconnect_pause_ms = 0;
+
+    WindowSetup setup;
+    setup.caption = QStringLiteral("Zelvik");
+    setup.settings_path = QString::fromStdString(fx.ini());
+    MainWindow w(setup);
+    zelvik::shell::ui::QtEngineEvents events(&w, nullptr);
+    zelvik::shell::Engine engine(s, *store, events);
+    w.attach_engine(&engine);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(engine.start());
+
+    ChannelTableModel* m = w.model();
+    const int stalled = static_cast<int>(zelvik::shell::ui::RowState::kStalled);
+    QTRY_COMPARE_WITH_TIMEOUT(m->rowCount(), 1, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(m->index(0, 0).data(ChannelTableModel::StateRole).toInt(), stalled,
+                              20000);
+    QVERIFY(w.info_text()->text().endsWith("\nstalled: 1"));
+    QVERIFY(m->index(0, 0).data(Qt::ToolTipRole).toString().startsWith(
+        "No new data since 13/09/2020 12:31:"));
+
+    // The acquisition writes on: the row is normal again and the count goes.
+    fx.add_segment("WA1", "HHZ", kT0 + 300, 100,
+                   zelvik::test::synthetic_samples(60, 100, {}, 100, 0));
+    QTRY_COMPARE_WITH_TIMEOUT(m->index(0, 0).data(ChannelTableModel::StateRole).toInt(), 0, 20000);
+    QCOMPARE(w.stalled_count(), 0);
+    QVERIFY(!w.info_text()->text().contains("stalled"));
+    engine.request_stop();
+    QVERIFY(engine.wait(std::chrono::milliseconds(10000)));
 }
 
 QTEST_MAIN(MainWindowTest)
