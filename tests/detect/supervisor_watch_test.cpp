@@ -291,7 +291,8 @@ TEST(SupervisorWatch, TwoStationsWithinTheWindowRaiseTheAlarmAndTheAlertMail) {
         std::this_thread::sleep_for(c.alert_lines > 0 ? 0ms : 500ms);
         ASSERT_EQ(sink.mails().size(), c.alert_lines > 0 ? 1u : 0u) << mails;
         if (c.alert_lines == 0) continue;
-        const std::string& content = sink.mails()[0].content;
+        // mails() returns a copy: keep the content itself, not a reference into it.
+        const std::string content = sink.mails()[0].content;
         EXPECT_NE(content.find("Subject: ALERT"), std::string::npos);
         EXPECT_NE(content.find("00000001"), std::string::npos) << content;
         EXPECT_EQ(content.find("00000002"), std::string::npos) << content;
