@@ -98,11 +98,36 @@ void run_insert(const db::OdbcConnection& conn, const char* what, const std::str
     if (!db::odbc_ok(st.exec_direct(sql))) throw std::runtime_error(st.error_text(what, "insert"));
 }
 
+// The two drivers get a named entry in the private odbcinst.ini, and odbc.ini names
+// them by it: unixODBC reads DontDLClose only for a named driver. Kept loaded, the
+// drivers' own leaks still carry their library's name when LeakSanitizer reports at
+// exit, so the suppression file can excuse exactly those libraries.
+struct NamedDriver {
+    const char* name;
+    const char* path;
+};
+constexpr NamedDriver kNamedDrivers[] = {{"ZelvikTestSQLite", kSqliteDriver},
+                                         {"ZelvikTestPostgreSQL", kPostgresDriver}};
+
+std::string odbcinst_text() {
+    std::string text;
+    for (const auto& d : kNamedDrivers)
+        text += std::string("[") + d.name + "]\nDriver=" + d.path + "\nDontDLClose=1\n\n";
+    return text;
+}
+
+std::string driver_entry(const std::string& value) {
+    for (const auto& d : kNamedDrivers)
+        if (value == d.path) return d.name;
+    return value;
+}
+
 void write_ini_locked() {
     std::ofstream ini(g_ini_dir->file("odbc.ini"), std::ios::trunc);
     for (const auto& [dsn, keys] : g_sources) {
         ini << "[" << dsn << "]\n";
-        for (const auto& [k, v] : keys) ini << k << "=" << v << "\n";
+        for (const auto& [k, v] : keys)
+            ini << k << "=" << (k == "Driver" ? driver_entry(v) : v) << "\n";
         ini << "\n";
     }
 }
@@ -114,9 +139,9 @@ void add_odbc_data_source(const std::string& dsn,
     std::lock_guard<std::mutex> lock(g_ini_mutex);
     if (!g_ini_dir) {
         g_ini_dir = std::make_unique<TempDir>("zelvik-odbc");
-        // Drivers are named by absolute path in odbc.ini, so odbcinst.ini stays empty;
-        // ODBCSYSINI keeps the machine's own files out of the picture.
-        g_ini_dir->write("odbcinst.ini", "");
+        // A private odbcinst.ini too: ODBCSYSINI keeps the machine's own files out of
+        // the picture.
+        g_ini_dir->write("odbcinst.ini", odbcinst_text());
     }
     // Set on every call: another fixture in the same process may have pointed unixODBC
     // at files of its own since.
