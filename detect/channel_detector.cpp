@@ -140,10 +140,10 @@ bool ChannelDetector::step(StepBuffers& buffers) {
         // once, with the file it stopped at, instead of leaving the channel silently stuck.
         retry_ = true;
         if (r != last_read_status_ && r != db::kConnectionLost) {
-            const std::string file = buffers.faults.empty()
-                                         ? std::string()
-                                         : " (" + buffers.faults.back().path + ": " +
-                                               buffers.faults.back().reason + ")";
+            const std::string file =
+                buffers.faults.empty()
+                    ? std::string()
+                    : " (" + buffers.faults.back().path + ": " + buffers.faults.back().reason + ")";
             report::log_printf("Channel %d (%s): reading at %s failed: %s%s", settings_.index,
                                name().c_str(), common::utc_text(t0).c_str(), db::to_string(r),
                                file.c_str());
@@ -198,10 +198,9 @@ bool ChannelDetector::accept_faults(const std::vector<db::SegmentFault>& faults)
 
 void ChannelDetector::log_skipped(const db::SegmentFault& f) {
     // A segment that spans two windows is reported in both; its file is named once.
-    const bool seen =
-        std::any_of(skipped_.begin(), skipped_.end(), [&](const db::SegmentFault& s) {
-            return s.path == f.path && s.kind == f.kind;
-        });
+    const bool seen = std::any_of(skipped_.begin(), skipped_.end(), [&](const db::SegmentFault& s) {
+        return s.path == f.path && s.kind == f.kind;
+    });
     if (!seen || f.kind == db::SegmentFault::kMalformed) {
         const char* what = f.kind == db::SegmentFault::kShort ? "is short" : "cannot be read";
         if (f.kind == db::SegmentFault::kMalformed) what = "has an unusable row";
@@ -237,9 +236,10 @@ void ChannelDetector::process_stretch(const float* x, size_t count, double t_fir
         if (j == count) break;
         size_t k = j;
         while (k < count && !std::isfinite(x[k])) ++k;
-        report::log_printf("Channel %d (%s): %zu samples from %s are not numbers, taken as a gap",
-                           settings_.index, name().c_str(), k - j,
-                           common::utc_text(t_first + static_cast<double>(j) / sample_rate_).c_str());
+        report::log_printf(
+            "Channel %d (%s): %zu samples from %s are not numbers, taken as a gap", settings_.index,
+            name().c_str(), k - j,
+            common::utc_text(t_first + static_cast<double>(j) / sample_rate_).c_str());
         i = k;
     }
 }
@@ -262,19 +262,29 @@ void ChannelDetector::feed_stretch(const float* x, size_t count, double t_first)
             if (!build_chain()) set_state(ChannelState::kUnusable, "filters could not be rebuilt");
         }
     }
-    // The per-sample path: both filters and the detection rule stay inline here; open
-    // measurements and new detections, which are rare, are handled out of line.
-    IirFilter& measurement = measurement_filter_;
-    IirFilter& trigger = trigger_filter_;
+    // The per-sample path runs a block at a time: both filters over the block, then the
+    // detection rule up to its next detection. Open measurements take every sample up to
+    // and including a detection's before it opens its own, in the order a sample-by-
+    // sample loop gives them; neither the filters nor the rule depend on the records.
+    double m[kBlockSamples];
+    double y[kBlockSamples];
     DetectionRule& rule = *rule_;
     const double rate = sample_rate_;
-    for (; i < count; ++i) {
-        const double t = t_first + static_cast<double>(i) / rate;
-        const double v = static_cast<double>(x[i]);
-        const double m = measurement.apply(v);
-        const double y = trigger.apply(v);
-        if (!open_.empty()) feed_records(m, t);
-        if (rule.process(y, t)) on_detection(m, t);
+    for (size_t block = i; block < count; block += kBlockSamples) {
+        const size_t n = std::min(kBlockSamples, count - block);
+        measurement_filter_.apply_block(x + block, m, n);
+        trigger_filter_.apply_block(x + block, y, n);
+        const BlockClock clock{t_first, rate, block};
+        size_t k = 0;
+        while (k < n) {
+            const size_t d = rule.scan(y, k, n, clock);
+            const size_t end = d < n ? d + 1 : n;
+            if (!open_.empty()) {
+                for (size_t j = k; j < end; ++j) feed_records(m[j], clock.time(j));
+            }
+            if (d < n) on_detection(m[d], clock.time(d));
+            k = end;
+        }
     }
     if (count > 0) {
         last_sample_time_ = t_first + static_cast<double>(count - 1) / sample_rate_;

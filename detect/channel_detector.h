@@ -50,6 +50,7 @@ class ChannelDetector {
 public:
     static constexpr double kWindowSeconds = 3600.0;  // longest stretch one step reads
     static constexpr double kRecordSeconds = 5.0;     // measurement window
+    static constexpr size_t kBlockSamples = 512;      // samples filtered per block (stack)
 
     // `link` and `sink` are not owned and must outlive the detector; `sink` may be null.
     ChannelDetector(StoreLink& link, MeasurementSink* sink, DetectionHook hook);

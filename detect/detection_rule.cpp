@@ -32,4 +32,33 @@ bool DetectionRule::init(double sample_rate, double lta_seconds, double sta_seco
                          saturating_int(sta_seconds * sample_rate), threshold);
 }
 
+size_t DetectionRule::scan(const double* y, size_t first, size_t count, const BlockClock& clock) {
+    if (first >= count) return count;
+    // The rule of process(), on locals so that the trigger's loop keeps them in registers.
+    int warmup_count = warmup_count_;
+    const int warmup_length = warmup_length_;
+    bool in_event = in_event_;
+    bool detected = false;
+    const size_t taken = trigger_.process_block(y + first, count - first, [&](int answer) {
+        if (warmup_count <= warmup_length) {
+            ++warmup_count;
+            return false;
+        }
+        if (answer == 0) {
+            in_event = false;
+            return false;
+        }
+        if (in_event) return false;
+        in_event = true;
+        detected = true;
+        return true;
+    });
+    warmup_count_ = warmup_count;
+    in_event_ = in_event;
+    if (!detected) return count;
+    const size_t at = first + taken - 1;
+    onset_ = clock.time(at) - trigger_.sta_duration() / 2;
+    return at;
+}
+
 }  // namespace zelvik::detect

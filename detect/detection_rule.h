@@ -3,11 +3,22 @@
 // the sample that raised the trigger. Owns the channel's StaLtaTrigger.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "detect/sta_lta_trigger.h"
 
 namespace zelvik::detect {
+
+// Times of the samples of a block: sample i of the block is sample offset + i of a
+// stretch that starts at t_first (seconds since 1970) with `rate` samples per second.
+// The division, not a running sum, so that every time is the one a per-sample loop forms.
+struct BlockClock {
+    double t_first;
+    double rate;
+    size_t offset;
+    double time(size_t i) const { return t_first + static_cast<double>(offset + i) / rate; }
+};
 
 class DetectionRule {
 public:
@@ -25,6 +36,11 @@ public:
     // Feeds one trigger-filter output y at sample time t (seconds since 1970).
     // @retval true a new detection; onset() holds its time. Worker thread only.
     inline bool process(double y, double t);
+
+    // Feeds y[first..count) as process() would, sample i being at clock.time(i), and
+    // stops after the first sample that makes a detection. Returns that sample's index,
+    // or count when the block made none. Worker thread only.
+    size_t scan(const double* y, size_t first, size_t count, const BlockClock& clock);
 
     double onset() const { return onset_; }      // onset of the latest detection, 0 before
     bool in_event() const { return in_event_; }  // trigger still on since that detection

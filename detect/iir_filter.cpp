@@ -146,4 +146,23 @@ bool IirFilter::design(int order, std::string_view type, float f1, float f2, flo
     return true;
 }
 
+void IirFilter::apply_block(const float* in, double* out, size_t count) {
+    switch (sections_) {
+        case 1:
+            return run_block<1>(in, out, count);
+        case 2:
+            return run_block<2>(in, out, count);
+        case 3:
+            return run_block<3>(in, out, count);
+        case 4:
+            return run_block<4>(in, out, count);
+        case 5:
+            return run_block<5>(in, out, count);
+        case 6:
+            return run_block<6>(in, out, count);
+        default:
+            for (size_t i = 0; i < count; ++i) out[i] = static_cast<double>(in[i]);
+    }
+}
+
 }  // namespace zelvik::detect

@@ -4,6 +4,7 @@
 // exactly the arithmetic of the shifting form (ShiftingStaLtaTrigger), in the same order.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -29,6 +30,12 @@ public:
     // Feeds one sample; 1 while triggered (hold-over included), else 0. The first 3n + 1
     // samples after init never trigger. Allocation-free; worker thread only.
     inline int process(double x);
+
+    // Feeds x[0..count) as count calls of process() would, handing each answer to
+    // `take(answer)`, and stops after the first sample for which `take` returns true.
+    // The running sums stay in registers for the block. Returns the samples taken.
+    template <typename Take>
+    size_t process_block(const double* x, size_t count, Take&& take);
 
     bool ready() const { return ready_; }
     double sta_variance() const { return sta_variance_; }  // after the last sample
@@ -97,6 +104,59 @@ inline int StaLtaTrigger::process(double x) {
     if (hold_count_ == 0) return 0;
     --hold_count_;
     return 1;
+}
+
+template <typename Take>
+size_t StaLtaTrigger::process_block(const double* x, size_t count, Take&& take) {
+    if (!ready_ || count == 0) {
+        for (size_t i = 0; i < count; ++i)
+            if (take(0)) return i + 1;
+        return count;
+    }
+    // Locals rather than members: the store into the ring could otherwise alias them
+    // and force every sum through memory at every sample. The arithmetic is process()'s.
+    double* const ring = buffer_.get();
+    const int length = length_;
+    int oldest = oldest_, mid_index = mid_;
+    const double n_sta = sta_samples_, n_lta = lta_samples_, threshold = threshold_;
+    double sta_mean = sta_mean_, sta_mean_square = sta_mean_square_;
+    double lta_mean = lta_mean_, lta_mean_square = lta_mean_square_;
+    double sta_variance = sta_variance_, lta_variance = lta_variance_;
+    const int quiet = quiet_samples_, hold_length = hold_length_;
+    int sample_count = sample_count_, hold_count = hold_count_;
+    size_t i = 0;
+    while (i < count) {
+        const double v = x[i++];
+        const double old = ring[oldest];
+        const double mid = ring[mid_index];
+        ring[oldest] = v;
+        oldest = oldest + 1 == length ? 0 : oldest + 1;
+        mid_index = mid_index + 1 == length ? 0 : mid_index + 1;
+        sta_mean += (v - mid) / n_sta;
+        sta_mean_square += (v * v - mid * mid) / n_sta;
+        sta_variance = sta_mean_square - sta_mean * sta_mean;
+        lta_mean += (mid - old) / n_lta;
+        lta_mean_square += (mid * mid - old * old) / n_lta;
+        lta_variance = lta_mean_square - lta_mean * lta_mean;
+        int answer = 0;
+        if (sample_count < quiet) {
+            ++sample_count;
+        } else if (sta_variance > threshold * lta_variance) {
+            hold_count = hold_length;
+            answer = 1;
+        } else if (hold_count != 0) {
+            --hold_count;
+            answer = 1;
+        }
+        if (take(answer)) break;
+    }
+    oldest_ = oldest, mid_ = mid_index;
+    sta_mean_ = sta_mean, sta_mean_square_ = sta_mean_square;
+    lta_mean_ = lta_mean, lta_mean_square_ = lta_mean_square;
+    sta_variance_ = sta_variance, lta_variance_ = lta_variance;
+    sample_count_ = sample_count, hold_count_ = hold_count;
+    started_ = true;
+    return i;
 }
 
 }  // namespace zelvik::detect

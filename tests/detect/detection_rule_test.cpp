@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -83,6 +84,52 @@ TEST(DetectionRule, OneDetectionPerRisingEdgeAndNoneDuringWarmup) {
     EXPECT_GE(at[1], 5000);
     EXPECT_LT(at[1], 5040);
     EXPECT_TRUE(in_event_during_dip);
+}
+
+TEST(DetectionRule, ScanFindsTheDetectionsAndStateOfSampleBySample) {
+    // Bursts every 50 s, some of them close enough to merge through the hold-over; both
+    // rules see the same samples, one by process(), one by scan() over uneven blocks.
+    const double rate = 20.0, t0 = 1.7e9;
+    std::vector<double> y(40000);
+    for (size_t i = 0; i < y.size(); ++i) {
+        y[i] = std::sin(2 * kPi * 0.29 * i) + 0.5 * std::sin(2 * kPi * 0.113 * i);
+        if (i % 1000 < 40 || (i % 3000 >= 1080 && i % 3000 < 1110))
+            y[i] += 40.0 * std::sin(2 * kPi * 0.21 * i);
+    }
+    DetectionRule single, scanned;
+    ASSERT_TRUE(single.init(rate, 10.0, 1.0, 5.0));
+    ASSERT_TRUE(scanned.init(rate, 10.0, 1.0, 5.0));
+    struct Detection {
+        size_t index;
+        double onset, sta_variance;
+        bool operator==(const Detection&) const = default;
+    };
+    std::vector<Detection> expected, found;
+    for (size_t i = 0; i < y.size(); ++i) {
+        if (single.process(y[i], t0 + static_cast<double>(i) / rate))
+            expected.push_back({i, single.onset(), single.trigger().sta_variance()});
+    }
+    ASSERT_GT(expected.size(), 10u);
+    for (size_t block = 0, n = 1; block < y.size(); block += n, n = n * 3 + 1) {
+        const size_t count = std::min(n, y.size() - block);
+        const BlockClock clock{t0, rate, block};
+        for (size_t k = 0; k < count; ++k) {
+            k = scanned.scan(y.data() + block, k, count, clock);
+            if (k < count)
+                found.push_back({block + k, scanned.onset(), scanned.trigger().sta_variance()});
+        }
+    }
+    EXPECT_EQ(found, expected);
+    EXPECT_EQ(scanned.trigger().ratio(), single.trigger().ratio());
+    EXPECT_EQ(scanned.in_event(), single.in_event());
+}
+
+TEST(DetectionRule, ScanOfAnUnreadyRuleTakesEverySampleAndDetectsNothing) {
+    DetectionRule rule;
+    ASSERT_FALSE(rule.init(20.0, 10.0, 0.01, 5.0));
+    const double y[4] = {1e6, -1e6, 1e6, -1e6};
+    EXPECT_EQ(rule.scan(y, 0, 4, BlockClock{0.0, 20.0, 0}), 4u);
+    EXPECT_EQ(rule.scan(y, 4, 4, BlockClock{0.0, 20.0, 0}), 4u);
 }
 
 }  // namespace
