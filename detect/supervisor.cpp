@@ -83,12 +83,9 @@ int64_t Supervisor::start_up() {
     for (int n = 0; n < count && !stop_.requested(); ++n) {
         auto detector = std::make_unique<ChannelDetector>(link_, &sink_, detection_hook(n));
         detector->setup(settings_.settings_path, n, static_cast<double>(start_time_));
-        backlog_end_.push_back(settings_.stop_when_idle
-                                   ? find_backlog_end(*detector, static_cast<double>(start_time_),
-                                                      static_cast<double>(now))
-                                   : 0.0);
         detectors_.push_back(std::move(detector));
     }
+    backlog_end_.assign(detectors_.size(), 0.0);
     board_.resize(detectors_.size());
     readings_.resize(detectors_.size());
     build_watch();
@@ -100,9 +97,19 @@ int64_t Supervisor::start_up() {
         stop_.request();
         return start_time_;
     }
+    // What the backlog ends need is taken before the worker may touch the detectors.
+    std::vector<BacklogProbe> probes;
+    if (settings_.stop_when_idle) probes = backlog_probes();
     worker_ = std::make_unique<Worker>(detectors_, link_, &sink_, stop_, settings_.sleep_seconds,
                                        settings_.reconnect_pause_ms);
     (void)worker_->start(settings_.stop_when_idle);
+    // The ends are found while the worker already reads: their look-ups (a few dozen
+    // per channel) would otherwise delay the whole catch-up by as much.
+    for (const BacklogProbe& p : probes) {
+        backlog_end_[p.index] =
+            channel_data_end(link_.store(), p.station, p.channel, p.location, p.sample_rate,
+                             static_cast<double>(start_time_), static_cast<double>(now));
+    }
     return start_time_;
 }
 
@@ -166,12 +173,16 @@ void Supervisor::summarise() {
     report::log_write(watch_.text);
 }
 
-double Supervisor::find_backlog_end(const ChannelDetector& d, double start, double now) {
-    // Only for the progress display; 0 when unknown.
-    if (d.state() != ChannelState::kRunning) return 0.0;
-    const ChannelSettings& s = d.settings();
-    return channel_data_end(link_.store(), s.station, s.channel, s.location, d.sample_rate(), start,
-                            now);
+std::vector<Supervisor::BacklogProbe> Supervisor::backlog_probes() const {
+    // Only for the progress display; channels that do not run keep 0 (unknown).
+    std::vector<BacklogProbe> out;
+    for (size_t i = 0; i < detectors_.size(); ++i) {
+        const ChannelDetector& d = *detectors_[i];
+        if (d.state() != ChannelState::kRunning) continue;
+        const ChannelSettings& s = d.settings();
+        out.push_back({i, s.station, s.channel, s.location, d.sample_rate()});
+    }
+    return out;
 }
 
 AlarmPass Supervisor::run_once(int64_t now) {

@@ -140,7 +140,13 @@ private:
     void watch_pass(int64_t now, bool& rows_changed);
     void coincidence_pass(int64_t now, bool final);
     void summarise();
-    double find_backlog_end(const ChannelDetector& d, double start, double now);
+    // A running channel's identity and sample rate, for the look-up of its data end.
+    struct BacklogProbe {
+        size_t index;  // into detectors_
+        std::string station, channel, location;
+        double sample_rate;
+    };
+    std::vector<BacklogProbe> backlog_probes() const;  // before the worker starts
 
     SupervisorSettings settings_;
     StopSignal stop_;
@@ -149,8 +155,9 @@ private:
     EventStoreSink sink_;
     // Filled by start_up() before the worker starts; changed again only after it ended.
     Worker::DetectorList detectors_;
-    std::vector<double> backlog_end_;  // per detector, supervisor thread
-    AlarmBoard board_;                 // supervisor thread, except silence/sound switch
+    // Per detector, supervisor thread: filled by start_up() once the worker runs.
+    std::vector<double> backlog_end_;
+    AlarmBoard board_;  // supervisor thread, except silence/sound switch
     std::vector<ChannelReading> readings_;
     // Supervisor thread; built by start_up(). The rule exists only for COINCIDENCE > 1,
     // the mail only when the report sender runs.
