@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "db/event_batch_queries.h"
 #include "db/event_list_queries.h"
 #include "db/odbc_handle.h"
 #include "db/response_queries.h"
@@ -54,6 +55,7 @@ public:
     SegmentQuery located, unlocated;
     NextStartQuery next_located, next_unlocated;
     EventListQueries events;
+    EventBatchQueries event_batches;
     ResponseQueries responses;
 
     // Prepares the probe; kProbePrepareError (slot left empty) or 0.

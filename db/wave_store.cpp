@@ -4,6 +4,8 @@
 #include "db/wave_store.h"
 
 #include <cmath>
+#include <memory>
+#include <vector>
 
 #include "common/civil_time.h"
 #include "common/text.h"
@@ -122,6 +124,7 @@ int WaveStore::prepare_all_locked() {
         report::log_write(common::truncate_to_capacity(last_error_, 1024));
         return kStatementError;
     }
+    c.event_batches.attach(c.dbc, catalog_);
     if (!c.responses.prepare(c.dbc, catalog_)) {
         last_error_ = c.responses.last_error();
         report::log_write(common::truncate_to_capacity(last_error_, 1024));
@@ -254,6 +257,48 @@ bool WaveStore::insert_data(std::string_view sta, double onset, double amp, doub
     }
     const bool ok = conn_->events.insert_data(sta, onset, amp, per);
     if (!ok) event_error_ = conn_->events.last_error();
+    return ok;
+}
+
+bool WaveStore::find_events(const EventRow* rows, size_t count, bool* exists) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!conn_) {
+        event_error_ = "[find_events] Execute statement error";
+        return false;
+    }
+    // A code too long for the column can match no row: it is not asked for (cut to 7
+    // characters it could match another station's).
+    std::vector<EventRow> asked;
+    std::vector<size_t> place;
+    for (size_t i = 0; i < count; ++i) {
+        exists[i] = false;
+        if (!fits_code(rows[i].sta)) continue;
+        asked.push_back(rows[i]);
+        place.push_back(i);
+    }
+    const auto found = std::make_unique<bool[]>(asked.size() + 1);
+    if (!conn_->event_batches.find(asked.data(), asked.size(), found.get())) {
+        event_error_ = conn_->event_batches.last_error();
+        return false;
+    }
+    for (size_t k = 0; k < asked.size(); ++k) exists[place[k]] = found[k];
+    return true;
+}
+
+bool WaveStore::insert_events(const EventRow* rows, size_t count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (size_t i = 0; i < count; ++i) {
+        if (!fits_code(rows[i].sta)) {
+            event_error_ = "[insert_events] Station code longer than 7 characters";
+            return false;
+        }
+    }
+    if (!conn_) {
+        event_error_ = "[insert_events] Execute statement error";
+        return false;
+    }
+    const bool ok = conn_->event_batches.insert(rows, count);
+    if (!ok) event_error_ = conn_->event_batches.last_error();
     return ok;
 }
 

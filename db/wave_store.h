@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "db/event_row.h"
 #include "db/store_catalog.h"
 #include "db/store_status.h"
 
@@ -154,6 +155,14 @@ public:
     [[nodiscard]] int is_exist(std::string_view sta, double onset);
     // Writes one row; amplitude and period both become 0 unless both are > 0.
     [[nodiscard]] bool insert_data(std::string_view sta, double onset, double amp, double per);
+    // The same for many rows, in a few statements of up to 64 rows each instead of two
+    // per row (a round trip each to a server). find_events: exists[i] := whether a row
+    // for rows[i] exists; a station code over 7 characters is never found.
+    // insert_events: writes every row; a code over 7 characters fails the call, and a
+    // failure may leave some rows written, so it belongs between begin_events() and
+    // end_events(). @retval false error (event_last_error()).
+    [[nodiscard]] bool find_events(const EventRow* rows, size_t count, bool* exists);
+    [[nodiscard]] bool insert_events(const EventRow* rows, size_t count);
     std::string event_last_error() const;
 
     // The event list operations between begin_events() and end_events() form one
@@ -190,9 +199,9 @@ private:
                          std::vector<SegmentFault>* faults);
     // Adds the fault of a segment that could not be read; false when the window must
     // fail instead (the data directory itself cannot be read).
-    bool note_fault_locked(const SegmentRow& row, bool times_null,
-                           const std::string& path, const SegmentOutcome& out, double t0,
-                           double t1, std::vector<SegmentFault>& faults) const;
+    bool note_fault_locked(const SegmentRow& row, bool times_null, const std::string& path,
+                           const SegmentOutcome& out, double t0, double t1,
+                           std::vector<SegmentFault>& faults) const;
     bool data_directory_readable_locked() const;
 
     // Guards every member below and the connection's handles and statements.

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
+#include <vector>
 
 #include "common/civil_time.h"
 #include "common/clock.h"
@@ -190,6 +192,46 @@ TEST_P(StoreQueries, EventListKeepsOwnRowsOnly) {
     EXPECT_EQ(ws_.is_exist("ABC", 1394000000.0), 0);
     EXPECT_TRUE(ws_.delete_data(0.0));  // deleting nothing is still success
     EXPECT_FALSE(ws_.insert_data("ABCDEFGH", 1.0, 1.0, 1.0));
+}
+
+// The many-row statements agree with the one-row ones: what insert_data wrote,
+// find_events finds, and what insert_events wrote, is_exist finds, over chunks of every
+// size; rows of EVENT_TYPE 2 and over-long codes are never found.
+TEST_P(StoreQueries, EventRowsInManyRowStatementsAgreeWithTheOneRowStatements) {
+    ASSERT_TRUE(
+        store_->exec("insert into EVENTLIST (STA, TBEGIN, EVENT_TYPE, AMP, PER) values "
+                     "('ABC', 1394000000.5, 2, 1, 1)"));
+    ASSERT_TRUE(connect());
+    // 10 us steps, which survive SQLite's 15 significant digits.
+    std::vector<EventRow> rows;
+    for (int i = 0; i < 100; ++i)
+        rows.push_back(
+            {i % 2 ? "ABC" : "DEF", 1394100000.12345 + 0.00001 * i, 1.5, i % 5 ? 0.8 : -1.0});
+    rows.push_back({"ABC", 1394000000.5, 1.0, 1.0});             // the EVENT_TYPE 2 row's time
+    rows.push_back({"ABCDEFGHIJ", 1394100000.12345, 1.0, 1.0});  // never cut to ABCDEFG
+    ASSERT_TRUE(ws_.insert_data("ABCDEFG", 1394100000.12345, 1.0, 1.0));
+    for (int i = 0; i < 100; i += 7)
+        ASSERT_TRUE(ws_.insert_data(rows[i].sta, rows[i].onset, 1.0, 1.0))
+            << ws_.event_last_error();
+    std::unique_ptr<bool[]> exists(new bool[rows.size()]);
+    ASSERT_TRUE(ws_.find_events(rows.data(), rows.size(), exists.get())) << ws_.event_last_error();
+    for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(exists[i], i < 100 && i % 7 == 0) << i;
+
+    std::vector<EventRow> missing;
+    for (int i = 0; i < 100; ++i)
+        if (i % 7 != 0) missing.push_back(rows[i]);
+    ASSERT_TRUE(ws_.insert_events(missing.data(), missing.size())) << ws_.event_last_error();
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(ws_.is_exist(rows[i].sta, rows[i].onset), 1) << i;
+    ASSERT_TRUE(ws_.find_events(rows.data(), rows.size(), exists.get()));
+    for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(exists[i], i < 100) << i;
+    EXPECT_EQ(store_->count("select STA from EVENTLIST where EVENT_TYPE=1"), 101);
+    // As insert_data: amplitude and period both 0 unless both are > 0.
+    EXPECT_EQ(store_->count("select STA from EVENTLIST where EVENT_TYPE=1 and AMP=0 and PER=0"),
+              17);
+    EXPECT_EQ(store_->count("select STA from EVENTLIST where LDDATE is null"), 1);  // type 2 only
+    EXPECT_FALSE(ws_.insert_events(&rows.back(), 1));
+    EXPECT_NE(ws_.event_last_error().find("longer than 7"), std::string::npos);
+    EXPECT_TRUE(ws_.insert_events(rows.data(), 0));
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, StoreQueries, ::testing::Values("sqlite", "postgres"),

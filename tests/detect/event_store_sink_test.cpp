@@ -37,6 +37,40 @@ TEST(EventStoreSink, StoresOnceAndPurgesOldRows) {
     EXPECT_EQ(sink.pending(), 0u);
 }
 
+// One pass's rows in statements of many rows on SQLite: stored rows found, repeats left
+// out, and a row the store refuses (a station code too long for the column) costs only
+// itself: the pass is then stored row by row.
+TEST(EventStoreSink, ManyRowsOfAPassFindStoredOnesAndLoseOnlyARefusedRow) {
+    test::EngineFixture fx;
+    auto ws = fx.connect_store();
+    StopSignal stop;
+    StoreLink link(*ws, stop);
+    EventStoreSink sink(link, 0, 0);
+    for (int i = 0; i < 100; i += 10) sink.store(measurement("SQA", test::kT0 + i));
+    ASSERT_EQ(fx.event_rows(), 10);
+
+    struct Case {
+        const char* name;
+        bool refused_row;
+        long rows_after;
+    };
+    const Case cases[] = {{"batched", false, 100}, {"one row refused", true, 200}};
+    double base = test::kT0;
+    for (const Case& c : cases) {
+        sink.begin_pass();
+        for (int i = 0; i < 100; ++i) {
+            sink.store(measurement(i % 2 ? "SQA" : "SQB", base + (i % 2 ? i - 1 : i)));
+            if (i == 50 && c.refused_row) sink.store(measurement("TOOLONGCODE", base + i));
+        }
+        EXPECT_EQ(sink.end_pass(), 0u) << c.name;
+        EXPECT_EQ(fx.event_rows(), c.rows_after) << c.name;
+        EXPECT_EQ(fx.event_rows("TOOLONGCODE"), 0) << c.name;
+        base += 1000.0;
+    }
+    EXPECT_EQ(fx.log_count("Station code longer than 7 characters"), 2u);  // batch, then the row
+    EXPECT_EQ(sink.rows_stored("SQA.BHZ.??") + sink.rows_stored("SQB.BHZ.??"), 200);
+}
+
 TEST(EventStoreSink, KeepsRowsWhileTheServerIsDownAndStoresThemInOrder) {
     // A server of the test's own: it is stopped and started again below.
     const auto own = test::PostgresServer::start_private();
@@ -126,6 +160,53 @@ TEST(EventStoreSink, ServerStoppedBeforeTheCommitKeepsThePassAndWritesItOnce) {
         EXPECT_EQ(pg.count(std::string("select STA from EVENTLIST where STA='") + sta + "'"), 1)
             << sta;
     EXPECT_EQ(fx.log_count("3 event rows kept until the store answers"), 1u);
+}
+
+// A pass of many rows goes to the store in statements of many rows: rows stored before,
+// repeats within the pass and chunks of every size must still come out once each.
+TEST(EventStoreSink, ServerStoppedBeforeTheCommitOfALargePassWritesEveryRowOnce) {
+    const auto own = test::PostgresServer::start_private();
+    test::PostgresServer& server = *own;
+    if (!server.available()) GTEST_SKIP() << server.reason();
+    test::EngineFixture fx;
+    test::PostgresTestStore pg(true, server);
+    test::EngineLink e(pg);
+    ASSERT_TRUE(e.ws.connect()) << e.ws.last_error();
+    EventStoreSink& sink = e.sink;
+    const char* stations[] = {"PGA", "PGB", "PGC"};
+    // 127 distinct rows (chunks of 64, 32, 16, 8, 4, 2 and 1); every 9th one was stored
+    // before the pass, every 20th one comes twice.
+    auto row = [&](int i) { return measurement(stations[i % 3], test::kT0 + 0.25 * i); };
+    for (int i = 0; i < 127; i += 9) sink.store(row(i));
+    ASSERT_EQ(pg.count("select STA from EVENTLIST"), 15);
+
+    bool stopped = false;
+    sink.set_before_commit([&] {
+        pg.close_connection();
+        stopped = server.stop();
+    });
+    sink.begin_pass();
+    for (int i = 0; i < 127; ++i) {
+        sink.store(row(i));
+        if (i % 20 == 0) sink.store(row(i));
+    }
+    EXPECT_EQ(sink.end_pass(), 134u);
+    ASSERT_TRUE(stopped);
+    sink.set_before_commit({});
+    ASSERT_TRUE(server.start());
+
+    EXPECT_EQ(sink.flush(), 0u);
+    EXPECT_EQ(pg.count("select STA from EVENTLIST where EVENT_TYPE=1"), 127);
+    EXPECT_EQ(pg.count("select distinct STA, TBEGIN from EVENTLIST"), 127);
+    for (const char* sta : stations) {
+        EXPECT_EQ(pg.count(std::string("select STA from EVENTLIST where STA='") + sta + "'"),
+                  sta[2] == 'A' ? 43 : 42)
+            << sta;
+    }
+    // Inserted once each, whether before the pass or after the server came back.
+    EXPECT_EQ(sink.rows_stored("PGA.BHZ.??") + sink.rows_stored("PGB.BHZ.??") +
+                  sink.rows_stored("PGC.BHZ.??"),
+              127);
 }
 
 TEST(EventStoreSink, RefusedCommitKeepsThePassQueuedUntilTheStoreTakesIt) {
