@@ -112,9 +112,14 @@ std::string day_header_locked(const std::string& stamp) {
            common::format_local(g_log.start_time, kStampFormat) + "#\r\n";
 }
 
-// Opens today's file; `created` tells whether this call made it.
+// Opens today's file; `created` tells whether this call made it. The file exists for
+// all but the first line of a day, so it is opened first and created only when missing
+// (one system call per line fewer); another writer may create it in between.
 int open_day_file(const std::string& path, bool& created) {
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    created = false;
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd >= 0 || errno != ENOENT) return fd;
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     created = fd >= 0;
     if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     return fd;
