@@ -117,13 +117,20 @@ void ChannelDetector::choose_response() {
 }
 
 bool ChannelDetector::step(StepBuffers& buffers) {
+    const WindowRead r = read_window(buffers);
+    if (r == WindowRead::kSamples) process_window(buffers);
+    return r != WindowRead::kStalled;
+}
+
+WindowRead ChannelDetector::read_window(StepBuffers& buffers) {
+    const report::ScopedLogHold hold(holding_ ? &held_ : nullptr);
     retry_ = false;
     if (state_.load() != ChannelState::kRunning) {
         const bool retry =
             state_.load() != ChannelState::kUnusable || link_.outages_ended() != outages_seen_;
         if (!retry || prepare() != ChannelState::kRunning) {
             retry_ = state_.load() == ChannelState::kWaitingForStore;
-            return false;
+            return WindowRead::kStalled;
         }
     }
     double t0 = read_position_;
@@ -133,7 +140,8 @@ bool ChannelDetector::step(StepBuffers& buffers) {
     const int r = link_.store().read_samples(buffers.samples.data(), capacity, settings_.station,
                                              settings_.channel, settings_.location, t0, t1,
                                              &buffers.filled, &buffers.faults);
-    if (r == db::kNoSegment) return jump_to_next_data(t0 + kWindowSeconds);
+    if (r == db::kNoSegment)
+        return jump_to_next_data(t0 + kWindowSeconds) ? WindowRead::kMoved : WindowRead::kStalled;
     if (r == db::kConnectionLost) link_.mark_lost();
     if (r != 0) {
         // Retried next pass, but a lasting fault (the data directory gone) is named
@@ -149,24 +157,46 @@ bool ChannelDetector::step(StepBuffers& buffers) {
                                file.c_str());
         }
         last_read_status_ = r;
-        return false;
+        return WindowRead::kStalled;
     }
     last_read_status_ = 0;
     if (!accept_faults(buffers.faults)) {
         retry_ = true;
-        return false;
+        return WindowRead::kStalled;
     }
-    if (!(t1 > read_position_)) return false;
+    if (!(t1 > read_position_)) return WindowRead::kStalled;
     read_position_ = t1;
+    buffers.window_start = t0;
+    buffers.capacity = capacity;
+    // Progress even when the segments delivered no samples (a format that is not
+    // read): a catch-up run must not take that for the end of the data.
+    const bool any = std::any_of(buffers.filled.begin(), buffers.filled.end(),
+                                 [&](const db::FilledRange& f) { return f.first < capacity && f.count > 0; });
+    return any ? WindowRead::kSamples : WindowRead::kMoved;
+}
+
+void ChannelDetector::process_window(const StepBuffers& buffers) {
+    const report::ScopedLogHold hold(holding_ ? &held_ : nullptr);
+    const size_t capacity = buffers.capacity;
     for (const db::FilledRange& range : buffers.filled) {
         if (range.first >= capacity || range.count == 0) continue;
         const size_t count = std::min(range.count, capacity - range.first);
         process_stretch(buffers.samples.data() + range.first, count,
-                        t0 + static_cast<double>(range.first) / sample_rate_);
+                        buffers.window_start + static_cast<double>(range.first) / sample_rate_);
     }
-    // Progress even when the segments delivered no samples (a format that is not
-    // read): a catch-up run must not take that for the end of the data.
-    return true;
+}
+
+void ChannelDetector::release_held() {
+    held_.release(sink_, [this](const HeldDetection& d) {
+        if (hook_) hook_(settings_.station, d.onset, d.sta_variance, d.ratio);
+    });
+}
+
+void ChannelDetector::RecordSink::store(const Measurement& m) {
+    if (owner_.holding_)
+        owner_.held_.store(m);
+    else if (owner_.sink_ != nullptr)
+        owner_.sink_->store(m);
 }
 
 namespace {
@@ -302,12 +332,16 @@ void ChannelDetector::on_detection(double m, double t) {
     last_onset_.store(onset, std::memory_order_relaxed);
     detections_.fetch_add(1, std::memory_order_relaxed);
     open_.push_back(std::make_unique<DetectionRecord>(settings_.station, settings_.channel,
-                                                      settings_.location, onset, response_, sink_));
+                                                      settings_.location, onset, response_,
+                                                      &record_sink_));
     DetectionRecord& record = *open_.back();
     (void)record.set_window(sample_rate_, kRecordSeconds);  // a refused window finishes the record
     record.add(m, t);
-    if (hook_)
-        hook_(settings_.station, onset, rule_->trigger().sta_variance(), rule_->trigger().ratio());
+    const HeldDetection report{onset, rule_->trigger().sta_variance(), rule_->trigger().ratio()};
+    if (holding_)
+        held_.detection(report);
+    else if (hook_)
+        hook_(settings_.station, report.onset, report.sta_variance, report.ratio);
 }
 
 void ChannelDetector::finish_open_measurements() {

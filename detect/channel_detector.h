@@ -15,6 +15,7 @@
 #include "detect/channel_settings.h"
 #include "detect/detection_record.h"
 #include "detect/detection_rule.h"
+#include "detect/held_effects.h"
 #include "detect/iir_filter.h"
 #include "detect/instrument_response.h"
 
@@ -38,6 +39,15 @@ struct StepBuffers {
     std::vector<float> samples;
     std::vector<db::FilledRange> filled;
     std::vector<db::SegmentFault> faults;
+    double window_start = 0.0;  // time of samples[0] of the window read last
+    size_t capacity = 0;        // samples that window can hold
+};
+
+// What ChannelDetector::read_window() did.
+enum class WindowRead {
+    kStalled,  // the read position stayed (see needs_retry())
+    kMoved,    // it moved on without samples to process (a jump, or segments without any)
+    kSamples,  // it moved on; the samples read wait for process_window()
 };
 
 // A stretch of stored data that a channel passed over because it could not be read.
@@ -71,6 +81,20 @@ public:
     // was delivered. True when the read position moved on (samples processed, segments
     // passed that deliver none, or a jump over an outage to later data).
     bool step(StepBuffers& buffers);
+
+    // step() in its two halves, for a worker that runs one channel's chain beside
+    // another's. read_window(): worker thread, the part that asks the store; reads the
+    // next window into `buffers` and moves the read position. After kSamples,
+    // process_window() runs what was read through the chain, on any one thread at a
+    // time, before the detector's next read_window().
+    WindowRead read_window(StepBuffers& buffers);
+    void process_window(const StepBuffers& buffers);
+
+    // While holding, everything the detector hands on (log lines, finished measurements,
+    // detection reports) is held, in order, until release_held() hands it on. Both on
+    // the worker thread, outside a process_window() running elsewhere.
+    void set_holding(bool on) { holding_ = on; }
+    void release_held();
 
     // Worker thread, after step() returned false: true when the step failed for a reason
     // that may pass (no store, a read error, the data directory gone, a data file not
@@ -116,9 +140,22 @@ private:
     void feed_records(double m, double t);  // gives a sample to every open measurement
     void on_detection(double m, double t);  // opens the measurement, reports the detection
 
+    // Where the detector's records put their measurements: the sink, or held.
+    class RecordSink final : public MeasurementSink {
+    public:
+        explicit RecordSink(ChannelDetector& owner) : owner_(owner) {}
+        void store(const Measurement& m) override;
+
+    private:
+        ChannelDetector& owner_;
+    };
+
     StoreLink& link_;
     MeasurementSink* sink_;
     DetectionHook hook_;
+    RecordSink record_sink_{*this};
+    HeldEffects held_;
+    bool holding_ = false;
     ChannelSettings settings_;
     std::vector<std::unique_ptr<DetectionRecord>> open_;  // in order of creation
     InstrumentResponse response_;

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <exception>
+#include <stdexcept>
 
+#include "detect/compute_lane.h"
 #include "detect/event_store_sink.h"
 #include "detect/stop_signal.h"
 #include "detect/store_link.h"
@@ -13,13 +15,14 @@
 namespace zelvik::detect {
 
 Worker::Worker(const DetectorList& detectors, StoreLink& link, EventStoreSink* sink,
-               StopSignal& stop, int sleep_seconds, int reconnect_pause_ms)
+               StopSignal& stop, int sleep_seconds, int reconnect_pause_ms, bool beside)
     : detectors_(detectors),
       link_(link),
       sink_(sink),
       stop_(stop),
       sleep_seconds_(sleep_seconds),
-      reconnect_pause_ms_(reconnect_pause_ms) {}
+      reconnect_pause_ms_(reconnect_pause_ms),
+      beside_(beside) {}
 
 Worker::~Worker() {
     if (thread_.joinable()) thread_.join();
@@ -33,17 +36,63 @@ bool Worker::run_pass() {
         if (sink_ != nullptr) (void)sink_->flush();
         // The rows of the pass are committed together at its end, after the reads.
         if (sink_ != nullptr) sink_->begin_pass();
-        for (const auto& detector : detectors_) {
-            if (stop_.requested()) break;
-            if (detector->step(buffers_))
-                any = true;
-            else if (detector->needs_retry())
-                retry_pending_ = true;
+        if (beside_ && !lane_ && detectors_.size() > 1) lane_ = std::make_unique<ComputeLane>();
+        try {
+            for (const auto& detector : detectors_) {
+                if (stop_.requested()) break;
+                if (visit(*detector))
+                    any = true;
+                else if (detector->needs_retry())
+                    retry_pending_ = true;
+            }
+        } catch (...) {
+            // The lane must not go on with a buffer or a detector while the error unwinds;
+            // what was made before the error is still handed on.
+            if (lane_) (void)lane_->wait();
+            release_held();
+            throw;
         }
+        settle();
         if (sink_ != nullptr) (void)sink_->end_pass();
     }
     passes_.fetch_add(1);
     return any;
+}
+
+bool Worker::visit(ChannelDetector& detector) {
+    // While the lane runs a channel, this one holds what it hands on, to be released
+    // after the lane's channel; the worker runs its chain itself, then both settle.
+    const bool lane_busy = lane_ && lane_->busy();
+    detector.set_holding(lane_busy);
+    if (lane_busy) held_.push_back(&detector);
+    StepBuffers& buffers = buffers_[free_buffer_];
+    const WindowRead read = detector.read_window(buffers);
+    if (read == WindowRead::kSamples) {
+        if (lane_ && !lane_busy) {
+            detector.set_holding(true);
+            held_.push_back(&detector);
+            lane_->run([&detector, &buffers] { detector.process_window(buffers); });
+            free_buffer_ ^= 1;
+        } else {
+            detector.process_window(buffers);
+            if (lane_busy) settle();
+        }
+    }
+    return read != WindowRead::kStalled;
+}
+
+void Worker::settle() {
+    const std::string error = lane_ ? lane_->wait() : std::string();
+    release_held();
+    if (!error.empty()) throw std::runtime_error(error);
+}
+
+void Worker::release_held() {
+    for (ChannelDetector* detector : held_) {
+        detector->set_holding(false);
+        detector->release_held();
+    }
+    held_.clear();
 }
 
 bool Worker::start(bool stop_when_idle) {

@@ -1,8 +1,12 @@
 // The worker thread: visits every channel detector in list order, one step each, and
 // pauses by SLEEP when no channel had new data. The detector list is complete before
 // the thread starts and is not changed until it has ended, so it is walked unlocked.
+// With a second core, the chain of every other channel with samples runs on a compute
+// lane beside the next channel's read and chain; what both hand on is held and released
+// in list order, so the log, the rows and the reports come out as from one thread.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -14,6 +18,7 @@
 
 namespace zelvik::detect {
 
+class ComputeLane;
 class EventStoreSink;
 class StopSignal;
 class StoreLink;
@@ -26,8 +31,9 @@ public:
     // None of the references is owned; all must outlive the worker. `sink` may be null.
     // sleep_seconds: SLEEP; an idle pass waits that long, at least kMinIdlePause.
     // reconnect_pause_ms: the pause of the reconnect protocol before each attempt.
+    // beside: run channels' chains on a compute lane too (default: with two cores or more).
     Worker(const DetectorList& detectors, StoreLink& link, EventStoreSink* sink, StopSignal& stop,
-           int sleep_seconds, int reconnect_pause_ms = 2000);
+           int sleep_seconds, int reconnect_pause_ms = 2000, bool beside = second_core());
     ~Worker();  // joins (without a time limit) when the thread still runs
     Worker(const Worker&) = delete;
     Worker& operator=(const Worker&) = delete;
@@ -54,9 +60,14 @@ public:
     // stores rows that wait.
     void finish_measurements();
 
+    static bool second_core() { return std::thread::hardware_concurrency() >= 2; }
+
 private:
     void body(bool stop_when_idle) noexcept;
     bool idle_pause();
+    bool visit(ChannelDetector& detector);  // one step; true when the channel moved on
+    void settle();                          // waits for the lane, releases in list order
+    void release_held();
 
     const DetectorList& detectors_;
     StoreLink& link_;
@@ -64,7 +75,11 @@ private:
     StopSignal& stop_;
     const int sleep_seconds_;
     const int reconnect_pause_ms_;
-    StepBuffers buffers_;         // worker thread only
+    const bool beside_;
+    std::array<StepBuffers, 2> buffers_;  // worker thread; the lane's job uses one of them
+    size_t free_buffer_ = 0;              // worker thread: the one not lent to the lane
+    std::vector<ChannelDetector*> held_;  // worker thread: holding, in list order
+    std::unique_ptr<ComputeLane> lane_;   // made on the first pass over two channels
     bool reached_store_ = false;  // worker thread only: the last pass found the store
     bool retry_pending_ = false;  // worker thread only: a channel of the last pass must retry
     std::atomic<bool> idle_{false};

@@ -44,6 +44,7 @@ struct LogState {
 
 // Guards g_log: the append to the day's file and the folding state.
 std::mutex g_log_mutex;
+thread_local LogHold* t_hold = nullptr;  // this thread's lines are held there
 LogState g_log;
 
 // Move-only owner of a file descriptor; -1 means closed. close() is not retried on
@@ -188,7 +189,18 @@ bool log_open(config::ConnectionConfig& settings) {
     return ok;
 }
 
+ScopedLogHold::ScopedLogHold(LogHold* hold) : previous_(t_hold) { t_hold = hold; }
+ScopedLogHold::~ScopedLogHold() { t_hold = previous_; }
+
 bool log_write(std::string_view message) {
+    if (t_hold != nullptr) {
+        try {
+            t_hold->hold(message);
+            return true;
+        } catch (...) {
+            return false;  // out of memory: that line is lost, never the caller's thread
+        }
+    }
     // Built before taking the lock: only the append and the folding state need it.
     const std::string prepared = prepare_message(message);
     try {

@@ -37,6 +37,29 @@ bool log_write(std::string_view message);
 // Formats into the line buffer (cut at kLogLineBytes - 1), then log_write.
 bool log_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// Where the lines of one thread go while they are held back (see ScopedLogHold).
+class LogHold {
+public:
+    virtual ~LogHold() = default;
+    // Takes one message as log_write got it; the stamp is added when it is written.
+    virtual void hold(std::string_view message) = 0;
+};
+
+// While alive, log_write on the constructing thread hands every message to `hold`
+// instead of writing it, and returns true. Lets work done beside other work on a helper
+// thread write its lines later, in the order one thread alone would have written them
+// (the folding of equal lines depends on that order). Scopes nest; null writes as usual.
+class ScopedLogHold {
+public:
+    explicit ScopedLogHold(LogHold* hold);
+    ~ScopedLogHold();
+    ScopedLogHold(const ScopedLogHold&) = delete;
+    ScopedLogHold& operator=(const ScopedLogHold&) = delete;
+
+private:
+    LogHold* previous_;
+};
+
 // Whether LOG LEVEL is "DEBUG" in any letter case (false while the log is disabled).
 bool log_debug();
 

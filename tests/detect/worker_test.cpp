@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <sstream>
+#include <stdexcept>
 #include <thread>
 
+#include "detect/compute_lane.h"
 #include "tests/detect/engine_fixture.h"
 
 namespace zelvik::detect {
@@ -147,6 +150,91 @@ TEST(StoreLink, EveryLoggedOutageEndsOnce) {
     EXPECT_EQ(fx.log_count("Connection restored."), 2u);
     EXPECT_EQ(e.link.outages_ended(), 2u);
     EXPECT_FALSE(e.link.down());
+}
+
+// What a catch-up over five channels handed on: the log without its stamps, the event
+// rows in the order they were inserted, and the detection reports in the order made.
+struct CatchUpOutput {
+    std::string log, rows;
+    std::vector<std::string> reports;
+};
+
+CatchUpOutput catch_up_five_channels(bool beside) {
+    test::EngineFixture fx;
+    for (int c = 0; c < 5; ++c) {
+        const std::string sta = "S" + std::to_string(c);
+        fx.add_channel(sta, "HHZ", 100);
+        fx.add_thread(c, sta, "HHZ");
+        if (c == 4) continue;  // a channel without data: its reads find nothing
+        const auto seed = static_cast<uint32_t>(20 + c);
+        // Bursts in both hours, one open across the end of the first; channel 2 has a
+        // gap of a minute after its first hour, which starts the warm-up again.
+        fx.add_segment(sta, "HHZ", kT0, 100,
+                       test::synthetic_samples(3600, 100, {300.0 + 100 * c, 1800, 3597}, 100, 0,
+                                               3000, 8, seed));
+        const double second = c == 2 ? kT0 + 3660 : kT0 + 3600;
+        fx.add_segment(sta, "HHZ", second, 100,
+                       test::synthetic_samples(3600, 100, {900.0 + 50 * c, 2400}, 100, 0, 3000,
+                                               8, seed + 100));
+    }
+    CatchUpOutput out;
+    {
+        test::EngineLink e(fx.store());
+        if (!e.ws.connect()) throw std::runtime_error(e.ws.last_error());
+        Worker::DetectorList detectors;
+        Worker worker(detectors, e.link, &e.sink, e.stop, 0, 0, beside);
+        for (int c = 0; c < 5; ++c) {
+            detectors.push_back(std::make_unique<ChannelDetector>(
+                e.link, &e.sink,
+                [&out](const std::string& station, double onset, double sta_variance, float ratio) {
+                    std::ostringstream line;
+                    line.precision(17);
+                    line << station << ' ' << onset << ' ' << sta_variance << ' ' << ratio;
+                    out.reports.push_back(line.str());
+                }));
+            detectors.back()->setup(fx.ini(), c, kT0);
+        }
+        while (worker.run_pass()) {
+        }
+        worker.finish_measurements();
+    }
+    std::istringstream log(fx.log_text());
+    for (std::string line; std::getline(log, line);)
+        out.log += line.substr(std::min<size_t>(line.size(), 21)) + "\n";
+    out.rows = fx.store().scalar(
+        "select group_concat(STA || ' ' || TBEGIN || ' ' || AMP || ' ' || PER, ';') "
+        "from (select * from EVENTLIST order by rowid)");
+    return out;
+}
+
+// Channels whose chains run on the compute lane beside the worker's own hand on exactly
+// what one thread visiting them in turn hands on, in the same order.
+TEST(Worker, ChannelsRunBesideEachOtherHandOnWhatOneThreadWould) {
+    const CatchUpOutput alone = catch_up_five_channels(false);
+    const CatchUpOutput beside = catch_up_five_channels(true);
+    EXPECT_GE(alone.reports.size(), 20u);
+    EXPECT_NE(alone.log.find("(S2.HHZ.\?\?): gap of 60.00 s"), std::string::npos) << alone.log;
+    EXPECT_EQ(alone.log.find("Ch: S4"), std::string::npos) << "S4 has no data";
+    EXPECT_EQ(beside.reports, alone.reports);
+    EXPECT_EQ(beside.rows, alone.rows);
+    EXPECT_EQ(beside.log, alone.log);
+}
+
+TEST(ComputeLane, AJobThatThrowsIsReportedAndTheLaneGoesOn) {
+    ComputeLane lane;
+    EXPECT_EQ(lane.wait(), "");  // nothing handed over yet
+    lane.run([] { throw std::runtime_error("filter exploded"); });
+    EXPECT_TRUE(lane.busy());
+    EXPECT_EQ(lane.wait(), "filter exploded");
+    EXPECT_FALSE(lane.busy());
+    int ran = 0;
+    for (int i = 0; i < 100; ++i) {
+        lane.run([&ran] { ++ran; });
+        EXPECT_EQ(lane.wait(), "");
+    }
+    EXPECT_EQ(ran, 100);
+    lane.run([] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); });
+    // The destructor waits for the job still running.
 }
 
 }  // namespace
