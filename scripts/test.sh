@@ -20,19 +20,23 @@ BUILD_DIR="${ZELVIK_BUILD_DIR:-$ZELVIK_ROOT/build}"
 zelvik_configure_and_build "$BUILD_DIR"
 stage_done "main build"
 
-# ThreadSanitizer: only the engine test target, without Qt. A data race is reported
-# on stderr and makes the run fail.
+# ThreadSanitizer: the engine's thread tests and the worker's compute lane, without Qt.
+# A data race is reported on stderr and makes the run fail.
 TSAN_DIR="${ZELVIK_TSAN_BUILD_DIR:-$ZELVIK_ROOT/build-tsan}"
 tsan_status=0
 cmake -S "$ZELVIK_ROOT" -B "$TSAN_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVIK_TSAN=ON \
   -DZELVIK_WITH_QT=OFF >/dev/null || tsan_status=$?
 if [[ $tsan_status -eq 0 ]]; then
-  cmake --build "$TSAN_DIR" -j "$(nproc)" --target zelvik_shell_test || tsan_status=$?
+  cmake --build "$TSAN_DIR" -j "$(nproc)" --target zelvik_shell_test zelvik_detect_test ||
+    tsan_status=$?
 fi
 if [[ $tsan_status -eq 0 ]]; then
   echo "zelvik: engine thread tests under ThreadSanitizer" >&2
   TSAN_OPTIONS="halt_on_error=1 exitcode=66 ${TSAN_OPTIONS:-}" \
     "$TSAN_DIR/tests/shell/zelvik_shell_test" --gtest_filter='EngineThreads.*' || tsan_status=$?
+  TSAN_OPTIONS="halt_on_error=1 exitcode=66 ${TSAN_OPTIONS:-}" \
+    "$TSAN_DIR/tests/detect/zelvik_detect_test" \
+    --gtest_filter='Worker.ChannelsRunBeside*:ComputeLane.*:Supervisor.CatchUp*' || tsan_status=$?
 fi
 if [[ $tsan_status -ne 0 ]]; then
   echo "zelvik: ThreadSanitizer run failed (status $tsan_status)" >&2
