@@ -46,7 +46,8 @@ struct BenchStore {
         if (rc != 0) std::fprintf(stderr, "%s", err.str().c_str());
         return rc;
     }
-    // Empties FILELIST and SITECHAN and removes the data files.
+    // Empties FILELIST and SITECHAN and removes the data files, keeping the directory
+    // (import refuses a data directory that does not exist).
     void clear() const {
         zelvik::db::OdbcEnvironment env;
         zelvik::db::OdbcConnection conn(env);
@@ -57,6 +58,7 @@ struct BenchStore {
             (void)st.exec_direct(sql);
         }
         fs::remove_all(data());
+        fs::create_directories(data());
     }
 };
 
