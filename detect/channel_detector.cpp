@@ -170,8 +170,9 @@ WindowRead ChannelDetector::read_window(StepBuffers& buffers) {
     buffers.capacity = capacity;
     // Progress even when the segments delivered no samples (a format that is not
     // read): a catch-up run must not take that for the end of the data.
-    const bool any = std::any_of(buffers.filled.begin(), buffers.filled.end(),
-                                 [&](const db::FilledRange& f) { return f.first < capacity && f.count > 0; });
+    const bool any =
+        std::any_of(buffers.filled.begin(), buffers.filled.end(),
+                    [&](const db::FilledRange& f) { return f.first < capacity && f.count > 0; });
     return any ? WindowRead::kSamples : WindowRead::kMoved;
 }
 
@@ -331,9 +332,8 @@ void ChannelDetector::on_detection(double m, double t) {
     const double onset = rule_->onset();
     last_onset_.store(onset, std::memory_order_relaxed);
     detections_.fetch_add(1, std::memory_order_relaxed);
-    open_.push_back(std::make_unique<DetectionRecord>(settings_.station, settings_.channel,
-                                                      settings_.location, onset, response_,
-                                                      &record_sink_));
+    open_.push_back(std::make_unique<DetectionRecord>(
+        settings_.station, settings_.channel, settings_.location, onset, response_, &record_sink_));
     DetectionRecord& record = *open_.back();
     (void)record.set_window(sample_rate_, kRecordSeconds);  // a refused window finishes the record
     record.add(m, t);

@@ -38,8 +38,8 @@ private:
     bool running_ = false;   // job_ is set and has not returned yet
     bool stopping_ = false;  // the destructor asked the thread to end
     std::string error_;
-    bool pending_ = false;   // caller's thread only
-    std::thread thread_;     // last: starts once the members above exist
+    bool pending_ = false;  // caller's thread only
+    std::thread thread_;    // last: starts once the members above exist
 };
 
 }  // namespace zelvik::detect

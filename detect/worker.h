@@ -76,12 +76,12 @@ private:
     const int sleep_seconds_;
     const int reconnect_pause_ms_;
     const bool beside_;
+    bool reached_store_ = false;  // worker thread only: the last pass found the store
+    bool retry_pending_ = false;  // worker thread only: a channel of the last pass must retry
     std::array<StepBuffers, 2> buffers_;  // worker thread; the lane's job uses one of them
     size_t free_buffer_ = 0;              // worker thread: the one not lent to the lane
     std::vector<ChannelDetector*> held_;  // worker thread: holding, in list order
     std::unique_ptr<ComputeLane> lane_;   // made on the first pass over two channels
-    bool reached_store_ = false;  // worker thread only: the last pass found the store
-    bool retry_pending_ = false;  // worker thread only: a channel of the last pass must retry
     std::atomic<bool> idle_{false};
     common::FinishLatch finished_;
     std::atomic<int> passes_{0};

@@ -189,8 +189,12 @@ bool log_open(config::ConnectionConfig& settings) {
     return ok;
 }
 
-ScopedLogHold::ScopedLogHold(LogHold* hold) : previous_(t_hold) { t_hold = hold; }
-ScopedLogHold::~ScopedLogHold() { t_hold = previous_; }
+ScopedLogHold::ScopedLogHold(LogHold* hold) : previous_(t_hold) {
+    t_hold = hold;
+}
+ScopedLogHold::~ScopedLogHold() {
+    t_hold = previous_;
+}
 
 bool log_write(std::string_view message) {
     if (t_hold != nullptr) {

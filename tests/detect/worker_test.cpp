@@ -174,8 +174,8 @@ CatchUpOutput catch_up_five_channels(bool beside) {
                                                3000, 8, seed));
         const double second = c == 2 ? kT0 + 3660 : kT0 + 3600;
         fx.add_segment(sta, "HHZ", second, 100,
-                       test::synthetic_samples(3600, 100, {900.0 + 50 * c, 2400}, 100, 0, 3000,
-                                               8, seed + 100));
+                       test::synthetic_samples(3600, 100, {900.0 + 50 * c, 2400}, 100, 0, 3000, 8,
+                                               seed + 100));
     }
     CatchUpOutput out;
     {
