@@ -24,20 +24,18 @@ struct HeldDetection {
 
 class HeldEffects final : public report::LogHold, public MeasurementSink {
 public:
-    using Release = std::variant<std::string, Measurement, HeldDetection>;
+    using Held = std::variant<std::string, Measurement, HeldDetection>;
 
     void hold(std::string_view message) override { held_.emplace_back(std::string(message)); }
     void store(const Measurement& m) override { held_.emplace_back(m); }
     void detection(const HeldDetection& d) { held_.emplace_back(d); }
-
-    bool empty() const { return held_.empty(); }
 
     // Writes each held line, stores each measurement in `sink` (may be null) and calls
     // `report_detection` for each detection, in the order they were held, then forgets
     // them all.
     template <typename ReportDetection>
     void release(MeasurementSink* sink, ReportDetection&& report_detection) {
-        for (const Release& r : held_) {
+        for (const Held& r : held_) {
             if (const auto* line = std::get_if<std::string>(&r)) {
                 (void)report::log_write(*line);
             } else if (const auto* m = std::get_if<Measurement>(&r)) {
@@ -50,7 +48,7 @@ public:
     }
 
 private:
-    std::vector<Release> held_;
+    std::vector<Held> held_;
 };
 
 }  // namespace zelvik::detect
