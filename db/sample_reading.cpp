@@ -127,6 +127,18 @@ std::string data_file_path(std::string_view data_dir, std::string_view cpath) {
     return path;
 }
 
+double samples_in_span(double seconds, double sps) {
+    // At epoch-sized times the difference of two stored times carries an error of about
+    // 1e-7 s, so 2.56 s may come out as 2.5599999: a span that is a whole number of
+    // sample intervals up to that error gives all its samples. Anything that really ends
+    // between samples is cut to four decimals of a second and then to whole samples.
+    constexpr double kTimeRoundingInSamples = 1e-3;
+    const double exact = seconds * sps;
+    const double nearest = std::round(exact);
+    if (std::fabs(exact - nearest) <= kTimeRoundingInSamples) return std::max(nearest, 0.0);
+    return std::max(std::floor(std::floor(10000.0 * seconds) / 10000.0 * sps), 0.0);
+}
+
 int read_segment(float* out, size_t capacity, double start, double end, const SegmentRow& row,
                  const std::string& path, SegmentOutcome& outcome) {
     if (malformed(row)) return kSegmentReadError;
@@ -140,10 +152,10 @@ int read_segment(float* out, size_t capacity, double start, double end, const Se
             : 0.0;
     const double b = std::max(start, row.tbegin);
     const double f = std::min(end, row.tbegin + row.tqty);
-    const double d = std::floor(10000.0 * (f - b)) / 10000.0;
+    const double whole = samples_in_span(f - b, row.sps);
     const double room =
         place_d < static_cast<double>(capacity) ? static_cast<double>(capacity) - place_d : 0.0;
-    const double n_d = std::clamp(std::floor(d * row.sps), 0.0, room);
+    const double n_d = std::clamp(whole, 0.0, room);
     const size_t place = static_cast<size_t>(std::min(place_d, static_cast<double>(capacity)));
     const size_t n = static_cast<size_t>(n_d);
     const size_t width = bytes_per_sample(row.datatype);
@@ -154,7 +166,7 @@ int read_segment(float* out, size_t capacity, double start, double end, const Se
     outcome.samples_read = 0;
     outcome.os_error = 0;
     // A segment clipped by the buffer delivered only up to the buffer's end.
-    outcome.end = n_d < std::floor(d * row.sps) ? b + n_d / row.sps : f;
+    outcome.end = n_d < whole ? b + n_d / row.sps : f;
 
     ReadOnlyFile file(path);
     if (!file.is_open()) {

@@ -20,6 +20,11 @@ size_t bytes_per_sample(int16_t datatype);
 // is 1/sps or more. sps <= 0 counts every fraction as nothing.
 int64_t sample_index(double v, double sps);
 
+// Whole samples in a span of `seconds` at `sps`: a span that is a whole number of sample
+// intervals up to the rounding of epoch-sized times gives all of them; a span that ends
+// between samples is cut to four decimals of a second, then to whole samples.
+double samples_in_span(double seconds, double sps);
+
 // The file a CPATH names: backslashes become '/'; used as it is when it begins with the
 // data directory (any case), with "//" or has ':' second; otherwise joined to
 // `data_dir` with exactly one '/'. At most 1023 characters.

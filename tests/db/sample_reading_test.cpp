@@ -105,6 +105,31 @@ TEST_F(ReadSegment, PlacesByOffsetAndSkipsIntoTheFile) {
     EXPECT_EQ(outcome.samples_read, 20u);
 }
 
+TEST_F(ReadSegment, SegmentOfWholeSampleIntervalsGivesEverySample) {
+    // At epoch-sized times 2.56 s comes out as 2.5599999...: every one of these lengths
+    // is a whole number of samples and must deliver all of them, also when the window
+    // starts inside the segment. 2.5555 s really ends between samples: 255 at 100 sps.
+    std::vector<int32_t> v(2000, 1);
+    const std::string path = dir.write("g.dat", le_bytes(v.data(), v.size() * 4));
+    std::vector<float> buf(4000);
+    struct Case { double tqty, sps; size_t want; };
+    const Case cases[] = {{2.56, 100, 256}, {0.1, 100, 10}, {1.37, 100, 137},
+                          {10.01, 100, 1001}, {7.2, 40, 288}, {2.5555, 100, 255}};
+    for (const double t0 : {1.6e9 + 0.37, 1.7e9 + 123.456789}) {
+        for (const auto& c : cases) {
+            const SegmentRow row{t0, c.sps, c.tqty, kInt32, 0, "g.dat"};
+            ASSERT_EQ(read_segment(buf.data(), buf.size(), t0, t0 + 3600, row, path, outcome),
+                      kOk);
+            EXPECT_EQ(outcome.samples_wanted, c.want) << c.tqty << " s at " << t0;
+            if (c.sps != 100 || c.tqty < 1 || c.want == 255) continue;
+            const double inside = t0 + 0.3;  // window starts 30 samples into the segment
+            ASSERT_EQ(read_segment(buf.data(), buf.size(), inside, inside + 3600, row, path,
+                                   outcome), kOk);
+            EXPECT_EQ(outcome.samples_wanted, c.want - 30) << c.tqty << " s from inside";
+        }
+    }
+}
+
 TEST_F(ReadSegment, ShortFileGivesZerosThatAreNotCountedAsRead) {
     const int32_t three[] = {5, 6, 7};
     const std::string path = dir.write("short.dat", le_bytes(three, sizeof three));
