@@ -21,6 +21,7 @@
 #include "db/store_schema.h"
 #include "detect/instrument_response.h"
 #include "tools/response_row.h"
+#include "tools/stationxml_store.h"
 #include "tools/store_importer.h"
 
 namespace zelvik::tools {
@@ -207,7 +208,7 @@ namespace {
 int parse_response(const std::vector<std::string>& args, ResponseRow& req, std::ostream& err) {
     if (args.size() < 7 || args.size() > 8 || (args[0] != "--sac" && args[0] != "--fap")) {
         err << "zelvik-store: response needs --sac|--fap TEXTFILE STA CHAN LOC NETWORK STARTDATE "
-               "[ENDDATE]\n";
+               "[ENDDATE], or --stationxml FILE\n";
         return 2;
     }
     req.sac = args[0] == "--sac";
@@ -246,6 +247,13 @@ int parse_response(const std::vector<std::string>& args, ResponseRow& req, std::
 
 int StoreSession::response(const std::vector<std::string>& args, std::ostream& out,
                            std::ostream& err) {
+    if (!args.empty() && args[0] == "--stationxml") {
+        if (args.size() != 2) {
+            err << "zelvik-store: response --stationxml needs one FILE\n";
+            return 2;
+        }
+        return store_stationxml_responses(*conn_, args[1], out, err);
+    }
     ResponseRow req;
     if (const int status = parse_response(args, req, err); status != 0) return status;
     db::StoreCatalog catalog;
