@@ -10,13 +10,13 @@ namespace zelvik::tools {
 struct StationXmlChannel;
 
 struct DisplacementPaz {
-    std::string text;         // "ZEROS n", zeros, "POLES m", poles, "CONSTANT c", one a line
-    int added_zeros = 0;      // zeros put at the origin: 1 for velocity, 2 for acceleration
-    double a0_stated = 0;     // product of the stages' A0, rad/s
-    double a0_used = 0;       // the A0 in the text; differs when the stated one was off
+    std::string text;      // "ZEROS n", zeros, "POLES m", poles, "CONSTANT c", one a line
+    int added_zeros = 0;   // zeros put at the origin: 1 for velocity, 2 for acceleration
+    double a0_stated = 0;  // product of the stages' A0, rad/s
+    double a0_used = 0;    // the A0 in the text; differs when the stated one was off
     bool a0_recomputed = false;
-    double frequency = 0;     // Hz, the sensitivity frequency the text was checked at
-    double value = 0;         // counts per metre there, by Zelvik's evaluator
+    double frequency = 0;  // Hz, the sensitivity frequency the text was checked at
+    double value = 0;      // counts per metre there, by Zelvik's evaluator
 };
 
 // Fills `out` from `ch`. Returns "" on success, else why the channel cannot be stored

@@ -15,9 +15,9 @@ class StoreCatalog;
 namespace zelvik::tools {
 
 struct ResponseRow {
-    bool sac = true;       // the SAC (pole-zero) column, else FAP
-    std::string text;      // already checked with Zelvik's own parser
-    std::string codes[4];  // station, channel, location ("??" for none), network ("" for none)
+    bool sac = true;        // the SAC (pole-zero) column, else FAP
+    std::string text;       // already checked with Zelvik's own parser
+    std::string codes[4];   // station, channel, location ("??" for none), network ("" for none)
     DateFields start, end;  // UTC
     bool has_end = false;   // else ENDDATE is NULL (still valid)
 };

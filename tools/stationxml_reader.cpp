@@ -39,7 +39,9 @@ std::string_view trimmed(std::string_view s) {
     return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
 }
 
-std::string text_of(const pugi::xml_node& node) { return std::string(trimmed(node.child_value())); }
+std::string text_of(const pugi::xml_node& node) {
+    return std::string(trimmed(node.child_value()));
+}
 
 // The whole text of `node` as one finite number; false when absent or not a number.
 bool number_of(const pugi::xml_node& node, double& value) {
@@ -78,8 +80,8 @@ std::string read_stage(const pugi::xml_node& stage, StationXmlChannel& ch) {
     PazStage s;
     s.number = number;
     s.hertz = type == "LAPLACE (HERTZ)";
-    if (const pugi::xml_node a0 = child(paz, "NormalizationFactor"); a0 &&
-        !number_of(a0, s.normalization_factor))
+    if (const pugi::xml_node a0 = child(paz, "NormalizationFactor");
+        a0 && !number_of(a0, s.normalization_factor))
         return "stage " + std::to_string(number) + " has a NormalizationFactor that is no number";
     (void)number_of(child(paz, "NormalizationFrequency"), s.normalization_frequency);
     if (std::string p = read_roots(paz, "Zero", s.zeros); !p.empty()) return p;
@@ -145,7 +147,8 @@ bool read_stationxml(const std::string& path, std::vector<StationXmlChannel>& ch
 bool utc_date_fields(std::string_view text, DateFields& out) {
     const std::string s(trimmed(text));
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0, used = 0;
-    if (std::sscanf(s.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &y, &mo, &d, &h, &mi, &sec, &used) != 6) {
+    if (std::sscanf(s.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &y, &mo, &d, &h, &mi, &sec, &used) !=
+        6) {
         used = 0;
         if (std::sscanf(s.c_str(), "%4d-%2d-%2d%n", &y, &mo, &d, &used) != 3) return false;
     }
@@ -171,8 +174,8 @@ bool utc_date_fields(std::string_view text, DateFields& out) {
     if (!rest.empty() || !parse_date(plain, out)) return false;
     if (offset_minutes == 0) return true;
     const common::Civil utc = common::civil_from_epoch(
-        common::epoch_from_civil({out.year, out.month, out.day, out.hour, out.minute,
-                                  static_cast<double>(out.second)}) -
+        common::epoch_from_civil(
+            {out.year, out.month, out.day, out.hour, out.minute, static_cast<double>(out.second)}) -
         60.0 * offset_minutes);
     out = {utc.year, utc.month, utc.day, utc.hour, utc.minute, static_cast<int>(utc.second)};
     return true;

@@ -25,21 +25,21 @@ struct StationXmlChannel {
     std::string network, station, location, channel;  // codes as in the file
     std::string start_date, end_date;  // as in the file, "" when absent; the start falls
                                        // back to the station's
-    bool has_sensitivity = false;       // InstrumentSensitivity with a Value
-    double sensitivity = 0;             // counts per input unit
-    double sensitivity_frequency = 0;   // Hz; 0 when not given
-    std::string input_units;            // InstrumentSensitivity InputUnits Name, as written
-    std::vector<PazStage> paz_stages;   // analog stages in file order; digital ones left out
-    int digital_stages = 0;             // stages of other kinds (z-transform, FIR, gain)
-    std::string problem;                // why the response cannot be read, "" when it can
+    bool has_sensitivity = false;      // InstrumentSensitivity with a Value
+    double sensitivity = 0;            // counts per input unit
+    double sensitivity_frequency = 0;  // Hz; 0 when not given
+    std::string input_units;           // InstrumentSensitivity InputUnits Name, as written
+    std::vector<PazStage> paz_stages;  // analog stages in file order; digital ones left out
+    int digital_stages = 0;            // stages of other kinds (z-transform, FIR, gain)
+    std::string problem;               // why the response cannot be read, "" when it can
 };
 
 // Reads every Network/Station/Channel of `path` into `channels` (in file order).
 // @retval false the file cannot be read, is not XML, or its root is not FDSNStationXML;
 //               `error` says which in one line. A channel whose response is malformed
 //               is still listed, with `problem` set. Does not log.
-[[nodiscard]] bool read_stationxml(const std::string& path, std::vector<StationXmlChannel>& channels,
-                                   std::string& error);
+[[nodiscard]] bool read_stationxml(const std::string& path,
+                                   std::vector<StationXmlChannel>& channels, std::string& error);
 
 // A StationXML date-time ("2015-01-01", "2015-01-01T00:00:00", with or without a
 // fraction, "Z" or an offset such as "+02:00") as UTC fields; the fraction is dropped.
