@@ -20,6 +20,8 @@
 #include "db/store_catalog.h"
 #include "db/store_schema.h"
 #include "detect/instrument_response.h"
+#include "tools/response_row.h"
+#include "tools/stationxml_store.h"
 #include "tools/store_importer.h"
 
 namespace zelvik::tools {
@@ -55,16 +57,6 @@ std::string table_of(const std::string& sql) {
         prev = w;
     }
     return {};
-}
-
-SQL_TIMESTAMP_STRUCT to_timestamp(const DateFields& d) {
-    return {static_cast<SQLSMALLINT>(d.year),
-            static_cast<SQLUSMALLINT>(d.month),
-            static_cast<SQLUSMALLINT>(d.day),
-            static_cast<SQLUSMALLINT>(d.hour),
-            static_cast<SQLUSMALLINT>(d.minute),
-            static_cast<SQLUSMALLINT>(d.second),
-            0};
 }
 
 }  // namespace
@@ -212,20 +204,11 @@ int StoreSession::import(const std::vector<std::string>& files, std::ostream& ou
 
 namespace {
 
-// The arguments of "response", checked.
-struct ResponseRequest {
-    bool sac = true;
-    std::string text;
-    std::string codes[4];  // station, channel, location ("??" for '-'), network ("" for '-')
-    DateFields start, end;
-    bool has_end = false;
-};
-
 // 0 with `req` filled, else the exit status after a one-line message on `err`.
-int parse_response(const std::vector<std::string>& args, ResponseRequest& req, std::ostream& err) {
+int parse_response(const std::vector<std::string>& args, ResponseRow& req, std::ostream& err) {
     if (args.size() < 7 || args.size() > 8 || (args[0] != "--sac" && args[0] != "--fap")) {
         err << "zelvik-store: response needs --sac|--fap TEXTFILE STA CHAN LOC NETWORK STARTDATE "
-               "[ENDDATE]\n";
+               "[ENDDATE], or --stationxml FILE\n";
         return 2;
     }
     req.sac = args[0] == "--sac";
@@ -264,53 +247,25 @@ int parse_response(const std::vector<std::string>& args, ResponseRequest& req, s
 
 int StoreSession::response(const std::vector<std::string>& args, std::ostream& out,
                            std::ostream& err) {
-    ResponseRequest req;
-    if (const int status = parse_response(args, req, err); status != 0) return status;
-    db::StoreCatalog c;
-    c.build(*conn_);
-    const db::Table t = db::Table::kCalibration;
-    auto col = [&](const char* n) { return c.column(t, n); };
-    const char* column = req.sac ? "SAC" : "FAP";
-    // A second response kind for the same channel and start goes into the same row.
-    const std::string update = "update " + c.table(t) + " set " + col(column) + "=?, " +
-                               col("ENDDATE") + "=? where " + col("STA") + "=? and " + col("CHAN") +
-                               "=? and " + col("LOCATION") + "=? and " + col("NETWORK") +
-                               "=? and " + col("STARTDATE") + "=?";
-    const std::string insert = "insert into " + c.table(t) + " (" + col(column) + "," +
-                               col("ENDDATE") + "," + col("STA") + "," + col("CHAN") + "," +
-                               col("LOCATION") + "," + col("NETWORK") + "," + col("STARTDATE") +
-                               ") values (?,?,?,?,?,?,?)";
-    SQL_TIMESTAMP_STRUCT ts_start = to_timestamp(req.start), ts_end = to_timestamp(req.end);
-    SQLLEN text_ind = static_cast<SQLLEN>(req.text.size()), nts = SQL_NTS, zero = 0;
-    SQLLEN end_ind = req.has_end ? 0 : SQL_NULL_DATA;
-    for (const std::string* sql : {&update, &insert}) {
-        OdbcStatement st(*conn_);
-        SQLHSTMT h = st.get();
-        SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_LONGVARCHAR,
-                         std::max<SQLULEN>(req.text.size(), 1), 0, req.text.data(), text_ind,
-                         &text_ind);
-        SQLBindParameter(h, 2, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0,
-                         &ts_end, 0, &end_ind);
-        for (SQLUSMALLINT i = 0; i < 4; ++i)
-            SQLBindParameter(h, static_cast<SQLUSMALLINT>(3 + i), SQL_PARAM_INPUT, SQL_C_CHAR,
-                             SQL_VARCHAR, 7, 0, req.codes[i].data(),
-                             static_cast<SQLLEN>(req.codes[i].size() + 1), &nts);
-        SQLBindParameter(h, 7, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0,
-                         &ts_start, 0, &zero);
-        const SQLRETURN r = st.exec_direct(*sql);
-        if (!odbc_ok(r) && r != SQL_NO_DATA) {
-            err << "zelvik-store: response: "
-                << st.error_text("response", "cannot store the response") << "\n";
-            return 1;
+    if (!args.empty() && args[0] == "--stationxml") {
+        if (args.size() != 2) {
+            err << "zelvik-store: response --stationxml needs one FILE\n";
+            return 2;
         }
-        SQLLEN rows = 0;
-        if (sql == &update && (r == SQL_NO_DATA || !odbc_ok(SQLRowCount(h, &rows)) || rows < 1))
-            continue;
-        out << "response: " << column << " of " << req.codes[0] << " " << req.codes[1]
-            << " stored (" << req.text.size() << " characters)\n";
-        return 0;
+        return store_stationxml_responses(*conn_, args[1], out, err);
     }
-    return 1;
+    ResponseRow req;
+    if (const int status = parse_response(args, req, err); status != 0) return status;
+    db::StoreCatalog catalog;
+    catalog.build(*conn_);
+    std::string error;
+    if (!store_response_row(*conn_, catalog, req, error)) {
+        err << "zelvik-store: response: " << error << "\n";
+        return 1;
+    }
+    out << "response: " << (req.sac ? "SAC" : "FAP") << " of " << req.codes[0] << " "
+        << req.codes[1] << " stored (" << req.text.size() << " characters)\n";
+    return 0;
 }
 
 int StoreSession::events(const std::vector<std::string>& args, std::ostream& out,
