@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 
 #include "acquire/seedlink_packet.h"
 #include "acquire/tcp_connection.h"
@@ -16,6 +17,12 @@ namespace {
 
 double seconds_since(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+std::string seconds_text(double s) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g s", s);
+    return text;
 }
 
 std::string format_name(char format, char subformat) {
@@ -80,7 +87,7 @@ int SeedLinkClient::run() {
         if (status == kSessionStopped || stop_) break;
         if (received_data_) wait_s = options_.reconnect_min_s;
         log(std::string(to_string(static_cast<SessionStatus>(status))) + ": " + error_ +
-            "; reconnecting in " + std::to_string(wait_s) + " s");
+            "; reconnecting in " + seconds_text(wait_s));
         std::unique_lock<std::mutex> lock(wait_mutex_);
         wake_.wait_for(lock, std::chrono::duration<double>(wait_s), [this] { return stop_.load(); });
         wait_s = std::min(wait_s * 2, options_.reconnect_max_s);
@@ -111,8 +118,7 @@ int SeedLinkClient::receive(TcpConnection& c) {
         const double due = keepalive_pending_ ? options_.network_timeout_s : options_.keepalive_s;
         if (int r = c.wait_readable(std::max(0.0, due - idle)); r == kIoTimeout) {
             if (seconds_since(last_heard) >= options_.network_timeout_s)
-                return fail(kServerSilent, "nothing received for " +
-                                               std::to_string(options_.network_timeout_s) + " s");
+                return fail(kServerSilent, "nothing received for " + seconds_text(options_.network_timeout_s));
             if (!keepalive_pending_ && seconds_since(last_heard) >= options_.keepalive_s) {
                 if ((r = c.send_all("INFO ID\r\n", options_.command_timeout_s)) != kIoOk)
                     return from_io(r, c, "sending INFO ID");

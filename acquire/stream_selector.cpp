@@ -119,6 +119,8 @@ bool parse_stream_selector(std::string_view text, StreamSelector& out, std::stri
 
 std::string v3_select_pattern(const StreamSelector& s) {
     if (s.channel.empty()) return {};
+    // Three characters alone select the channel at any location.
+    if (s.location == "*") return fixed_width(s.channel, 3);
     const std::string location = s.location.empty() ? "--" : fixed_width(s.location, 2);
     return location + fixed_width(s.channel, 3);
 }

@@ -37,7 +37,8 @@ struct StreamSelector {
                                          std::string& error);
 
 // The argument of SELECT in protocol 3.1: LLCCC with ? wildcards ("--" for a blank
-// location; "*" widened to ?s). Empty when the selector takes every stream.
+// location; "*" widened to ?s), or CCC for any location. Empty when the selector takes
+// every stream.
 std::string v3_select_pattern(const StreamSelector& s);
 
 // The argument of SELECT in protocol 4.0: a stream ID pattern LOC_B_S_SS ("00_B_H_Z",
