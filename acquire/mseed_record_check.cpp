@@ -41,9 +41,7 @@ public:
         const auto lo = static_cast<unsigned char>(b_[at_ + offset + 1]);
         return static_cast<uint16_t>(swap_ ? (lo << 8 | hi) : (hi << 8 | lo));
     }
-    unsigned char byte(size_t offset) const {
-        return static_cast<unsigned char>(b_[at_ + offset]);
-    }
+    unsigned char byte(size_t offset) const { return static_cast<unsigned char>(b_[at_ + offset]); }
     size_t available() const { return b_.size() - at_; }
     size_t at() const { return at_; }
 
@@ -73,8 +71,8 @@ bool walk_blockettes(const Record& r, size_t limit, RecordLayout& layout, std::s
         const bool b1000 = offset + 4 <= limit && r.u16(offset) == 1000;
         if (offset + 4 > limit || (b1000 && offset + 8 > limit)) {
             if (partial && layout.length == 0) return true;
-            error = (b1000 ? "blockette 1000 beyond the end" : "blockette beyond the end") +
-                    at_text(r);
+            error =
+                (b1000 ? "blockette 1000 beyond the end" : "blockette beyond the end") + at_text(r);
             return false;
         }
         if (b1000) {
@@ -139,14 +137,28 @@ size_t detected_length(std::string_view bytes, const Record& r) {
 bool samples_fit(int encoding, size_t data_bytes, unsigned count) {
     const size_t frames = data_bytes / 64;  // Steim: 64-byte frames of 16 words
     switch (encoding) {
-    case 0: return count <= data_bytes;                                      // ASCII
-    case 1: case 14: case 15: case 16: case 30: case 32: return count <= data_bytes / 2;
-    case 13: return count <= data_bytes / 3;                                 // GEOSCOPE 24 bit
-    case 3: case 4: return count <= data_bytes / 4;                          // int32, float32
-    case 5: return count <= data_bytes / 8;                                  // float64
-    case 10: return count <= frames * 15 * 4;  // Steim 1: at most 4 differences a word
-    case 11: return count <= frames * 15 * 7;  // Steim 2: at most 7 differences a word
-    default: return false;
+        case 0:
+            return count <= data_bytes;  // ASCII
+        case 1:
+        case 14:
+        case 15:
+        case 16:
+        case 30:
+        case 32:
+            return count <= data_bytes / 2;
+        case 13:
+            return count <= data_bytes / 3;  // GEOSCOPE 24 bit
+        case 3:
+        case 4:
+            return count <= data_bytes / 4;  // int32, float32
+        case 5:
+            return count <= data_bytes / 8;  // float64
+        case 10:
+            return count <= frames * 15 * 4;  // Steim 1: at most 4 differences a word
+        case 11:
+            return count <= frames * 15 * 7;  // Steim 2: at most 7 differences a word
+        default:
+            return false;
     }
 }
 
@@ -170,10 +182,10 @@ bool check_miniseed_record(std::string_view record, RecordLayout& layout, std::s
     }
     if (!walk_blockettes(r, record.size(), layout, error)) return false;
     if (layout.length != record.size()) {
-        error = layout.length == 0 ? "no blockette 1000 in a record of " +
-                                         std::to_string(record.size()) + " bytes"
-                                   : "record announces " + std::to_string(layout.length) +
-                                         " bytes, " + std::to_string(record.size()) + " given";
+        error = layout.length == 0
+                    ? "no blockette 1000 in a record of " + std::to_string(record.size()) + " bytes"
+                    : "record announces " + std::to_string(layout.length) + " bytes, " +
+                          std::to_string(record.size()) + " given";
         return false;
     }
     if (!check_data_area(r, layout, error)) return false;

@@ -14,12 +14,13 @@
 namespace zelvik::acquire {
 namespace {
 
-std::mutex g_libmseed_mutex;    // libmseed's log hook and the message below
+std::mutex g_libmseed_mutex;     // libmseed's log hook and the message below
 std::string g_libmseed_message;  // guarded by g_libmseed_mutex: last libmseed diagnostic
 
 void keep_message(char* text) {
     g_libmseed_message = text != nullptr ? text : "";
-    while (!g_libmseed_message.empty() && std::isspace(static_cast<unsigned char>(g_libmseed_message.back())))
+    while (!g_libmseed_message.empty() &&
+           std::isspace(static_cast<unsigned char>(g_libmseed_message.back())))
         g_libmseed_message.pop_back();
 }
 
@@ -77,38 +78,39 @@ bool copy_samples(const MSRecord& msr, std::string_view bytes, const RecordLayou
                   DecodedRecord& out) {
     const auto n = static_cast<size_t>(msr.numsamples);
     if (n != static_cast<size_t>(msr.samplecnt)) {
-        out.error = "decoded " + std::to_string(n) + " of " + std::to_string(msr.samplecnt) +
-                    " samples";
+        out.error =
+            "decoded " + std::to_string(n) + " of " + std::to_string(msr.samplecnt) + " samples";
         return false;
     }
     switch (msr.sampletype) {
-    case 'i': {
-        const auto* p = static_cast<const int32_t*>(msr.datasamples);
-        out.ints.assign(p, p + n);
-        if ((layout.encoding == 10 || layout.encoding == 11) && n > 0) {
-            const auto last = static_cast<int32_t>(word_at(bytes, layout.data_offset + 8,
-                                                           layout.big_endian_data));
-            if (out.ints.back() != last) {
-                out.error = "Steim data damaged: last sample " + std::to_string(out.ints.back()) +
-                            ", reverse integration constant " + std::to_string(last);
-                return false;
+        case 'i': {
+            const auto* p = static_cast<const int32_t*>(msr.datasamples);
+            out.ints.assign(p, p + n);
+            if ((layout.encoding == 10 || layout.encoding == 11) && n > 0) {
+                const auto last = static_cast<int32_t>(
+                    word_at(bytes, layout.data_offset + 8, layout.big_endian_data));
+                if (out.ints.back() != last) {
+                    out.error = "Steim data damaged: last sample " +
+                                std::to_string(out.ints.back()) +
+                                ", reverse integration constant " + std::to_string(last);
+                    return false;
+                }
             }
+            return true;
         }
-        return true;
-    }
-    case 'f': {
-        const auto* p = static_cast<const float*>(msr.datasamples);
-        out.reals.assign(p, p + n);
-        break;
-    }
-    case 'd': {
-        const auto* p = static_cast<const double*>(msr.datasamples);
-        out.reals.assign(p, p + n);
-        break;
-    }
-    default:
-        out.error = n == 0 ? "record holds no samples" : "record holds text, not samples";
-        return false;
+        case 'f': {
+            const auto* p = static_cast<const float*>(msr.datasamples);
+            out.reals.assign(p, p + n);
+            break;
+        }
+        case 'd': {
+            const auto* p = static_cast<const double*>(msr.datasamples);
+            out.reals.assign(p, p + n);
+            break;
+        }
+        default:
+            out.error = n == 0 ? "record holds no samples" : "record holds text, not samples";
+            return false;
     }
     for (double v : out.reals) {
         if (!std::isfinite(v)) {

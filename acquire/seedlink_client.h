@@ -24,12 +24,12 @@ class TcpConnection;
 struct Packet;
 
 enum SessionStatus : int {
-    kSessionStopped = 0,      // request_stop() ended it
-    kConnectFailed = -10,     // no connection to the server
-    kHandshakeFailed = -11,   // HELLO unanswered or a command refused
-    kProtocolError = -12,     // garbage for a packet header, an endless line
-    kServerSilent = -13,      // nothing received for network_timeout_s
-    kConnectionLost = -14,    // the server closed the connection or a network error
+    kSessionStopped = 0,     // request_stop() ended it
+    kConnectFailed = -10,    // no connection to the server
+    kHandshakeFailed = -11,  // HELLO unanswered or a command refused
+    kProtocolError = -12,    // garbage for a packet header, an endless line
+    kServerSilent = -13,     // nothing received for network_timeout_s
+    kConnectionLost = -14,   // the server closed the connection or a network error
 };
 const char* to_string(SessionStatus status);
 
@@ -38,10 +38,10 @@ struct ClientOptions {
     std::vector<StreamSelector> streams;  // one STATION per distinct NET_STA, in order
     bool force_v3 = false;                // speak 3.1 even to a 4.0 server
     double connect_timeout_s = 10;
-    double command_timeout_s = 30;        // for each answer during the handshake
-    double keepalive_s = 30;              // idle this long: send INFO ID
-    double network_timeout_s = 120;       // idle this long: the server is gone, reconnect
-    double reconnect_min_s = 1;           // first back-off; doubles after each failure
+    double command_timeout_s = 30;   // for each answer during the handshake
+    double keepalive_s = 30;         // idle this long: send INFO ID
+    double network_timeout_s = 120;  // idle this long: the server is gone, reconnect
+    double reconnect_min_s = 1;      // first back-off; doubles after each failure
     double reconnect_max_s = 60;
     // Decisions and faults, one line each, on the thread running run(). May be empty.
     std::function<void(const std::string&)> log;
@@ -58,7 +58,7 @@ struct ResumePoint {
 struct ReceivedRecord {
     std::string_view station_id;  // NET_STA
     uint64_t sequence = 0;
-    std::string_view bytes;       // the whole miniSEED 2 record, checked
+    std::string_view bytes;  // the whole miniSEED 2 record, checked
     const RecordHeader* header = nullptr;
 };
 
@@ -125,7 +125,7 @@ private:
     std::string error_;
     int major_ = 0;
     int sessions_ = 0;
-    bool received_data_ = false;     // in the current session
+    bool received_data_ = false;      // in the current session
     bool keepalive_pending_ = false;  // INFO ID sent, its answer not yet seen
 
     std::atomic<bool> stop_{false};

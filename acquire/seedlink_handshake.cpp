@@ -72,10 +72,12 @@ int SeedLinkClient::hello(TcpConnection& c, std::vector<std::string>& capabiliti
     if (r == kIoOk) r = c.read_line(organisation, kMaxLine, options_.command_timeout_s);
     if (r != kIoOk) return from_io(r, c, "waiting for the answer to HELLO");
     const size_t split = id.find("::");
-    capabilities = split == std::string::npos ? std::vector<std::string>{} : words(id.substr(split + 2));
+    capabilities =
+        split == std::string::npos ? std::vector<std::string>{} : words(id.substr(split + 2));
     const std::string software = id.substr(0, split);
     if (software.find("SeedLink") == std::string::npos)
-        return fail(kHandshakeFailed, "HELLO answered '" + software.substr(0, 80) + "', not a SeedLink server");
+        return fail(kHandshakeFailed,
+                    "HELLO answered '" + software.substr(0, 80) + "', not a SeedLink server");
     major_ = has(capabilities, "SLPROTO:4.0") && !options_.force_v3 ? 4 : 3;
     log("server '" + software + "' (" + organisation + "), capabilities '" +
         (split == std::string::npos ? std::string() : id.substr(split + 2)) + "': protocol " +
@@ -87,7 +89,8 @@ std::string SeedLinkClient::data_command(const ResumePoint& point) const {
     if (point.has_sequence) {
         if (major_ == 4) return "DATA " + std::to_string(point.sequence + 1);
         char hex[16];
-        std::snprintf(hex, sizeof hex, "DATA %06X", static_cast<unsigned>((point.sequence + 1) & 0xFFFFFF));
+        std::snprintf(hex, sizeof hex, "DATA %06X",
+                      static_cast<unsigned>((point.sequence + 1) & 0xFFFFFF));
         return hex;
     }
     if (point.end_time == point.end_time)  // not NaN: resume by time
@@ -113,8 +116,8 @@ int SeedLinkClient::request_stations(TcpConnection& c, bool batch) {
             if (!p.empty() && !has(patterns, p)) patterns.push_back(p);
         }
         if (whole_station) patterns.clear();
-        const std::string station = major_ == 4 ? "STATION " + id
-                                                : "STATION " + first->station + " " + first->network;
+        const std::string station =
+            major_ == 4 ? "STATION " + id : "STATION " + first->station + " " + first->network;
         int r = command(c, station, !batch);
         if (r <= 0) return r;
         if (r == kRefused) {
@@ -133,7 +136,8 @@ int SeedLinkClient::request_stations(TcpConnection& c, bool batch) {
             if ((r = command(c, "DATA", !batch)) <= 0) return r;
         }
         if (r == kRefused) return fail(kHandshakeFailed, error_);
-        log("station " + id + ": " + data + (patterns.empty() ? "" : " for " + std::to_string(patterns.size()) + " selector(s)"));
+        log("station " + id + ": " + data +
+            (patterns.empty() ? "" : " for " + std::to_string(patterns.size()) + " selector(s)"));
         ++accepted;
     }
     if (accepted == 0) return fail(kHandshakeFailed, "no station accepted by the server");

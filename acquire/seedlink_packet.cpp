@@ -61,7 +61,8 @@ int read_v3_record(TcpConnection& c, double timeout_s, bool info, std::string& r
     }
     if (length > record.size()) {
         std::string rest;
-        if (const int r = c.read_exact(length - record.size(), rest, timeout_s); r != kIoOk) return r;
+        if (const int r = c.read_exact(length - record.size(), rest, timeout_s); r != kIoOk)
+            return r;
         record += rest;
     }
     return kPacketOk;

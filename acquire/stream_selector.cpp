@@ -2,8 +2,8 @@
 // command the server would refuse for its form.
 #include "acquire/stream_selector.h"
 
-#include <cctype>
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 
 namespace zelvik::acquire {
@@ -97,7 +97,8 @@ bool parse_stream_selector(std::string_view text, StreamSelector& out, std::stri
     out.network = upper(station_id.substr(0, underscore));
     out.station = upper(station_id.substr(underscore + 1));
     if (!valid_code(out.network, 8, false) || !valid_code(out.station, 8, false)) {
-        error = "network or station code in '" + given + "' is empty, too long or not letters and digits";
+        error = "network or station code in '" + given +
+                "' is empty, too long or not letters and digits";
         return false;
     }
     if (colon == std::string_view::npos) return true;
@@ -111,7 +112,8 @@ bool parse_stream_selector(std::string_view text, StreamSelector& out, std::stri
         out.channel = upper(stream.substr(dot + 1));
     }
     if (!valid_code(out.location, 2, true) || !valid_code(out.channel, 3, false)) {
-        error = "location or channel code in '" + given + "' is too long, empty or not letters and digits";
+        error = "location or channel code in '" + given +
+                "' is too long, empty or not letters and digits";
         return false;
     }
     return true;

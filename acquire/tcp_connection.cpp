@@ -31,19 +31,27 @@ int64_t deadline_after(double seconds) {
 
 const char* to_string(IoStatus status) {
     switch (status) {
-    case kIoOk: return "ok";
-    case kIoTimeout: return "timed out";
-    case kIoClosed: return "connection closed by the server";
-    case kIoError: return "network error";
-    case kIoStopped: return "stopped";
-    case kIoLineTooLong: return "line too long";
+        case kIoOk:
+            return "ok";
+        case kIoTimeout:
+            return "timed out";
+        case kIoClosed:
+            return "connection closed by the server";
+        case kIoError:
+            return "network error";
+        case kIoStopped:
+            return "stopped";
+        case kIoLineTooLong:
+            return "line too long";
     }
     return "unknown";
 }
 
 TcpConnection::TcpConnection(TcpConnection&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), stop_(other.stop_),
-      pending_(std::move(other.pending_)), error_(std::move(other.error_)) {}
+    : fd_(std::exchange(other.fd_, -1)),
+      stop_(other.stop_),
+      pending_(std::move(other.pending_)),
+      error_(std::move(other.error_)) {}
 
 TcpConnection& TcpConnection::operator=(TcpConnection&& other) noexcept {
     if (this != &other) {
@@ -75,7 +83,8 @@ int TcpConnection::wait_for(short events, int64_t deadline_ms) {
         if (left <= 0) return fail(kIoTimeout, "no answer in time");
         pollfd p{fd_, events, 0};
         const int r = ::poll(&p, 1, static_cast<int>(left < kSliceMs ? left : kSliceMs));
-        if (r < 0 && errno != EINTR) return fail(kIoError, std::string("poll: ") + std::strerror(errno));
+        if (r < 0 && errno != EINTR)
+            return fail(kIoError, std::string("poll: ") + std::strerror(errno));
         if (r > 0) return kIoOk;  // errors and hang-ups show in the next call
     }
 }
@@ -100,13 +109,15 @@ int TcpConnection::connect(const std::string& host, uint16_t port, double timeou
         if (::connect(fd_, a->ai_addr, a->ai_addrlen) == 0) {
             status = kIoOk;
         } else if (errno != EINPROGRESS) {
-            status = fail(kIoError, "connect to " + host + ":" + service + ": " + std::strerror(errno));
+            status =
+                fail(kIoError, "connect to " + host + ":" + service + ": " + std::strerror(errno));
         } else if ((status = wait_for(POLLOUT, deadline)) == kIoOk) {
             int so_error = 0;
             socklen_t len = sizeof so_error;
             ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &so_error, &len);
             if (so_error != 0)
-                status = fail(kIoError, "connect to " + host + ":" + service + ": " + std::strerror(so_error));
+                status = fail(kIoError, "connect to " + host + ":" + service + ": " +
+                                            std::strerror(so_error));
         }
         if (status == kIoOk || status == kIoStopped) break;
         close();
@@ -173,7 +184,8 @@ int TcpConnection::read_line(std::string& line, size_t max_length, double timeou
             return kIoOk;
         }
         if (pending_.size() > max_length)
-            return fail(kIoLineTooLong, "no line end within " + std::to_string(max_length) + " bytes");
+            return fail(kIoLineTooLong,
+                        "no line end within " + std::to_string(max_length) + " bytes");
         searched = pending_.size();
         if (const int r = fill(deadline); r != kIoOk) return r;
     }

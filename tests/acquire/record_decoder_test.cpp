@@ -29,7 +29,8 @@ void put_be16(std::string& b, size_t at, unsigned v) {
 
 TEST(RecordDecoder, RefusesTheCraftedCrashFiles) {
     const std::string dir = std::string(ZELVIK_SHARED_DIR) + "/reliability";
-    if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no crafted files: " << dir << " is absent";
+    if (!std::filesystem::is_directory(dir))
+        GTEST_SKIP() << "no crafted files: " << dir << " is absent";
     int files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         if (entry.path().extension() != ".mseed") continue;
@@ -43,8 +44,8 @@ TEST(RecordDecoder, RefusesTheCraftedCrashFiles) {
         bool all_decoded = true;
         for (size_t at = 0, length = 0; at < bytes.size() && all_decoded; at += length) {
             const std::string_view rest = std::string_view(bytes).substr(at);
-            all_decoded = announced_record_length(rest, length, error) == 1 && length <= rest.size() &&
-                          decode_record(rest.substr(0, length)).ok();
+            all_decoded = announced_record_length(rest, length, error) == 1 &&
+                          length <= rest.size() && decode_record(rest.substr(0, length)).ok();
         }
         EXPECT_FALSE(all_decoded) << entry.path();
     }
@@ -78,22 +79,28 @@ std::string steim2_record(std::vector<int32_t> samples, int64_t& packed) {
 
 TEST(RecordDecoder, DecodesASteimRecordAndRefusesLyingCopies) {
     std::vector<int32_t> samples(300);
-    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int32_t>((i * 7919) % 301) - 150;
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<int32_t>((i * 7919) % 301) - 150;
     int64_t packed = 0;
     const std::string record = steim2_record(samples, packed);
     ASSERT_EQ(record.size(), 512u);
     const DecodedRecord good = decode_record(record);
     ASSERT_TRUE(good.ok()) << good.error;
-    EXPECT_EQ(good.header.network + "_" + good.header.station + " " + good.header.channel, "XX_STEIM HHZ");
+    EXPECT_EQ(good.header.network + "_" + good.header.station + " " + good.header.channel,
+              "XX_STEIM HHZ");
     EXPECT_EQ(good.header.start_time, 1481734800.0);  // date -u -d '2016-12-14 17:00:00' +%s
     EXPECT_EQ(good.header.sample_rate, 100.0);
     ASSERT_GT(good.header.sample_count, 0);
-    EXPECT_EQ(good.ints, std::vector<int32_t>(samples.begin(), samples.begin() + good.header.sample_count));
+    EXPECT_EQ(good.ints,
+              std::vector<int32_t>(samples.begin(), samples.begin() + good.header.sample_count));
 
     RecordLayout layout;
     std::string error;
     ASSERT_TRUE(check_miniseed_record(record, layout, error)) << error;
-    struct Case { const char* says; std::string bytes; };
+    struct Case {
+        const char* says;
+        std::string bytes;
+    };
     std::vector<Case> cases = {
         {"512 bytes, 256 given", record.substr(0, 256)},
         {"do not fit", record},  // sample count 65535

@@ -1,8 +1,8 @@
 // What no real server sends on purpose: a small SeedLink server inside the test answers
 // the handshake and then sends garbage, an endless line, packets that must be skipped,
 // or nothing. The client names each fault, hands nothing wrong on and reconnects.
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -37,7 +37,8 @@ std::string read_command(int fd) {
 }
 
 bool send_text(int fd, const std::string& bytes) {
-    return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(bytes.size());
 }
 
 // Answers HELLO with `hello` and every other command with OK until END; the commands
@@ -52,7 +53,8 @@ bool handshake(int fd, const std::string& hello, std::vector<std::string>* seen 
 }
 
 const std::string kHelloV3 = "SeedLink v3.1 (test server) :: \r\nloopback\r\n";
-const std::string kHelloV4 = "SeedLink v4.0 (test server) :: SLPROTO:4.0 SLPROTO:3.1\r\nloopback\r\n";
+const std::string kHelloV4 =
+    "SeedLink v4.0 (test server) :: SLPROTO:4.0 SLPROTO:3.1\r\nloopback\r\n";
 
 // Serves each connection with `script` on its own thread until destroyed.
 class LoopbackServer {
@@ -114,7 +116,8 @@ ClientOptions quick_options(uint16_t port, std::vector<std::string>* log) {
 }
 
 std::string first_real_record() {
-    std::ifstream in(std::string(ZELVIK_REAL_DATA_DIR) + "/NC_PHC_2004011816230722.mseed", std::ios::binary);
+    std::ifstream in(std::string(ZELVIK_REAL_DATA_DIR) + "/NC_PHC_2004011816230722.mseed",
+                     std::ios::binary);
     std::string record(4096, '\0');
     in.read(record.data(), 4096);
     return record;
@@ -129,30 +132,57 @@ std::string v4_packet(char format, char subformat, uint64_t sequence, const std:
 }
 
 TEST(SeedLinkBadServer, NamesEachFaultAndEndsTheSession) {
-    struct Case { const char* name; std::function<void(int)> script; int status; const char* says; };
+    struct Case {
+        const char* name;
+        std::function<void(int)> script;
+        int status;
+        const char* says;
+    };
     const Case cases[] = {
-        {"garbage after END", [](int fd) { if (handshake(fd, kHelloV3)) send_text(fd, "HTTP/1.1 400 Bad\r\n\r\n"); },
+        {"garbage after END",
+         [](int fd) {
+             if (handshake(fd, kHelloV3)) send_text(fd, "HTTP/1.1 400 Bad\r\n\r\n");
+         },
          kProtocolError, "no SeedLink 3 packet header: 'HTTP/1.1"},
-        {"endless HELLO line", [](int fd) { read_command(fd); for (int i = 0; i < 64 && send_text(fd, std::string(1024, 'x')); ++i) {} },
+        {"endless HELLO line",
+         [](int fd) {
+             read_command(fd);
+             for (int i = 0; i < 64 && send_text(fd, std::string(1024, 'x')); ++i) {
+             }
+         },
          kProtocolError, "no line end within 1024 bytes"},
-        {"not a SeedLink server", [](int fd) { read_command(fd); send_text(fd, "SSH-2.0-OpenSSH\r\nx\r\n"); },
+        {"not a SeedLink server",
+         [](int fd) {
+             read_command(fd);
+             send_text(fd, "SSH-2.0-OpenSSH\r\nx\r\n");
+         },
          kHandshakeFailed, "not a SeedLink server"},
-        {"stall in the handshake", [](int fd) { read_command(fd); send_text(fd, kHelloV3); read_command(fd); std::this_thread::sleep_for(1500ms); },
+        {"stall in the handshake",
+         [](int fd) {
+             read_command(fd);
+             send_text(fd, kHelloV3);
+             read_command(fd);
+             std::this_thread::sleep_for(1500ms);
+         },
          kServerSilent, "waiting for the answer to STATION PHC NC"},
-        {"record length lies (3.1)", [](int fd) {
+        {"record length lies (3.1)",
+         [](int fd) {
              std::string record = first_real_record();
              record[48 + 6] = 9;  // blockette 1000: 512 bytes, but 4096 follow
              if (handshake(fd, kHelloV3)) send_text(fd, "SL000001" + record);
-         }, kProtocolError, "no SeedLink 3 packet header"},
+         },
+         kProtocolError, "no SeedLink 3 packet header"},
     };
     for (const auto& c : cases) {
         LoopbackServer server(c.script);
         std::vector<std::string> log;
         int records = 0;
-        SeedLinkClient client(quick_options(server.port(), &log), [&](const ReceivedRecord&) { ++records; }, nullptr);
+        SeedLinkClient client(
+            quick_options(server.port(), &log), [&](const ReceivedRecord&) { ++records; }, nullptr);
         const auto t0 = std::chrono::steady_clock::now();
         EXPECT_EQ(client.run_session(), c.status) << c.name << ": " << client.last_error();
-        EXPECT_NE(client.last_error().find(c.says), std::string::npos) << c.name << ": " << client.last_error();
+        EXPECT_NE(client.last_error().find(c.says), std::string::npos)
+            << c.name << ": " << client.last_error();
         EXPECT_LT(std::chrono::steady_clock::now() - t0, 4s) << c.name;
         EXPECT_EQ(records, 0) << c.name;
     }
@@ -175,9 +205,10 @@ TEST(SeedLinkBadServer, SkipsWhatIsNotARecordAndReportsGapsAndTimeGoingBack) {
     std::vector<std::string> log;
     std::vector<uint64_t> sequences;
     std::vector<StreamNotice> notices;
-    SeedLinkClient client(quick_options(server->port(), &log),
-                          [&](const ReceivedRecord& r) { sequences.push_back(r.sequence); },
-                          [&](const StreamNotice& n) { notices.push_back(n); });
+    SeedLinkClient client(
+        quick_options(server->port(), &log),
+        [&](const ReceivedRecord& r) { sequences.push_back(r.sequence); },
+        [&](const StreamNotice& n) { notices.push_back(n); });
     EXPECT_EQ(client.run_session(), kServerSilent) << client.last_error();
     server.reset();
     EXPECT_EQ(sequences, (std::vector<uint64_t>{8, 10}));
@@ -189,12 +220,15 @@ TEST(SeedLinkBadServer, SkipsWhatIsNotARecordAndReportsGapsAndTimeGoingBack) {
     for (const auto& l : log) all += l + "\n";
     for (const char* says : {"JSON info", "4096 bytes, 512 given", "miniSEED 3 is not miniSEED 2"})
         EXPECT_NE(all.find(says), std::string::npos) << says << " in:\n" << all;
-    EXPECT_EQ(seen, (std::vector<std::string>{"HELLO", "SLPROTO 4.0", "USERAGENT zelvik/0.1", "STATION NC_PHC",
-                                              "SELECT _S_H_Z", "DATA", "END", "INFO ID"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"HELLO", "SLPROTO 4.0", "USERAGENT zelvik/0.1",
+                                              "STATION NC_PHC", "SELECT _S_H_Z", "DATA", "END",
+                                              "INFO ID"}));
 }
 
 TEST(SeedLinkBadServer, ReconnectsWithADoublingWaitAndStopsAtOnce) {
-    LoopbackServer server([](int fd) { if (handshake(fd, kHelloV3)) send_text(fd, "garbage!"); });
+    LoopbackServer server([](int fd) {
+        if (handshake(fd, kHelloV3)) send_text(fd, "garbage!");
+    });
     std::vector<std::string> log;
     SeedLinkClient client(quick_options(server.port(), &log), nullptr, nullptr);
     std::thread runner([&] { client.run(); });
@@ -206,7 +240,8 @@ TEST(SeedLinkBadServer, ReconnectsWithADoublingWaitAndStopsAtOnce) {
     ASSERT_GE(server.connections(), 4);
     std::string waits;
     for (const auto& l : log)
-        if (const size_t at = l.find("reconnecting in "); at != std::string::npos) waits += l.substr(at + 16) + ";";
+        if (const size_t at = l.find("reconnecting in "); at != std::string::npos)
+            waits += l.substr(at + 16) + ";";
     EXPECT_EQ(waits.rfind("0.05 s;0.1 s;0.2 s;0.2 s;", 0), 0u) << waits;
 }
 

@@ -8,13 +8,18 @@ namespace zelvik::acquire {
 namespace {
 
 TEST(StreamSelector, ParsesSelectorsAndMakesBothSelectForms) {
-    struct Case { const char* text; const char* station_id; const char* v3; const char* v4; };
+    struct Case {
+        const char* text;
+        const char* station_id;
+        const char* v3;
+        const char* v4;
+    };
     const Case cases[] = {
-        {"GE_APE", "GE_APE", "", ""},                           // every stream
-        {"ge_ape:00.BHZ", "GE_APE", "00BHZ", "00_B_H_Z"},      // upper-cased
+        {"GE_APE", "GE_APE", "", ""},                      // every stream
+        {"ge_ape:00.BHZ", "GE_APE", "00BHZ", "00_B_H_Z"},  // upper-cased
         {"GE_APE:00.BH?", "GE_APE", "00BH?", "00_B_H_?"},
-        {"GE_APE:.HHZ", "GE_APE", "--HHZ", "_H_H_Z"},          // blank location
-        {"GE_APE:HHZ", "GE_APE", "HHZ", "*_H_H_Z"},            // any location
+        {"GE_APE:.HHZ", "GE_APE", "--HHZ", "_H_H_Z"},  // blank location
+        {"GE_APE:HHZ", "GE_APE", "HHZ", "*_H_H_Z"},    // any location
         {"GE_APE:*.B*", "GE_APE", "B??", "*_B_*"},
         {"GE_A*:1?.*", "GE_A*", "1????", "1?_*"},
     };
@@ -36,7 +41,11 @@ TEST(StreamSelector, ParsesSelectorsAndMakesBothSelectForms) {
 }
 
 TEST(StreamSelector, ParsesServerAddresses) {
-    struct Case { const char* text; const char* host; uint16_t port; };
+    struct Case {
+        const char* text;
+        const char* host;
+        uint16_t port;
+    };
     const Case cases[] = {
         {"geofon.example", "geofon.example", 18000},
         {"127.0.0.1:18555", "127.0.0.1", 18555},
@@ -50,7 +59,8 @@ TEST(StreamSelector, ParsesServerAddresses) {
         EXPECT_EQ(a.host, c.host);
         EXPECT_EQ(a.port, c.port);
     }
-    for (const char* bad : {"", ":18000", "host:", "host:0", "host:65536", "host:12x", "::1:18000", "[::1"}) {
+    for (const char* bad :
+         {"", ":18000", "host:", "host:0", "host:65536", "host:12x", "::1:18000", "[::1"}) {
         ServerAddress a;
         std::string error;
         EXPECT_FALSE(parse_server_address(bad, a, error)) << bad;
