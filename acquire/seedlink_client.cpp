@@ -115,6 +115,7 @@ int SeedLinkClient::run_session() {
     keepalive_pending_ = false;
     error_.clear();
     if (stop_) return kSessionStopped;
+    if (options_.streams.empty()) return fail(kHandshakeFailed, "no stream requested");
     TcpConnection c(&stop_);
     const std::string where = options_.server.host + ":" + std::to_string(options_.server.port);
     if (const int r =

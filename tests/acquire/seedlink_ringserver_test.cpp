@@ -119,7 +119,8 @@ ClientOptions options_for(uint16_t port, bool force_v3) {
     o.server = {"127.0.0.1", port};
     StreamSelector s;
     std::string error;
-    EXPECT_TRUE(parse_stream_selector("NC_PHC:SHZ", s, error));
+    // 3.1 asks for the blank location ("--SHZ"), 4.0 for any ("*_S_H_Z").
+    EXPECT_TRUE(parse_stream_selector(force_v3 ? "NC_PHC:.SHZ" : "NC_PHC:SHZ", s, error));
     o.streams = {s};
     o.force_v3 = force_v3;
     o.reconnect_min_s = 0.2;
