@@ -12,7 +12,7 @@
 
 #include "common/civil_time.h"
 #include "common/text.h"
-#include "tools/mseed_record_check.h"
+#include "acquire/mseed_record_check.h"
 
 namespace zelvik::tools {
 namespace {
@@ -119,7 +119,7 @@ bool read_miniseed_bytes(std::string_view bytes, std::vector<Segment>& out, std:
         return false;
     }
     std::vector<size_t> lengths;
-    if (!check_miniseed_records(bytes, lengths, error)) return false;
+    if (!acquire::check_miniseed_records(bytes, lengths, error)) return false;
     std::string record_bytes;
     std::lock_guard<std::mutex> lock(g_mseed_mutex);
     ms_loginit(keep_message, nullptr, keep_message, nullptr);

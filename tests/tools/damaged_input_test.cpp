@@ -11,7 +11,7 @@
 #include <limits>
 
 #include "tests/support/temp_dir.h"
-#include "tools/mseed_record_check.h"
+#include "acquire/mseed_record_check.h"
 #include "tools/waveform_reader.h"
 
 namespace zelvik::tools {
@@ -55,9 +55,9 @@ TEST(MiniseedStructure, BrokenRecordsAreRefusedWithTheirReason) {
     huge[48 + 6] = 31;  // record length 2^31
     std::vector<size_t> lengths;
     std::string error;
-    EXPECT_FALSE(check_miniseed_records(huge, lengths, error));
+    EXPECT_FALSE(acquire::check_miniseed_records(huge, lengths, error));
     EXPECT_NE(error.find("2^31"), std::string::npos) << error;
-    ASSERT_TRUE(check_miniseed_records(whole, lengths, error)) << error;
+    ASSERT_TRUE(acquire::check_miniseed_records(whole, lengths, error)) << error;
     EXPECT_EQ(lengths, std::vector<size_t>(whole.size() / 4096, 4096));
 }
 
