@@ -1,54 +1,50 @@
-// Channel section reading. Values are taken as the settings editor writes them; the
+// Channel section reading by the names, defaults and rules of the settings schema. The
 // range test is separate so that a refused channel can be named with its reason.
 #include "detect/channel_settings.h"
 
 #include <cmath>
 #include <cstdio>
 
-#include "common/text.h"
-#include "config/ini_file.h"
 #include "config/program_settings.h"
+#include "config/settings_schema.h"
 
 namespace zelvik::detect {
 
-namespace {
-
-constexpr size_t kTextCapacity = 128;
-constexpr size_t kLocationCapacity = 8;
-
-double read_real(const std::string& path, const std::string& section, const char* key,
-                 const char* def) {
-    return common::leading_double(config::ini::read_string(path, section, key, def, kTextCapacity));
-}
-
-}  // namespace
-
 ChannelSettings read_channel_settings(const std::string& settings_path, int n) {
+    using config::Setting;
     const std::string section = config::channel_section(n);
-    const std::string& p = settings_path;
+    const auto real = [&](Setting id) {
+        return config::zelvik_real(settings_path, section, config::spec_of(id));
+    };
+    const auto number = [&](Setting id) {
+        return config::zelvik_int(settings_path, section, config::spec_of(id));
+    };
+    const auto text = [&](Setting id) {
+        return config::zelvik_text(settings_path, section, config::spec_of(id));
+    };
     ChannelSettings s;
     s.index = n;
-    s.lta_seconds = read_real(p, section, "LTA", "10");
-    s.sta_seconds = read_real(p, section, "STA", "1");
-    s.threshold = read_real(p, section, "Threshold", "5");
-    s.fr1 = static_cast<float>(read_real(p, section, "FR1", "0.0"));
-    s.fr2 = static_cast<float>(read_real(p, section, "FR2", "1.0"));
-    s.sound = config::ini::read_int(p, section, "SOUND", 1) != 0;
-    s.order =
-        common::leading_int(config::ini::read_string(p, section, "ORDER", "3", kTextCapacity));
-    s.station = config::ini::read_string(p, section, "STATION", "QRS", kTextCapacity);
-    s.channel = config::ini::read_string(p, section, "CHANNEL", "BHZ", kTextCapacity);
-    s.location = config::ini::read_string(p, section, "LCODE", "??", kLocationCapacity);
+    s.lta_seconds = real(Setting::kLta);
+    s.sta_seconds = real(Setting::kSta);
+    s.threshold = real(Setting::kThreshold);
+    s.fr1 = static_cast<float>(real(Setting::kFr1));
+    s.fr2 = static_cast<float>(real(Setting::kFr2));
+    s.sound = number(Setting::kSound) != 0;
+    s.order = number(Setting::kOrder);
+    s.station = text(Setting::kStation);
+    s.channel = text(Setting::kChannel);
+    s.location = text(Setting::kLocation);
     return s;
 }
 
 std::string channel_settings_problem(const ChannelSettings& s, double sample_rate) {
+    const config::IntRange order = config::spec_of(config::Setting::kOrder).zelvik_range;
     char text[160];
     if (!(sample_rate > 0.0) || !std::isfinite(sample_rate)) {
         std::snprintf(text, sizeof text, "sample rate %g (%s)", sample_rate,
                       sample_rate == 0.0 ? "no SITECHAN row" : "store error");
-    } else if (s.order < 1 || s.order > 6) {
-        std::snprintf(text, sizeof text, "ORDER %d outside 1..6", s.order);
+    } else if (s.order < order.min || s.order > order.max) {
+        std::snprintf(text, sizeof text, "ORDER %d outside %d..%d", s.order, order.min, order.max);
     } else if (!(s.sta_seconds > 0.0) || !(s.lta_seconds > 0.0) || !std::isfinite(s.sta_seconds) ||
                !std::isfinite(s.lta_seconds)) {
         std::snprintf(text, sizeof text, "STA %g s / LTA %g s not positive", s.sta_seconds,

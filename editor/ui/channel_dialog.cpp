@@ -17,6 +17,7 @@
 #include <optional>
 
 #include "common/text.h"
+#include "config/settings_schema.h"
 #include "editor/channel_table.h"
 #include "editor/store_session.h"
 #include "editor/ui/background_call.h"
@@ -98,7 +99,8 @@ void ChannelDialog::build_form() {
     fr1_ = number_field(this);
     fr2_ = number_field(this);
     order_ = new QSpinBox(this);
-    order_->setRange(2, 6);
+    const config::IntRange order = config::spec_of(config::Setting::kOrder).editor_range;
+    order_->setRange(order.min, order.max);
     const std::pair<QWidget*, const char*> names[] = {
         {station_, "station"}, {channel_, "channel"}, {sta_, "sta"},     {lta_, "lta"},
         {threshold_, "threshold"}, {fr1_, "fr1"},     {fr2_, "fr2"},     {order_, "order"}};
@@ -141,7 +143,7 @@ void ChannelDialog::fill_form(const ChannelEntry& e) {
     threshold_->setText(QString::fromStdString(exact_number_text(e.threshold)));
     fr1_->setText(QString::fromStdString(exact_number_text(e.fr1)));
     fr2_->setText(QString::fromStdString(exact_number_text(e.fr2)));
-    order_->setValue(e.order);  // outside 2..6 the spin shows and keeps the nearest limit
+    order_->setValue(e.order);  // outside its range the spin shows and keeps the nearest limit
     (e.sound ? sound_on_ : sound_off_)->setChecked(true);
     station_->setEditText(QString::fromStdString(e.station));
     channel_->setEditText(QString::fromStdString(e.channel));
