@@ -23,10 +23,10 @@ enum class ValueType { kText, kInt, kReal, kFlag };
 struct IntRange {
     int min = 0;
     int max = 0;  // min == max == 0: no range
-    bool limits() const { return min != 0 || max != 0; }
 };
 
 // One row per key; the enumerator is the row's position in kSettingsSchema.
+// clang-format off
 enum class Setting {
     kLogDir, kLogLevel,
     kDatabaseOdbc, kDatabaseUser, kDatabasePassword, kDatabaseUseTend,
@@ -38,6 +38,7 @@ enum class Setting {
     kStation, kChannel, kLocation, kSta, kLta, kThreshold, kFr1, kFr2, kOrder, kSound,
     kListHeaderSizes,
 };
+// clang-format on
 
 // "THREAD#" stands for every channel section THREAD0, THREAD1, ...
 inline constexpr const char* kChannelSectionPattern = "THREAD#";
@@ -150,8 +151,8 @@ double zelvik_real(const std::string& path, const std::string& section, const Se
 
 // Reads row `s` as the editor does: editor_key, editor_default and the editor_type rule,
 // text cut to `capacity`. Only for rows the editor reads.
-std::string editor_text(const std::string& path, const std::string& section,
-                        const SettingSpec& s, size_t capacity);
+std::string editor_text(const std::string& path, const std::string& section, const SettingSpec& s,
+                        size_t capacity);
 int editor_int(const std::string& path, const std::string& section, const SettingSpec& s);
 double editor_real(const std::string& path, const std::string& section, const SettingSpec& s,
                    size_t capacity);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "config/ini_file.h"
 #include "config/program_settings.h"
@@ -17,7 +18,9 @@ using config::Setting;
 // Reads row `id` by the editor's rule for it, from `section` (the row's own when empty).
 class RowReader {
 public:
-    RowReader(const std::string& path, std::string section) : path_(path), section_(section) {}
+    // `path` must outlive the reader.
+    RowReader(const std::string& path, std::string section)
+        : path_(path), section_(std::move(section)) {}
     std::string text(Setting id) const {
         return config::editor_text(path_, section_of(id), config::spec_of(id), kTextCapacity);
     }
