@@ -14,10 +14,10 @@
 #include "db/wave_store.h"
 #include "detect/channel_settings.h"
 #include "detect/detection_record.h"
-#include "detect/detection_rule.h"
+#include "signal/detection_rule.h"
 #include "detect/held_effects.h"
-#include "detect/iir_filter.h"
-#include "detect/instrument_response.h"
+#include "signal/iir_filter.h"
+#include "signal/instrument_response.h"
 
 namespace zelvik::detect {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "detect/channel_settings.h"
-#include "detect/detection_rule.h"
-#include "detect/iir_filter.h"
+#include "signal/detection_rule.h"
+#include "signal/iir_filter.h"
 
 namespace zelvik::detect {
 

@@ -9,7 +9,7 @@
 #include "common/clock.h"
 #include "db/store_status.h"
 #include "detect/channel_detector.h"
-#include "detect/instrument_response.h"
+#include "signal/instrument_response.h"
 
 namespace zelvik::detect {
 

@@ -10,8 +10,8 @@
 #include <utility>
 
 #include "common/civil_time.h"
-#include "detect/instrument_response.h"
-#include "detect/window_measurement.h"
+#include "signal/instrument_response.h"
+#include "signal/window_measurement.h"
 #include "report/log.h"
 
 namespace zelvik::detect {

@@ -8,7 +8,7 @@
 
 #include "detect/channel_settings.h"
 #include "detect/channel_trace_reader.h"
-#include "detect/min_max_columns.h"
+#include "signal/min_max_columns.h"
 
 namespace zelvik::shell {
 

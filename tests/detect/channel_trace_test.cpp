@@ -13,7 +13,7 @@
 #include "detect/channel_detector.h"
 #include "detect/channel_trace_reader.h"
 #include "detect/event_store_sink.h"
-#include "detect/min_max_columns.h"
+#include "signal/min_max_columns.h"
 #include "tests/detect/engine_fixture.h"
 #include "tests/detect/mseed_trace.h"
 

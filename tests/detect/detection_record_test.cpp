@@ -14,7 +14,7 @@
 
 #include "common/civil_time.h"
 #include "config/connection_config.h"
-#include "detect/instrument_response.h"
+#include "signal/instrument_response.h"
 #include "report/log.h"
 #include "tests/support/temp_dir.h"
 

@@ -1,6 +1,6 @@
 // DetectionRule: warm-up lengths, the onset half an STA window before the trigger, and
 // one detection per rising edge of the trigger.
-#include "detect/detection_rule.h"
+#include "signal/detection_rule.h"
 
 #include <gtest/gtest.h>
 

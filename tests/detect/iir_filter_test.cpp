@@ -1,6 +1,6 @@
 // IirFilter: the worked coefficients (to six significant digits), the gain at the centre
 // and the corners measured by filtering sines, refusals, and the carried-over state.
-#include "detect/iir_filter.h"
+#include "signal/iir_filter.h"
 
 #include <gtest/gtest.h>
 

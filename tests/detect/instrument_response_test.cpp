@@ -1,6 +1,6 @@
 // InstrumentResponse: the FAP and PAZ examples, sorting of unordered tables, and texts
 // that are malformed, absurd or hostile (none may crash or allocate without bound).
-#include "detect/instrument_response.h"
+#include "signal/instrument_response.h"
 
 #include <gtest/gtest.h>
 

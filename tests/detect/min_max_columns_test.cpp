@@ -1,7 +1,7 @@
 // The min/max column reduction against a plain scan of the samples: every sample lies
 // inside the range of the column its time falls in, every range is made of the run's
 // own values, a run has no empty column inside it and nothing outside it.
-#include "detect/min_max_columns.h"
+#include "signal/min_max_columns.h"
 
 #include <gtest/gtest.h>
 

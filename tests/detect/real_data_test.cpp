@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "detect/detection_record.h"
-#include "detect/detection_rule.h"
-#include "detect/iir_filter.h"
-#include "detect/instrument_response.h"
+#include "signal/detection_rule.h"
+#include "signal/iir_filter.h"
+#include "signal/instrument_response.h"
 #include "report/log.h"
 #include "tests/detect/mseed_trace.h"
 

@@ -1,7 +1,7 @@
 // StaLtaTrigger: refused windows, the 3n + 1 quiet samples, an all-zero input, the
 // hold-over, the power meaning of the threshold, and bit-for-bit agreement of the ring
 // buffer with the shifting form over real recordings.
-#include "detect/sta_lta_trigger.h"
+#include "signal/sta_lta_trigger.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "detect/iir_filter.h"
-#include "detect/shifting_sta_lta_trigger.h"
+#include "signal/iir_filter.h"
+#include "signal/shifting_sta_lta_trigger.h"
 #include "tests/detect/mseed_trace.h"
 
 namespace zelvik::detect {

@@ -2,7 +2,7 @@
 // (the reference): the same period, the same amplitude in counts and the same winner
 // among near-equal lines, on every window length class (short, odd, prime, the largest
 // a 5 s window can have), on degenerate windows and on the real recordings.
-#include "detect/window_measurement.h"
+#include "signal/window_measurement.h"
 
 #include <gtest/gtest.h>
 
@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "detect/detection_record.h"
-#include "detect/detection_rule.h"
-#include "detect/dominant_period.h"
-#include "detect/iir_filter.h"
-#include "detect/instrument_response.h"
-#include "detect/sliding_extremes.h"
-#include "detect/spectrum_lines.h"
+#include "signal/detection_rule.h"
+#include "signal/dominant_period.h"
+#include "signal/iir_filter.h"
+#include "signal/instrument_response.h"
+#include "signal/sliding_extremes.h"
+#include "signal/spectrum_lines.h"
 #include "report/log.h"
 #include "tests/detect/mseed_trace.h"
 

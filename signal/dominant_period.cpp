@@ -4,12 +4,12 @@
 // so it can neither win nor tie in the reference's scan; the reference's winner is
 // therefore the first line of largest D among the others, which are computed here
 // exactly as the reference computes them.
-#include "detect/dominant_period.h"
+#include "signal/dominant_period.h"
 
 #include <cmath>
 #include <limits>
 
-#include "detect/spectrum_lines.h"
+#include "signal/spectrum_lines.h"
 
 namespace zelvik::detect {
 namespace {

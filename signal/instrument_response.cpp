@@ -1,7 +1,7 @@
 // Parsing of the response texts and evaluation of the amplitude response. Numbers are
 // read with std::from_chars, so the process locale never changes the decimal point, and
 // every count that sizes a list is bounded before anything is allocated.
-#include "detect/instrument_response.h"
+#include "signal/instrument_response.h"
 
 #include <algorithm>
 #include <charconv>

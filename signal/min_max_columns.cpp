@@ -1,6 +1,6 @@
 // The tree is the bottom-up segment tree for a commutative operation, which needs no
 // padding to a power of two: a query climbs from both ends of the range at once.
-#include "detect/min_max_columns.h"
+#include "signal/min_max_columns.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,12 +1,12 @@
 // Window measurement. The FFT plans live per thread: records are measured on the worker
 // thread, and a catch-up run measures thousands of windows of one length.
-#include "detect/window_measurement.h"
+#include "signal/window_measurement.h"
 
 #include <vector>
 
-#include "detect/dominant_period.h"
-#include "detect/sliding_extremes.h"
-#include "detect/spectrum_lines.h"
+#include "signal/dominant_period.h"
+#include "signal/sliding_extremes.h"
+#include "signal/spectrum_lines.h"
 
 namespace zelvik::detect {
 namespace {

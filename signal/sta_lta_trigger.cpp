@@ -1,13 +1,13 @@
 // Set-up of the ring-buffer STA/LTA trigger and of its shifting reference form. Both
 // check their parameters here, so the per-sample path needs no checks.
-#include "detect/sta_lta_trigger.h"
+#include "signal/sta_lta_trigger.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <new>
 
-#include "detect/shifting_sta_lta_trigger.h"
+#include "signal/shifting_sta_lta_trigger.h"
 
 namespace zelvik::detect {
 namespace {

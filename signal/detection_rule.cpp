@@ -1,5 +1,5 @@
 // Set-up of the detection rule: warm-up length and the channel's trigger windows.
-#include "detect/detection_rule.h"
+#include "signal/detection_rule.h"
 
 #include <algorithm>
 #include <cmath>

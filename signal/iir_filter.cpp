@@ -2,7 +2,7 @@
 // sections in ascending powers of s, then the bilinear transformation of every section.
 // No gain correction follows: the band-pass transformation already gives gain 1 at the
 // warped geometric centre and -3 dB at both corners.
-#include "detect/iir_filter.h"
+#include "signal/iir_filter.h"
 
 #include <cmath>
 #include <complex>

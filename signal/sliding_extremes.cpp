@@ -1,7 +1,7 @@
 // Largest swing by sliding extremes. Spans cut short at the end lie inside the last
 // full span, so they never hold a larger swing; when no span is full the first one,
 // the whole window, is the largest.
-#include "detect/sliding_extremes.h"
+#include "signal/sliding_extremes.h"
 
 #include <cstddef>
 #include <vector>

@@ -3,7 +3,7 @@
 // lose their relative accuracy. The error bound is the normwise bound of a
 // floating-point FFT (a few units of rounding per stage, log2 N stages) applied to each
 // line, with a generous factor: the caller's exactness rests on it, its speed does not.
-#include "detect/spectrum_lines.h"
+#include "signal/spectrum_lines.h"
 
 #include <kiss_fft.h>
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-#include "detect/sta_lta_trigger.h"
+#include "signal/sta_lta_trigger.h"
 
 namespace zelvik::detect {
 
