@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "detect/detection_record.h"
+#include "channel/detection_record.h"
 #include "signal/detection_rule.h"
 #include "signal/iir_filter.h"
 #include "signal/instrument_response.h"

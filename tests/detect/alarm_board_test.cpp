@@ -1,6 +1,6 @@
 // Alarm states over a scripted sequence of passes: raise, extend, clear after the
 // maximum duration, silence deferring a detection, and channels without sound.
-#include "detect/alarm_board.h"
+#include "engine/alarm_board.h"
 
 #include <gtest/gtest.h>
 

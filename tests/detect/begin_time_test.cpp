@@ -1,6 +1,6 @@
 // BEGIN: command-line dates and back-offs, settings values, and garbage that must fall
 // back instead of starting detection at year 0. Epochs checked with `date -u -d ... +%s`.
-#include "detect/begin_time.h"
+#include "engine/begin_time.h"
 
 #include <gtest/gtest.h>
 

@@ -2,13 +2,13 @@
 // gaps are never fed as zeros (no false alarm on a channel with an offset), a long gap
 // restarts the warm-up, an outage longer than the window is skipped, and channels that
 // cannot run are named once.
-#include "detect/channel_detector.h"
+#include "channel/channel_detector.h"
 
 #include <gtest/gtest.h>
 
-#include "detect/event_store_sink.h"
-#include "detect/stop_signal.h"
-#include "detect/store_link.h"
+#include "engine/event_store_sink.h"
+#include "channel/stop_signal.h"
+#include "channel/store_link.h"
 #include "tests/detect/engine_fixture.h"
 
 namespace zelvik::detect {

@@ -2,7 +2,7 @@
 // (tests/data/real, stored as float32 exactly as zelvik-store imports them). The values
 // it computes are compared with the detector's own filter and rule run directly over the
 // recording, and its ratio with the detection the real ChannelDetector stored.
-#include "detect/channel_trace.h"
+#include "channel/channel_trace.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <fstream>
 
-#include "detect/channel_detector.h"
-#include "detect/channel_trace_reader.h"
-#include "detect/event_store_sink.h"
+#include "channel/channel_detector.h"
+#include "channel/channel_trace_reader.h"
+#include "engine/event_store_sink.h"
 #include "signal/min_max_columns.h"
 #include "tests/detect/engine_fixture.h"
 #include "tests/detect/mseed_trace.h"

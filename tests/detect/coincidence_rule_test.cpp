@@ -1,6 +1,6 @@
 // The coincidence rule by itself: which detections raise the alarm and which stay below,
 // pass by pass, with the stations' progress given by hand.
-#include "detect/coincidence_rule.h"
+#include "engine/coincidence_rule.h"
 
 #include <gtest/gtest.h>
 

@@ -1,14 +1,14 @@
 // The data watch and its NO DATA mail by themselves, pass by pass on a clock given by
 // hand: stall and resumption, the store outage reported once, NODATA 0, data times
 // ahead of the clock, and the hourly limit of the mail for a flapping channel.
-#include "detect/data_watchdog.h"
+#include "engine/data_watchdog.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "detect/no_data_mail.h"
+#include "engine/no_data_mail.h"
 #include "report/log.h"
 
 namespace zelvik::detect {

@@ -1,7 +1,7 @@
 // DetectionRecord: period and amplitude of pure sines, the gap and short-record cases,
 // refused windows, conversion through a response, and the measurement line in a real
 // log file.
-#include "detect/detection_record.h"
+#include "channel/detection_record.h"
 
 #include <gtest/gtest.h>
 

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "db/wave_store.h"
-#include "detect/event_store_sink.h"
-#include "detect/stop_signal.h"
-#include "detect/store_link.h"
+#include "engine/event_store_sink.h"
+#include "channel/stop_signal.h"
+#include "channel/store_link.h"
 #include "tests/support/store_fixture.h"
 #include "tests/support/temp_dir.h"
 

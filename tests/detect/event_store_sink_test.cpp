@@ -2,13 +2,13 @@
 // rows kept while a PostgreSQL server is down, stored in order when it is back; the rows
 // of a pass in one transaction, kept whole when the server goes between the inserts and
 // the commit or when the store refuses the commit, and written once afterwards.
-#include "detect/event_store_sink.h"
+#include "engine/event_store_sink.h"
 
 #include <gtest/gtest.h>
 
 #include "db/wave_store.h"
-#include "detect/stop_signal.h"
-#include "detect/store_link.h"
+#include "channel/stop_signal.h"
+#include "channel/store_link.h"
 #include "tests/detect/engine_fixture.h"
 #include "tests/support/store_fixture.h"
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "detect/detection_record.h"
+#include "channel/detection_record.h"
 #include "signal/detection_rule.h"
 #include "signal/iir_filter.h"
 #include "signal/instrument_response.h"

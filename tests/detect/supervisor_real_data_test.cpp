@@ -18,7 +18,7 @@
 
 #include "common/clock.h"
 #include "config/program_settings.h"
-#include "detect/supervisor.h"
+#include "engine/supervisor.h"
 #include "tests/detect/engine_fixture.h"
 #include "tests/detect/mseed_trace.h"
 

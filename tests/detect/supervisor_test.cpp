@@ -1,6 +1,6 @@
 // Supervisor on a real SQLite store: THREADS out of range, a catch-up run with the real
 // worker thread that ends by itself with every row stored.
-#include "detect/supervisor.h"
+#include "engine/supervisor.h"
 
 #include <gtest/gtest.h>
 

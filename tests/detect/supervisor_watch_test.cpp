@@ -15,7 +15,7 @@
 
 #include "common/civil_time.h"
 #include "common/clock.h"
-#include "detect/supervisor.h"
+#include "engine/supervisor.h"
 #include "tests/detect/engine_fixture.h"
 #include "tests/report/smtp_test_servers.h"
 

@@ -11,11 +11,11 @@
 #include <limits>
 #include <thread>
 
-#include "detect/channel_detector.h"
-#include "detect/event_store_sink.h"
-#include "detect/stop_signal.h"
-#include "detect/store_link.h"
-#include "detect/worker.h"
+#include "channel/channel_detector.h"
+#include "engine/event_store_sink.h"
+#include "channel/stop_signal.h"
+#include "channel/store_link.h"
+#include "engine/worker.h"
 #include "tests/detect/engine_fixture.h"
 
 namespace zelvik::detect {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "detect/detection_record.h"
+#include "channel/detection_record.h"
 #include "signal/detection_rule.h"
 #include "signal/dominant_period.h"
 #include "signal/iir_filter.h"

@@ -1,7 +1,7 @@
 // Worker passes driven by hand over a PostgreSQL store that is stopped in the middle of
 // a run and started again: the outage is logged once, detection resumes where it left
 // off, the measurement open across the outage is finished, no row is lost or doubled.
-#include "detect/worker.h"
+#include "engine/worker.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "detect/compute_lane.h"
+#include "engine/compute_lane.h"
 #include "tests/detect/engine_fixture.h"
 
 namespace zelvik::detect {

@@ -1,4 +1,4 @@
-#include "detect/compute_lane.h"
+#include "engine/compute_lane.h"
 
 #include <exception>
 #include <utility>

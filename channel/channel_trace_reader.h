@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "db/wave_store.h"
-#include "detect/channel_settings.h"
-#include "detect/channel_trace.h"
+#include "channel/channel_settings.h"
+#include "channel/channel_trace.h"
 
 namespace zelvik::detect {
 

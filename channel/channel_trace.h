@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "detect/channel_settings.h"
+#include "channel/channel_settings.h"
 #include "signal/detection_rule.h"
 #include "signal/iir_filter.h"
 

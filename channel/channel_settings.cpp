@@ -1,6 +1,6 @@
 // Channel section reading. Values are taken as the settings editor writes them; the
 // range test is separate so that a refused channel can be named with its reason.
-#include "detect/channel_settings.h"
+#include "channel/channel_settings.h"
 
 #include <cmath>
 #include <cstdio>

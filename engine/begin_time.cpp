@@ -1,7 +1,7 @@
 // BEGIN parsing. A back-off must be a plain non-negative count of seconds and a date
 // must be a real calendar date: a value such as "BEGIN='garbage" would otherwise
 // read as year 0 and send the worker two thousand years into the past.
-#include "detect/begin_time.h"
+#include "engine/begin_time.h"
 
 #include <cstdio>
 #include <string>

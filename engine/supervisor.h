@@ -10,16 +10,16 @@
 #include <string>
 #include <vector>
 
-#include "detect/alarm_board.h"
-#include "detect/channel_detector.h"
-#include "detect/coincidence_rule.h"
-#include "detect/data_watchdog.h"
-#include "detect/event_store_sink.h"
-#include "detect/no_data_mail.h"
-#include "detect/stop_signal.h"
-#include "detect/store_link.h"
-#include "detect/watch_summary.h"
-#include "detect/worker.h"
+#include "engine/alarm_board.h"
+#include "channel/channel_detector.h"
+#include "engine/coincidence_rule.h"
+#include "engine/data_watchdog.h"
+#include "engine/event_store_sink.h"
+#include "engine/no_data_mail.h"
+#include "channel/stop_signal.h"
+#include "channel/store_link.h"
+#include "engine/watch_summary.h"
+#include "engine/worker.h"
 #include "report/detection_report.h"
 
 namespace zelvik::db {

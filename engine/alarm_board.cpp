@@ -1,7 +1,7 @@
 // Alarm rules: a detection newer than the one shown raises the channel's alarm for
 // max_duration seconds unless a silence runs; a detection made during a silence stays
 // "newer than shown" and so raises the alarm in the first pass after the silence.
-#include "detect/alarm_board.h"
+#include "engine/alarm_board.h"
 
 #include <algorithm>
 

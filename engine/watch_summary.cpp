@@ -1,6 +1,6 @@
 // The start-of-run summary. One line, so that the log and stderr say the same and an
 // operator grepping for "watching" finds every start.
-#include "detect/watch_summary.h"
+#include "engine/watch_summary.h"
 
 namespace zelvik::detect {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "detect/detection_record.h"
+#include "channel/detection_record.h"
 
 namespace zelvik::detect {
 

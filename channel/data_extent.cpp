@@ -1,6 +1,6 @@
 // Bisection over the store's own look-ups: nothing here depends on how the store
 // keeps its segment ends (TEND column or TBEGIN + TQTY).
-#include "detect/data_extent.h"
+#include "channel/data_extent.h"
 
 #include <algorithm>
 #include <cmath>

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "common/finish_latch.h"
-#include "detect/channel_detector.h"
+#include "channel/channel_detector.h"
 
 namespace zelvik::detect {
 

@@ -2,7 +2,7 @@
 // detrended window (an FFT, settled by the direct transform where lines come close); the
 // amplitude is taken on the filtered samples as stored, over spans of two thirds of that
 // period, by sliding extremes.
-#include "detect/detection_record.h"
+#include "channel/detection_record.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Supervisor start-up, pass and shutdown. Every wait of the shutdown is bounded and says
 // so in the log when it runs out; detectors are destroyed only after the worker ended.
-#include "detect/supervisor.h"
+#include "engine/supervisor.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,8 +12,8 @@
 #include "config/ini_file.h"
 #include "db/store_status.h"
 #include "db/wave_store.h"
-#include "detect/begin_time.h"
-#include "detect/data_extent.h"
+#include "engine/begin_time.h"
+#include "channel/data_extent.h"
 #include "report/log.h"
 
 namespace zelvik::detect {

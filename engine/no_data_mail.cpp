@@ -1,5 +1,5 @@
 // NO DATA mail text: a line per channel, stalled ones first as the watchdog found them.
-#include "detect/no_data_mail.h"
+#include "engine/no_data_mail.h"
 
 #include <cstdio>
 

@@ -2,7 +2,7 @@
 // same filter design, the same rule, the same sample times (first + i / rate), the same
 // skipping of overlaps and the same restart after a long gap, so that what a view shows
 // is what the detector computed, not an imitation of it.
-#include "detect/channel_trace.h"
+#include "channel/channel_trace.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,7 +2,7 @@
 // buffer position alone: each stretch the store filled is fed with its own sample times,
 // so a gap reaches the open measurements, and a gap longer than the LTA window starts
 // the warm-up again rather than ringing the filters with a jump to zero.
-#include "detect/channel_detector.h"
+#include "channel/channel_detector.h"
 
 #include <algorithm>
 #include <chrono>
@@ -12,7 +12,7 @@
 #include "common/civil_time.h"
 #include "common/clock.h"
 #include "db/store_status.h"
-#include "detect/store_link.h"
+#include "channel/store_link.h"
 #include "report/log.h"
 
 namespace zelvik::detect {

@@ -1,7 +1,7 @@
 // Watchdog passes. Time runs on the computer's clock; data times only tell whether a
 // channel moved on. Time without the store does not count against a channel: when the
 // store answers again every channel gets a fresh NODATA to show new data.
-#include "detect/data_watchdog.h"
+#include "engine/data_watchdog.h"
 
 #include <algorithm>
 #include <cstdio>

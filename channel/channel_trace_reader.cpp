@@ -1,14 +1,14 @@
 // The reader reads in windows of at most an hour, as the worker does, and places each
 // filled stretch at its own time. A failed read drops the connection when the store
 // said it was lost, so that the next call connects anew.
-#include "detect/channel_trace_reader.h"
+#include "channel/channel_trace_reader.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include "common/clock.h"
 #include "db/store_status.h"
-#include "detect/channel_detector.h"
+#include "channel/channel_detector.h"
 #include "signal/instrument_response.h"
 
 namespace zelvik::detect {

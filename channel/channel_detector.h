@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "db/wave_store.h"
-#include "detect/channel_settings.h"
-#include "detect/detection_record.h"
+#include "channel/channel_settings.h"
+#include "channel/detection_record.h"
 #include "signal/detection_rule.h"
-#include "detect/held_effects.h"
+#include "channel/held_effects.h"
 #include "signal/iir_filter.h"
 #include "signal/instrument_response.h"
 

@@ -3,7 +3,7 @@
 // in such a span raises the alarm, also one that was judged "below" before (a station
 // whose data came late). Kept detections are few (the detections of the last hour or
 // so), so the groups are found by a plain scan.
-#include "detect/coincidence_rule.h"
+#include "engine/coincidence_rule.h"
 
 #include <algorithm>
 #include <set>

@@ -7,7 +7,7 @@
 // Errors of a live connection are logged and the row is given up (retrying a statement
 // the database refuses would block every later row): the batch is then stored row by
 // row so that only the refused rows are lost. A refused commit keeps the batch queued.
-#include "detect/event_store_sink.h"
+#include "engine/event_store_sink.h"
 
 #include <algorithm>
 #include <memory>
@@ -17,7 +17,7 @@
 
 #include "common/civil_time.h"
 #include "db/wave_store.h"
-#include "detect/store_link.h"
+#include "channel/store_link.h"
 #include "report/log.h"
 
 namespace zelvik::detect {

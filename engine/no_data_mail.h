@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "detect/data_watchdog.h"
+#include "engine/data_watchdog.h"
 
 namespace zelvik::detect {
 

@@ -10,7 +10,7 @@
 #include <variant>
 #include <vector>
 
-#include "detect/detection_record.h"
+#include "channel/detection_record.h"
 #include "report/log.h"
 
 namespace zelvik::detect {

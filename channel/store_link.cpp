@@ -1,11 +1,11 @@
 // Reconnect protocol: probe, pause, log, connect. The pause is a stop-aware wait so a
 // shutdown during an outage is not held up by it.
-#include "detect/store_link.h"
+#include "channel/store_link.h"
 
 #include <chrono>
 
 #include "db/wave_store.h"
-#include "detect/stop_signal.h"
+#include "channel/stop_signal.h"
 #include "report/log.h"
 
 namespace zelvik::detect {

@@ -1,15 +1,15 @@
 // Worker loop. The connection is checked once per pass rather than once per channel, so
 // an outage costs one 2 s pause per pass instead of one per channel.
-#include "detect/worker.h"
+#include "engine/worker.h"
 
 #include <algorithm>
 #include <exception>
 #include <stdexcept>
 
-#include "detect/compute_lane.h"
-#include "detect/event_store_sink.h"
-#include "detect/stop_signal.h"
-#include "detect/store_link.h"
+#include "engine/compute_lane.h"
+#include "engine/event_store_sink.h"
+#include "channel/stop_signal.h"
+#include "channel/store_link.h"
 #include "report/log.h"
 
 namespace zelvik::detect {
