@@ -1,7 +1,7 @@
 // Test SMTP servers: the aiosmtpd child process is started with pipes for its port
 // line and its lifetime; the scripted server answers one connection in its own thread,
 // polling in short slices so that destruction never waits on a blocked read.
-#include "tests/report/smtp_test_servers.h"
+#include "tests/support/smtp_test_servers.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

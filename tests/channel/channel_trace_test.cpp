@@ -14,8 +14,8 @@
 #include "channel/channel_trace_reader.h"
 #include "engine/event_store_sink.h"
 #include "signal/min_max_columns.h"
-#include "tests/detect/engine_fixture.h"
-#include "tests/detect/mseed_trace.h"
+#include "tests/support/engine_fixture.h"
+#include "tests/support/mseed_trace.h"
 
 namespace zelvik::detect {
 namespace {

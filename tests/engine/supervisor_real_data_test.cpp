@@ -19,8 +19,8 @@
 #include "common/clock.h"
 #include "config/program_settings.h"
 #include "engine/supervisor.h"
-#include "tests/detect/engine_fixture.h"
-#include "tests/detect/mseed_trace.h"
+#include "tests/support/engine_fixture.h"
+#include "tests/support/mseed_trace.h"
 
 namespace zelvik::detect {
 namespace {

@@ -21,7 +21,7 @@
 #include "signal/sliding_extremes.h"
 #include "signal/spectrum_lines.h"
 #include "report/log.h"
-#include "tests/detect/mseed_trace.h"
+#include "tests/support/mseed_trace.h"
 
 namespace zelvik::detect {
 namespace {

@@ -7,7 +7,7 @@
 #include <chrono>
 
 #include "common/clock.h"
-#include "tests/detect/engine_fixture.h"
+#include "tests/support/engine_fixture.h"
 
 namespace zelvik::detect {
 namespace {

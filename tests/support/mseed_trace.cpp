@@ -1,5 +1,5 @@
 // Reads real recordings for the detection tests with libmseed 2.x (ms_readtraces).
-#include "tests/detect/mseed_trace.h"
+#include "tests/support/mseed_trace.h"
 
 #include <libmseed.h>
 

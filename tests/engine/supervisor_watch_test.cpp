@@ -16,8 +16,8 @@
 #include "common/civil_time.h"
 #include "common/clock.h"
 #include "engine/supervisor.h"
-#include "tests/detect/engine_fixture.h"
-#include "tests/report/smtp_test_servers.h"
+#include "tests/support/engine_fixture.h"
+#include "tests/support/smtp_test_servers.h"
 
 namespace zelvik::detect {
 namespace {

@@ -16,7 +16,7 @@
 #include "channel/stop_signal.h"
 #include "channel/store_link.h"
 #include "engine/worker.h"
-#include "tests/detect/engine_fixture.h"
+#include "tests/support/engine_fixture.h"
 
 namespace zelvik::detect {
 namespace {

@@ -21,7 +21,7 @@
 #include "signal/iir_filter.h"
 #include "signal/instrument_response.h"
 #include "report/log.h"
-#include "tests/detect/mseed_trace.h"
+#include "tests/support/mseed_trace.h"
 
 namespace zelvik::detect {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "signal/iir_filter.h"
 #include "signal/shifting_sta_lta_trigger.h"
-#include "tests/detect/mseed_trace.h"
+#include "tests/support/mseed_trace.h"
 
 namespace zelvik::detect {
 namespace {

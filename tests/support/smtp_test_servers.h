@@ -17,7 +17,7 @@
 
 namespace zelvik::testing {
 
-// tests/report/smtp_sink.py run by the system Python, which has aiosmtpd.
+// tests/support/smtp_sink.py run by the system Python, which has aiosmtpd.
 class SmtpSinkProcess {
 public:
     struct Mail {

@@ -9,7 +9,7 @@
 #include "engine/event_store_sink.h"
 #include "channel/stop_signal.h"
 #include "channel/store_link.h"
-#include "tests/detect/engine_fixture.h"
+#include "tests/support/engine_fixture.h"
 
 namespace zelvik::detect {
 namespace {

@@ -1,6 +1,6 @@
 // Engine fixture: store, settings file and log in temp dirs; the log clock is the
 // fake one of the test when it sets one.
-#include "tests/detect/engine_fixture.h"
+#include "tests/support/engine_fixture.h"
 
 #include <cmath>
 #include <cstdio>

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "engine/compute_lane.h"
-#include "tests/detect/engine_fixture.h"
+#include "tests/support/engine_fixture.h"
 
 namespace zelvik::detect {
 namespace {
