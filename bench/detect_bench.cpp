@@ -8,12 +8,12 @@
 #include <random>
 #include <vector>
 
-#include "detect/detection_record.h"
-#include "detect/detection_rule.h"
-#include "detect/iir_filter.h"
-#include "detect/instrument_response.h"
-#include "detect/shifting_sta_lta_trigger.h"
-#include "detect/sta_lta_trigger.h"
+#include "channel/detection_record.h"
+#include "signal/detection_rule.h"
+#include "signal/iir_filter.h"
+#include "signal/instrument_response.h"
+#include "signal/shifting_sta_lta_trigger.h"
+#include "signal/sta_lta_trigger.h"
 #include "report/log.h"
 
 namespace zelvik::detect {

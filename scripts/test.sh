@@ -27,7 +27,7 @@ tsan_status=0
 cmake -S "$ZELVIK_ROOT" -B "$TSAN_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVIK_TSAN=ON \
   -DZELVIK_WITH_QT=OFF >/dev/null || tsan_status=$?
 if [[ $tsan_status -eq 0 ]]; then
-  cmake --build "$TSAN_DIR" -j "$(nproc)" --target zelvik_shell_test zelvik_detect_test ||
+  cmake --build "$TSAN_DIR" -j "$(nproc)" --target zelvik_shell_test zelvik_engine_test ||
     tsan_status=$?
 fi
 if [[ $tsan_status -eq 0 ]]; then
@@ -35,7 +35,7 @@ if [[ $tsan_status -eq 0 ]]; then
   TSAN_OPTIONS="halt_on_error=1 exitcode=66 ${TSAN_OPTIONS:-}" \
     "$TSAN_DIR/tests/shell/zelvik_shell_test" --gtest_filter='EngineThreads.*' || tsan_status=$?
   TSAN_OPTIONS="halt_on_error=1 exitcode=66 ${TSAN_OPTIONS:-}" \
-    "$TSAN_DIR/tests/detect/zelvik_detect_test" \
+    "$TSAN_DIR/tests/engine/zelvik_engine_test" \
     --gtest_filter='Worker.ChannelsRunBeside*:ComputeLane.*:Supervisor.CatchUp*' || tsan_status=$?
 fi
 if [[ $tsan_status -ne 0 ]]; then

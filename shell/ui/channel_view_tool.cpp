@@ -11,7 +11,7 @@
 
 #include "common/civil_time.h"
 #include "config/connection_config.h"
-#include "detect/channel_settings.h"
+#include "channel/channel_settings.h"
 #include "shell/ui/channel_view_window.h"
 #include "shell/ui/trace_plot.h"
 

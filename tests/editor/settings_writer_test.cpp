@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "config/program_settings.h"
-#include "detect/channel_settings.h"
+#include "channel/channel_settings.h"
 #include "tests/support/temp_dir.h"
 
 namespace zelvik::editor {

@@ -25,7 +25,7 @@
 #include "shell/ui/main_window.h"
 #include "shell/ui/qt_engine_events.h"
 #include "shell/ui/state_pictures.h"
-#include "tests/detect/engine_fixture.h"
+#include "tests/support/engine_fixture.h"
 #include "tests/support/temp_dir.h"
 
 using zelvik::shell::ChannelView;
