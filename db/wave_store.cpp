@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "common/civil_time.h"
+#include "common/log.h"
 #include "common/text.h"
 #include "db/store_connection.h"
-#include "report/log.h"
 
 namespace zelvik::db {
 namespace {
@@ -121,13 +121,13 @@ int WaveStore::prepare_all_locked() {
     (void)c.prepare_next_start(catalog_);
     if (!c.events.prepare(c.dbc, catalog_)) {
         last_error_ = c.events.last_error();
-        report::log_write(common::truncate_to_capacity(last_error_, 1024));
+        common::log_write(common::truncate_to_capacity(last_error_, 1024));
         return kStatementError;
     }
     c.event_batches.attach(c.dbc, catalog_);
     if (!c.responses.prepare(c.dbc, catalog_)) {
         last_error_ = c.responses.last_error();
-        report::log_write(common::truncate_to_capacity(last_error_, 1024));
+        common::log_write(common::truncate_to_capacity(last_error_, 1024));
         return kStatementError;
     }
     return kOk;

@@ -11,9 +11,9 @@
 
 #include "common/civil_time.h"
 #include "common/clock.h"
+#include "common/log.h"
 #include "db/store_status.h"
 #include "detect/store_link.h"
-#include "report/log.h"
 
 namespace zelvik::detect {
 
@@ -39,7 +39,7 @@ void ChannelDetector::set_state(ChannelState next, const std::string& reason) {
     const char* what = next == ChannelState::kRunning           ? "runs"
                        : next == ChannelState::kWaitingForStore ? "waits for the store"
                                                                 : "skipped";
-    report::log_printf("Channel %d (%s) %s: %s", settings_.index, name().c_str(), what,
+    common::log_printf("Channel %d (%s) %s: %s", settings_.index, name().c_str(), what,
                        reason.c_str());
 }
 
@@ -98,22 +98,22 @@ void ChannelDetector::choose_response() {
     const char* loc = settings_.location.c_str();
     std::string text;
     int found = store.select_sac(sta, cha, loc, "", now, text);
-    if (found < 0) report::log_write(store.response_last_error());
+    if (found < 0) common::log_write(store.response_last_error());
     if (found > 0) {
         (void)response_.parse_paz(text);  // kind PAZ even when the text does not parse
-        report::log_printf("Response for %s.%s.%s is PAZ", sta, cha, loc);
+        common::log_printf("Response for %s.%s.%s is PAZ", sta, cha, loc);
         return;
     }
     text.clear();
     found = store.select_fap(sta, cha, loc, "", now, text);
-    if (found < 0) report::log_write(store.response_last_error());
+    if (found < 0) common::log_write(store.response_last_error());
     if (found > 0) {
         (void)response_.parse_fap(text);
-        report::log_printf("Response for %s.%s.%s is FAP", sta, cha, loc);
+        common::log_printf("Response for %s.%s.%s is FAP", sta, cha, loc);
         return;
     }
     response_ = InstrumentResponse();
-    report::log_printf("Response for %s.%s.%s is NONE", sta, cha, loc);
+    common::log_printf("Response for %s.%s.%s is NONE", sta, cha, loc);
 }
 
 bool ChannelDetector::step(StepBuffers& buffers) {
@@ -123,7 +123,7 @@ bool ChannelDetector::step(StepBuffers& buffers) {
 }
 
 WindowRead ChannelDetector::read_window(StepBuffers& buffers) {
-    const report::ScopedLogHold hold(holding_ ? &held_ : nullptr);
+    const common::ScopedLogHold hold(holding_ ? &held_ : nullptr);
     retry_ = false;
     if (state_.load() != ChannelState::kRunning) {
         const bool retry =
@@ -152,7 +152,7 @@ WindowRead ChannelDetector::read_window(StepBuffers& buffers) {
                 buffers.faults.empty()
                     ? std::string()
                     : " (" + buffers.faults.back().path + ": " + buffers.faults.back().reason + ")";
-            report::log_printf("Channel %d (%s): reading at %s failed: %s%s", settings_.index,
+            common::log_printf("Channel %d (%s): reading at %s failed: %s%s", settings_.index,
                                name().c_str(), common::utc_text(t0).c_str(), db::to_string(r),
                                file.c_str());
         }
@@ -177,7 +177,7 @@ WindowRead ChannelDetector::read_window(StepBuffers& buffers) {
 }
 
 void ChannelDetector::process_window(const StepBuffers& buffers) {
-    const report::ScopedLogHold hold(holding_ ? &held_ : nullptr);
+    const common::ScopedLogHold hold(holding_ ? &held_ : nullptr);
     const size_t capacity = buffers.capacity;
     for (const db::FilledRange& range : buffers.filled) {
         if (range.first >= capacity || range.count == 0) continue;
@@ -217,7 +217,7 @@ bool ChannelDetector::accept_faults(const std::vector<db::SegmentFault>& faults)
         if (unreadable_path_ != f.path) {
             unreadable_path_ = f.path;
             unreadable_since_ = now;
-            report::log_printf("Channel %d (%s): data file %s cannot be read (%s); trying again",
+            common::log_printf("Channel %d (%s): data file %s cannot be read (%s); trying again",
                                settings_.index, name().c_str(), f.path.c_str(), f.reason.c_str());
         }
         if (now - unreadable_since_ < unreadable_grace_) return false;
@@ -235,7 +235,7 @@ void ChannelDetector::log_skipped(const db::SegmentFault& f) {
     if (!seen || f.kind == db::SegmentFault::kMalformed) {
         const char* what = f.kind == db::SegmentFault::kShort ? "is short" : "cannot be read";
         if (f.kind == db::SegmentFault::kMalformed) what = "has an unusable row";
-        report::log_printf("Channel %d (%s): data file %s %s (%s); %s to %s taken as a gap",
+        common::log_printf("Channel %d (%s): data file %s %s (%s); %s to %s taken as a gap",
                            settings_.index, name().c_str(), f.path.c_str(), what, f.reason.c_str(),
                            common::utc_text(f.from).c_str(), common::utc_text(f.to).c_str());
     }
@@ -249,7 +249,7 @@ bool ChannelDetector::jump_to_next_data(double window_end) {
                                                     settings_.location, window_end, start);
     retry_ = found < 0;  // the store did not answer: not the end of the data
     if (found <= 0 || !(start > read_position_)) return false;
-    report::log_printf("Channel %d (%s): no data from %s, resuming at %s", settings_.index,
+    common::log_printf("Channel %d (%s): no data from %s, resuming at %s", settings_.index,
                        name().c_str(), common::utc_text(read_position_).c_str(),
                        common::utc_text(start).c_str());
     read_position_ = start;
@@ -267,7 +267,7 @@ void ChannelDetector::process_stretch(const float* x, size_t count, double t_fir
         if (j == count) break;
         size_t k = j;
         while (k < count && !std::isfinite(x[k])) ++k;
-        report::log_printf(
+        common::log_printf(
             "Channel %d (%s): %zu samples from %s are not numbers, taken as a gap", settings_.index,
             name().c_str(), k - j,
             common::utc_text(t_first + static_cast<double>(j) / sample_rate_).c_str());
@@ -287,7 +287,7 @@ void ChannelDetector::feed_stretch(const float* x, size_t count, double t_first)
         }
         const double gap = t_first - expected;
         if (gap > settings_.lta_seconds) {
-            report::log_printf("Channel %d (%s): gap of %.2f s before %s, warm-up starts again",
+            common::log_printf("Channel %d (%s): gap of %.2f s before %s, warm-up starts again",
                                settings_.index, name().c_str(), gap,
                                common::utc_text(t_first).c_str());
             if (!build_chain()) set_state(ChannelState::kUnusable, "filters could not be rebuilt");

@@ -7,8 +7,8 @@
 
 #include "common/civil_time.h"
 #include "common/clock.h"
+#include "common/log.h"
 #include "report/alarm_sound.h"
-#include "report/log.h"
 
 namespace zelvik::shell {
 
@@ -26,7 +26,7 @@ HeadlessEvents::HeadlessEvents(std::FILE* err, report::AlarmSound* sound, bool s
     : err_(err), sound_(sound), show_progress_(show_progress) {}
 
 void HeadlessEvents::say(const std::string& line) {
-    report::log_write(line);
+    common::log_write(line);
     if (err_ != nullptr) std::fprintf(err_, "zelvik: %s\n", line.c_str());
 }
 

@@ -5,9 +5,9 @@
 #include <chrono>
 #include <exception>
 
+#include "common/log.h"
 #include "config/program_settings.h"
 #include "report/alarm_sound.h"
-#include "report/log.h"
 #include "shell/catch_up_summary.h"
 #include "shell/engine.h"
 #include "shell/headless_events.h"
@@ -81,7 +81,7 @@ int run_engine_headless(const config::ProgramSettings& settings, db::WaveStore& 
         report_skipped_data(err, skipped);
         return until_caught_up && !skipped.empty() ? kExitSkippedData : 0;
     } catch (const std::exception& e) {
-        report::log_printf("Engine could not run: %s", e.what());
+        common::log_printf("Engine could not run: %s", e.what());
     }
     return 1;
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/log.h"
 #include "detect/detection_record.h"
 #include "detect/detection_rule.h"
 #include "detect/dominant_period.h"
@@ -20,7 +21,6 @@
 #include "detect/instrument_response.h"
 #include "detect/sliding_extremes.h"
 #include "detect/spectrum_lines.h"
-#include "report/log.h"
 #include "tests/detect/mseed_trace.h"
 
 namespace zelvik::detect {
@@ -179,7 +179,7 @@ std::string real_recordings_dir() {
 }
 
 TEST(WindowMeasurement, SameAsTheReferenceOnEveryDetectionOfTheRealRecordings) {
-    report::log_reset_for_testing();
+    common::log_reset_for_testing();
     const std::string dir = real_recordings_dir();
     int files = 0, detections = 0, windows = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
