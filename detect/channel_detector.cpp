@@ -9,6 +9,7 @@
 #include <cmath>
 #include <limits>
 
+#include "common/channel_id.h"
 #include "common/civil_time.h"
 #include "common/clock.h"
 #include "common/log.h"
@@ -23,7 +24,7 @@ ChannelDetector::ChannelDetector(StoreLink& link, MeasurementSink* sink, Detecti
 ChannelDetector::~ChannelDetector() = default;
 
 std::string ChannelDetector::name() const {
-    return settings_.station + "." + settings_.channel + "." + settings_.location;
+    return common::channel_id(settings_.station, settings_.channel, settings_.location);
 }
 
 void ChannelDetector::setup(const std::string& settings_path, int n, double start) {

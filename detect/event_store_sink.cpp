@@ -15,6 +15,7 @@
 #include <string_view>
 #include <utility>
 
+#include "common/channel_id.h"
 #include "common/civil_time.h"
 #include "common/log.h"
 #include "db/wave_store.h"
@@ -31,8 +32,8 @@ size_t EventStoreSink::pending() const {
 }
 
 void EventStoreSink::store(const Measurement& m) {
-    Row row{m.station, m.station + "." + m.channel + "." + m.location, m.onset, m.amplitude_um,
-            m.period};
+    Row row{m.station, common::channel_id(m.station, m.channel, m.location), m.onset,
+            m.amplitude_um, m.period};
     {
         std::lock_guard<std::mutex> lock(mutex_);
         pending_.push_back(std::move(row));

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "common/channel_id.h"
 #include "common/civil_time.h"
 #include "common/clock.h"
 #include "common/log.h"
@@ -141,8 +142,8 @@ DetectionHook Supervisor::detection_hook(int channel) {
     return [this, channel](const std::string& station, double onset, double sta_variance,
                            float ratio) {
         const ChannelSettings& s = detectors_[static_cast<size_t>(channel)]->settings();
-        coincidence_->add({channel, station, s.station + "." + s.channel + "." + s.location, onset,
-                           sta_variance, ratio});
+        coincidence_->add({channel, station, common::channel_id(s.station, s.channel, s.location),
+                           onset, sta_variance, ratio});
     };
 }
 
@@ -150,7 +151,7 @@ void Supervisor::build_watch() {
     std::vector<std::string> labels, names;
     for (const auto& d : detectors_) {
         const ChannelSettings& s = d->settings();
-        names.push_back(s.station + "." + s.channel + "." + s.location);
+        names.push_back(common::channel_id(s.station, s.channel, s.location));
         labels.push_back("Channel " + std::to_string(s.index) + " (" + names.back() + ")");
     }
     // Archive times of a catch-up run say nothing about a live feed.
@@ -164,8 +165,8 @@ void Supervisor::summarise() {
     std::vector<SetUpChannel> channels;
     for (const auto& d : detectors_) {
         const ChannelSettings& s = d->settings();
-        channels.push_back({s.index, s.station + "." + s.channel + "." + s.location, d->state(),
-                            d->state_reason()});
+        channels.push_back({s.index, common::channel_id(s.station, s.channel, s.location),
+                            d->state(), d->state_reason()});
     }
     const std::string data_dir = link_.store().data_directory();
     std::error_code ec;
@@ -294,7 +295,7 @@ void Supervisor::shut_down() {
             const ChannelSettings& s = d->settings();
             outcomes_.push_back(
                 {s, d->state(), d->last_data_time(), d->detections(),
-                 sink_.rows_stored(s.station + "." + s.channel + "." + s.location)});
+                 sink_.rows_stored(common::channel_id(s.station, s.channel, s.location))});
         }
         worker_.reset();
         for (const auto& d : detectors_)

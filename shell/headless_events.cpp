@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "common/channel_id.h"
 #include "common/civil_time.h"
 #include "common/clock.h"
 #include "common/log.h"
@@ -15,9 +16,7 @@ namespace zelvik::shell {
 namespace {
 
 std::string channel_name(const detect::ChannelSettings& s) {
-    std::string name = s.station;
-    name.append(".").append(s.channel).append(".").append(s.location);
-    return name;
+    return common::channel_id(s.station, s.channel, s.location);
 }
 
 }  // namespace

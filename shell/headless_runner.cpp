@@ -5,6 +5,7 @@
 #include <chrono>
 #include <exception>
 
+#include "common/channel_id.h"
 #include "common/log.h"
 #include "config/program_settings.h"
 #include "report/alarm_sound.h"
@@ -67,10 +68,10 @@ int run_engine_headless(const config::ProgramSettings& settings, db::WaveStore& 
         if (until_caught_up && err != nullptr) {
             std::vector<CatchUpFigures> figures;
             for (const detect::ChannelOutcome& o : supervisor.outcomes()) {
-                figures.push_back(
-                    {o.settings.station + "." + o.settings.channel + "." + o.settings.location,
-                     o.state == detect::ChannelState::kRunning, o.last_data_time, o.detections,
-                     o.rows_stored});
+                figures.push_back({common::channel_id(o.settings.station, o.settings.channel,
+                                                      o.settings.location),
+                                   o.state == detect::ChannelState::kRunning, o.last_data_time,
+                                   o.detections, o.rows_stored});
             }
             std::fputs(catch_up_summary(figures).c_str(), err);
         }
