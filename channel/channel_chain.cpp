@@ -8,8 +8,9 @@
 #include <cmath>
 #include <limits>
 
+#include "common/channel_id.h"
 #include "common/civil_time.h"
-#include "report/log.h"
+#include "common/log.h"
 
 namespace zelvik::detect {
 
@@ -23,7 +24,7 @@ ChannelChain::ChannelChain(const ChannelSettings& settings, MeasurementSink& rec
 ChannelChain::~ChannelChain() = default;
 
 std::string ChannelChain::name() const {
-    return settings_.station + "." + settings_.channel + "." + settings_.location;
+    return common::channel_id(settings_.station, settings_.channel, settings_.location);
 }
 
 bool ChannelChain::build(double sample_rate) {
@@ -63,7 +64,7 @@ void ChannelChain::process_stretch(const float* x, size_t count, double t_first)
         if (j == count) break;
         size_t k = j;
         while (k < count && !std::isfinite(x[k])) ++k;
-        report::log_printf(
+        common::log_printf(
             "Channel %d (%s): %zu samples from %s are not numbers, taken as a gap", settings_.index,
             name().c_str(), k - j,
             common::utc_text(t_first + static_cast<double>(j) / sample_rate_).c_str());
@@ -83,7 +84,7 @@ void ChannelChain::feed_stretch(const float* x, size_t count, double t_first) {
         }
         const double gap = t_first - expected;
         if (gap > settings_.lta_seconds) {
-            report::log_printf("Channel %d (%s): gap of %.2f s before %s, warm-up starts again",
+            common::log_printf("Channel %d (%s): gap of %.2f s before %s, warm-up starts again",
                                settings_.index, name().c_str(), gap,
                                common::utc_text(t_first).c_str());
             if (!build(sample_rate_)) failure_call_("filters could not be rebuilt");

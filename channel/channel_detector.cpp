@@ -6,7 +6,8 @@
 #include <cstdio>
 
 #include "channel/store_link.h"
-#include "report/log.h"
+#include "common/channel_id.h"
+#include "common/log.h"
 
 namespace zelvik::detect {
 
@@ -24,7 +25,7 @@ ChannelDetector::ChannelDetector(StoreLink& link, MeasurementSink* sink, Detecti
 ChannelDetector::~ChannelDetector() = default;
 
 std::string ChannelDetector::name() const {
-    return settings_.station + "." + settings_.channel + "." + settings_.location;
+    return common::channel_id(settings_.station, settings_.channel, settings_.location);
 }
 
 void ChannelDetector::setup(const std::string& settings_path, int n, double start) {
@@ -40,7 +41,7 @@ void ChannelDetector::set_state(ChannelState next, const std::string& reason) {
     const char* what = next == ChannelState::kRunning           ? "runs"
                        : next == ChannelState::kWaitingForStore ? "waits for the store"
                                                                 : "skipped";
-    report::log_printf("Channel %d (%s) %s: %s", settings_.index, name().c_str(), what,
+    common::log_printf("Channel %d (%s) %s: %s", settings_.index, name().c_str(), what,
                        reason.c_str());
 }
 
@@ -85,7 +86,7 @@ bool ChannelDetector::step(StepBuffers& buffers) {
 }
 
 WindowRead ChannelDetector::read_window(StepBuffers& buffers) {
-    const report::ScopedLogHold hold(holding_ ? &held_ : nullptr);
+    const common::ScopedLogHold hold(holding_ ? &held_ : nullptr);
     reader_.set_retry(false);
     if (state_.load() != ChannelState::kRunning) {
         const bool retry =
@@ -99,7 +100,7 @@ WindowRead ChannelDetector::read_window(StepBuffers& buffers) {
 }
 
 void ChannelDetector::process_window(const StepBuffers& buffers) {
-    const report::ScopedLogHold hold(holding_ ? &held_ : nullptr);
+    const common::ScopedLogHold hold(holding_ ? &held_ : nullptr);
     chain_.process_window(buffers);
 }
 

@@ -8,10 +8,11 @@
 #include <cstdio>
 
 #include "channel/store_link.h"
+#include "common/channel_id.h"
 #include "common/civil_time.h"
 #include "common/clock.h"
 #include "db/store_status.h"
-#include "report/log.h"
+#include "common/log.h"
 
 namespace zelvik::detect {
 
@@ -19,7 +20,7 @@ ChannelReader::ChannelReader(StoreLink& link, const ChannelSettings& settings)
     : link_(link), settings_(settings) {}
 
 std::string ChannelReader::name() const {
-    return settings_.station + "." + settings_.channel + "." + settings_.location;
+    return common::channel_id(settings_.station, settings_.channel, settings_.location);
 }
 
 void ChannelReader::choose_response(InstrumentResponse& response) {
@@ -30,22 +31,22 @@ void ChannelReader::choose_response(InstrumentResponse& response) {
     const char* loc = settings_.location.c_str();
     std::string text;
     int found = store.select_sac(sta, cha, loc, "", now, text);
-    if (found < 0) report::log_write(store.response_last_error());
+    if (found < 0) common::log_write(store.response_last_error());
     if (found > 0) {
         (void)response.parse_paz(text);  // kind PAZ even when the text does not parse
-        report::log_printf("Response for %s.%s.%s is PAZ", sta, cha, loc);
+        common::log_printf("Response for %s.%s.%s is PAZ", sta, cha, loc);
         return;
     }
     text.clear();
     found = store.select_fap(sta, cha, loc, "", now, text);
-    if (found < 0) report::log_write(store.response_last_error());
+    if (found < 0) common::log_write(store.response_last_error());
     if (found > 0) {
         (void)response.parse_fap(text);
-        report::log_printf("Response for %s.%s.%s is FAP", sta, cha, loc);
+        common::log_printf("Response for %s.%s.%s is FAP", sta, cha, loc);
         return;
     }
     response = InstrumentResponse();
-    report::log_printf("Response for %s.%s.%s is NONE", sta, cha, loc);
+    common::log_printf("Response for %s.%s.%s is NONE", sta, cha, loc);
 }
 
 WindowRead ChannelReader::read(StepBuffers& buffers, double sample_rate) {
@@ -90,7 +91,7 @@ void ChannelReader::log_read_failure(int status, double t0,
     const std::string file = faults.empty()
                                  ? std::string()
                                  : " (" + faults.back().path + ": " + faults.back().reason + ")";
-    report::log_printf("Channel %d (%s): reading at %s failed: %s%s", settings_.index,
+    common::log_printf("Channel %d (%s): reading at %s failed: %s%s", settings_.index,
                        name().c_str(), common::utc_text(t0).c_str(), db::to_string(status),
                        file.c_str());
 }
@@ -112,7 +113,7 @@ bool ChannelReader::accept_faults(const std::vector<db::SegmentFault>& faults) {
         if (unreadable_path_ != f.path) {
             unreadable_path_ = f.path;
             unreadable_since_ = now;
-            report::log_printf("Channel %d (%s): data file %s cannot be read (%s); trying again",
+            common::log_printf("Channel %d (%s): data file %s cannot be read (%s); trying again",
                                settings_.index, name().c_str(), f.path.c_str(), f.reason.c_str());
         }
         if (now - unreadable_since_ < unreadable_grace_) return false;
@@ -130,7 +131,7 @@ void ChannelReader::log_skipped(const db::SegmentFault& f) {
     if (!seen || f.kind == db::SegmentFault::kMalformed) {
         const char* what = f.kind == db::SegmentFault::kShort ? "is short" : "cannot be read";
         if (f.kind == db::SegmentFault::kMalformed) what = "has an unusable row";
-        report::log_printf("Channel %d (%s): data file %s %s (%s); %s to %s taken as a gap",
+        common::log_printf("Channel %d (%s): data file %s %s (%s); %s to %s taken as a gap",
                            settings_.index, name().c_str(), f.path.c_str(), what, f.reason.c_str(),
                            common::utc_text(f.from).c_str(), common::utc_text(f.to).c_str());
     }
@@ -144,7 +145,7 @@ bool ChannelReader::jump_to_next_data(double window_end) {
                                                     settings_.location, window_end, start);
     retry_ = found < 0;  // the store did not answer: not the end of the data
     if (found <= 0 || !(start > position_)) return false;
-    report::log_printf("Channel %d (%s): no data from %s, resuming at %s", settings_.index,
+    common::log_printf("Channel %d (%s): no data from %s, resuming at %s", settings_.index,
                        name().c_str(), common::utc_text(position_).c_str(),
                        common::utc_text(start).c_str());
     position_ = start;

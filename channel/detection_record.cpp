@@ -12,7 +12,7 @@
 #include "common/civil_time.h"
 #include "signal/instrument_response.h"
 #include "signal/window_measurement.h"
-#include "report/log.h"
+#include "common/log.h"
 
 namespace zelvik::detect {
 DetectionRecord::DetectionRecord(std::string station, std::string channel, std::string location,
@@ -76,7 +76,7 @@ void DetectionRecord::finish() {
     measure();
     const auto onset_seconds = static_cast<int64_t>(std::trunc(result_.onset));
     const std::string when = common::format_local(onset_seconds, "%H:%M:%S %d.%m.%y");
-    (void)report::log_printf(
+    (void)common::log_printf(
         "Ch: %s.%s.%s Ev_time: %s amp(cnt):%.3f amp(mkm):%.6f T(s):%.4f calib=%.4f",
         result_.station.c_str(), result_.channel.c_str(), result_.location.c_str(), when.c_str(),
         result_.amplitude_counts, result_.amplitude_um, result_.period, result_.factor);

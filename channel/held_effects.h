@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "channel/detection_record.h"
-#include "report/log.h"
+#include "common/log.h"
 
 namespace zelvik::detect {
 
@@ -22,7 +22,7 @@ struct HeldDetection {
     float ratio;
 };
 
-class HeldEffects final : public report::LogHold, public MeasurementSink {
+class HeldEffects final : public common::LogHold, public MeasurementSink {
 public:
     using Held = std::variant<std::string, Measurement, HeldDetection>;
 
@@ -37,7 +37,7 @@ public:
     void release(MeasurementSink* sink, ReportDetection&& report_detection) {
         for (const Held& r : held_) {
             if (const auto* line = std::get_if<std::string>(&r)) {
-                (void)report::log_write(*line);
+                (void)common::log_write(*line);
             } else if (const auto* m = std::get_if<Measurement>(&r)) {
                 if (sink != nullptr) sink->store(*m);
             } else {

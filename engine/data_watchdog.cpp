@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "common/civil_time.h"
-#include "report/log.h"
+#include "common/log.h"
 
 namespace zelvik::detect {
 namespace {
@@ -26,7 +26,7 @@ DataWatchdog::DataWatchdog(int no_data_s, bool watch, std::vector<std::string> l
       states_(labels_.size()) {}
 
 void DataWatchdog::say(const std::string& line) {
-    (void)report::log_write(line);
+    (void)common::log_write(line);
     lines_.push_back(line);
 }
 

@@ -15,10 +15,11 @@
 #include <string_view>
 #include <utility>
 
+#include "common/channel_id.h"
 #include "common/civil_time.h"
+#include "common/log.h"
 #include "db/wave_store.h"
 #include "channel/store_link.h"
-#include "report/log.h"
 
 namespace zelvik::detect {
 
@@ -31,14 +32,14 @@ size_t EventStoreSink::pending() const {
 }
 
 void EventStoreSink::store(const Measurement& m) {
-    Row row{m.station, m.station + "." + m.channel + "." + m.location, m.onset, m.amplitude_um,
-            m.period};
+    Row row{m.station, common::channel_id(m.station, m.channel, m.location), m.onset,
+            m.amplitude_um, m.period};
     {
         std::lock_guard<std::mutex> lock(mutex_);
         pending_.push_back(std::move(row));
         if (pending_.size() > kMaxPending) {
             const Row& old = pending_.front();
-            report::log_printf("Event of %s at %s dropped: %zu rows wait for the store already",
+            common::log_printf("Event of %s at %s dropped: %zu rows wait for the store already",
                                old.station.c_str(), common::utc_text(old.onset).c_str(),
                                kMaxPending);
             pending_.pop_front();
@@ -47,7 +48,7 @@ void EventStoreSink::store(const Measurement& m) {
     if (in_pass_) return;
     const size_t left = flush();
     if (left > 0) {
-        report::log_printf("Event of %s at %s kept until the store answers (%zu waiting)",
+        common::log_printf("Event of %s at %s kept until the store answers (%zu waiting)",
                            m.station.c_str(), common::utc_text(m.onset).c_str(), left);
     }
 }
@@ -59,7 +60,7 @@ void EventStoreSink::begin_pass() {
 size_t EventStoreSink::end_pass() {
     in_pass_ = false;
     const size_t left = flush();
-    if (left > 0) report::log_printf("%zu event rows kept until the store answers", left);
+    if (left > 0) common::log_printf("%zu event rows kept until the store answers", left);
     return left;
 }
 
@@ -97,7 +98,7 @@ EventStoreSink::Outcome EventStoreSink::store_batch(const std::vector<Row>& rows
         if (!store.begin_events()) {
             const std::string error = store.event_last_error();
             if (lost_or(Outcome::kDone) == Outcome::kUnreachable) return Outcome::kUnreachable;
-            report::log_write(error);
+            common::log_write(error);
             return store_singly(rows, settled);
         }
         std::vector<const Row*> inserted;
@@ -112,14 +113,14 @@ EventStoreSink::Outcome EventStoreSink::store_batch(const std::vector<Row>& rows
             }
             const std::string error = store.event_last_error();
             const Outcome outcome = lost_or(Outcome::kRefused);
-            if (outcome == Outcome::kRefused) report::log_write(error);
+            if (outcome == Outcome::kRefused) common::log_write(error);
             return outcome;  // the rows stay queued either way
         }
         // A failed statement spoils the transaction on some servers: undo it first.
         const std::string error = store.event_last_error();
         (void)store.end_events(false);
         if (lost_or(Outcome::kDone) == Outcome::kUnreachable) return Outcome::kUnreachable;
-        report::log_write(error);
+        common::log_write(error);
         if (step == Step::kRowFailed) return store_singly(rows, settled);
         purge = false;  // a failed purge does not stop the rows: again without it
     }
@@ -164,7 +165,7 @@ EventStoreSink::Outcome EventStoreSink::store_singly(const std::vector<Row>& row
 EventStoreSink::Outcome EventStoreSink::store_row(const Row& row) {
     db::WaveStore& store = link_.store();
     if (storage_days_ > 0 && !store.delete_data(row.onset - storage_days_ * 86400.0)) {
-        report::log_write(store.event_last_error());
+        common::log_write(store.event_last_error());
     }
     const int exists = store.is_exist(row.station, row.onset);
     if (exists > 0) return Outcome::kDone;
@@ -177,7 +178,7 @@ EventStoreSink::Outcome EventStoreSink::store_row(const Row& row) {
     // makes a second attempt harmless if the first one did reach the table.
     const std::string error = store.event_last_error();
     if (lost_or(Outcome::kDone) == Outcome::kUnreachable) return Outcome::kUnreachable;
-    report::log_write(error);
+    common::log_write(error);
     return Outcome::kDone;
 }
 

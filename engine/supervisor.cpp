@@ -7,14 +7,15 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "common/channel_id.h"
 #include "common/civil_time.h"
 #include "common/clock.h"
+#include "common/log.h"
 #include "config/ini_file.h"
 #include "db/store_status.h"
 #include "db/wave_store.h"
 #include "engine/begin_time.h"
 #include "channel/data_extent.h"
-#include "report/log.h"
 
 namespace zelvik::detect {
 namespace {
@@ -47,7 +48,7 @@ int Supervisor::clamp_thread_count() const {
     const int n = settings_.thread_count;
     if (n >= 0 && n <= kMaxChannels) return n;
     const int used = n < 0 ? 0 : kMaxChannels;
-    report::log_printf("THREADS %d outside 0..%d: %d channels are set up", n, kMaxChannels, used);
+    common::log_printf("THREADS %d outside 0..%d: %d channels are set up", n, kMaxChannels, used);
     return used;
 }
 
@@ -62,21 +63,21 @@ int64_t Supervisor::start_up() {
     if (!chosen.problem.empty()) {
         const std::string used = chosen.origin == "default" ? std::string("the default 1800 s back")
                                                             : "the " + chosen.origin + " value";
-        report::log_printf("%sdetection starts at %s UTC, %s", chosen.problem.c_str(),
+        common::log_printf("%sdetection starts at %s UTC, %s", chosen.problem.c_str(),
                            common::utc_text(static_cast<double>(chosen.start)).c_str(),
                            used.c_str());
     }
     start_time_ = chosen.start;
-    report::log_printf("Detection start time: %s",
+    common::log_printf("Detection start time: %s",
                        common::format_local(start_time_, "%H:%M:%S %d.%m.%Y").c_str());
-    if (sender_.start()) report::log_write("Detection report sender started");
+    if (sender_.start()) common::log_write("Detection report sender started");
 
     const int count = clamp_thread_count();
     check_alarm_settings();
     if (settings_.coincidence > 1) {
         coincidence_ = std::make_unique<CoincidenceRule>(
             settings_.coincidence, settings_.window_seconds, static_cast<size_t>(count));
-        report::log_printf("Alarm only for detections of %d stations within %g s",
+        common::log_printf("Alarm only for detections of %d stations within %g s",
                            settings_.coincidence, settings_.window_seconds);
     }
     (void)link_.ensure_connected(false, settings_.reconnect_pause_ms);
@@ -116,16 +117,16 @@ int64_t Supervisor::start_up() {
 void Supervisor::check_alarm_settings() {
     SupervisorSettings& s = settings_;
     if (s.coincidence < 1) {
-        report::log_printf("COINCIDENCE %d below 1: every detection raises the alarm",
+        common::log_printf("COINCIDENCE %d below 1: every detection raises the alarm",
                            s.coincidence);
         s.coincidence = 1;
     }
     if (!(s.window_seconds >= 0.0) || !std::isfinite(s.window_seconds)) {
-        report::log_printf("WINDOW %g is no span of seconds: 10 s is used", s.window_seconds);
+        common::log_printf("WINDOW %g is no span of seconds: 10 s is used", s.window_seconds);
         s.window_seconds = 10.0;
     }
     if (s.no_data_seconds < 0) {
-        report::log_printf("NODATA %d below 0: the data watch is off", s.no_data_seconds);
+        common::log_printf("NODATA %d below 0: the data watch is off", s.no_data_seconds);
         s.no_data_seconds = 0;
     }
 }
@@ -141,8 +142,8 @@ DetectionHook Supervisor::detection_hook(int channel) {
     return [this, channel](const std::string& station, double onset, double sta_variance,
                            float ratio) {
         const ChannelSettings& s = detectors_[static_cast<size_t>(channel)]->settings();
-        coincidence_->add({channel, station, s.station + "." + s.channel + "." + s.location, onset,
-                           sta_variance, ratio});
+        coincidence_->add({channel, station, common::channel_id(s.station, s.channel, s.location),
+                           onset, sta_variance, ratio});
     };
 }
 
@@ -150,7 +151,7 @@ void Supervisor::build_watch() {
     std::vector<std::string> labels, names;
     for (const auto& d : detectors_) {
         const ChannelSettings& s = d->settings();
-        names.push_back(s.station + "." + s.channel + "." + s.location);
+        names.push_back(common::channel_id(s.station, s.channel, s.location));
         labels.push_back("Channel " + std::to_string(s.index) + " (" + names.back() + ")");
     }
     // Archive times of a catch-up run say nothing about a live feed.
@@ -164,13 +165,13 @@ void Supervisor::summarise() {
     std::vector<SetUpChannel> channels;
     for (const auto& d : detectors_) {
         const ChannelSettings& s = d->settings();
-        channels.push_back({s.index, s.station + "." + s.channel + "." + s.location, d->state(),
-                            d->state_reason()});
+        channels.push_back({s.index, common::channel_id(s.station, s.channel, s.location),
+                            d->state(), d->state_reason()});
     }
     const std::string data_dir = link_.store().data_directory();
     std::error_code ec;
     watch_ = summarise_watch(channels, data_dir, std::filesystem::is_directory(data_dir, ec));
-    report::log_write(watch_.text);
+    common::log_write(watch_.text);
 }
 
 std::vector<Supervisor::BacklogProbe> Supervisor::backlog_probes() const {
@@ -232,12 +233,12 @@ void Supervisor::coincidence_pass(int64_t now, bool final) {
     const double w = coincidence_->window();
     for (const CoincidenceOutcome::Raised& r : out.raised) {
         const NetworkDetection& d = r.detection;
-        report::log_printf("Detection %s at %s raises the alarm: %d stations within %g s",
+        common::log_printf("Detection %s at %s raises the alarm: %d stations within %g s",
                            d.name.c_str(), onset_text(d.onset).c_str(), r.stations, w);
         (void)sender_.report_detection(d.station, d.onset, d.sta_variance, d.ratio);
     }
     for (const NetworkDetection& d : out.below) {
-        report::log_printf(
+        common::log_printf(
             "Detection %s at %s stays below the alarm rule: fewer than %d stations within %g s",
             d.name.c_str(), onset_text(d.onset).c_str(), k, w);
     }
@@ -272,7 +273,7 @@ void Supervisor::shut_down() {
         worker_->finish_measurements();
         const size_t left = sink_.flush();
         if (left > 0)
-            report::log_printf("%zu event rows could not be stored: the store does not answer",
+            common::log_printf("%zu event rows could not be stored: the store does not answer",
                                left);
         // Every detection still waiting for other stations is judged now, and those
         // that raise the alarm still reach the report before its sender stops.
@@ -287,14 +288,14 @@ void Supervisor::shut_down() {
     sender_.request_stop();
     if (!sender_.join(settings_.shutdown_wait)) {
         overran_.store(true);
-        report::log_write("Detection report sender did not end in time");
+        common::log_write("Detection report sender did not end in time");
     }
     if (worker_ended) {
         for (const auto& d : detectors_) {
             const ChannelSettings& s = d->settings();
             outcomes_.push_back(
                 {s, d->state(), d->last_data_time(), d->detections(),
-                 sink_.rows_stored(s.station + "." + s.channel + "." + s.location)});
+                 sink_.rows_stored(common::channel_id(s.station, s.channel, s.location))});
         }
         worker_.reset();
         for (const auto& d : detectors_)

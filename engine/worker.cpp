@@ -10,7 +10,7 @@
 #include "engine/event_store_sink.h"
 #include "channel/stop_signal.h"
 #include "channel/store_link.h"
-#include "report/log.h"
+#include "common/log.h"
 
 namespace zelvik::detect {
 
@@ -139,9 +139,9 @@ void Worker::body(bool stop_when_idle) noexcept {
             if (idle_pause()) break;
         }
     } catch (const std::exception& e) {
-        report::log_printf("Worker stopped by an error: %s", e.what());
+        common::log_printf("Worker stopped by an error: %s", e.what());
     } catch (...) {
-        report::log_write("Worker stopped by an unknown error");
+        common::log_write("Worker stopped by an unknown error");
     }
     finished_.mark();
 }
@@ -149,7 +149,7 @@ void Worker::body(bool stop_when_idle) noexcept {
 bool Worker::join(std::chrono::milliseconds timeout) {
     if (!thread_.joinable()) return true;
     if (!finished_.wait_for(timeout)) {
-        report::log_printf("Worker did not end within %lld ms",
+        common::log_printf("Worker did not end within %lld ms",
                            static_cast<long long>(timeout.count()));
         return false;
     }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/channel_id.h"
 #include "common/civil_time.h"
 #include "common/clock.h"
 #include "common/text.h"
@@ -125,8 +126,8 @@ bool check_channel(const config::ProgramSettings& s, detect::StoreLink& link, in
     detect::ChannelDetector detector(link, nullptr, {});
     detector.setup(s.settings_path(), n, common::now_utc());
     const detect::ChannelSettings& c = detector.settings();
-    const std::string head = "  THREAD" + std::to_string(n) + " " + c.station + "." + c.channel +
-                             "." + c.location + ": ";
+    const std::string head = "  THREAD" + std::to_string(n) + " " +
+                             common::channel_id(c.station, c.channel, c.location) + ": ";
     if (!store_ok) {
         say(out, head + "not checked, the store does not answer");
         return false;

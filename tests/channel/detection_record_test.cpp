@@ -13,9 +13,10 @@
 #include <vector>
 
 #include "common/civil_time.h"
+#include "common/log.h"
 #include "config/connection_config.h"
 #include "signal/instrument_response.h"
-#include "report/log.h"
+#include "report/log_open.h"
 #include "tests/support/temp_dir.h"
 
 namespace zelvik::detect {
@@ -40,13 +41,13 @@ protected:
         const std::string ini = dir_.write("zelvik.ini", "[LOG]\nDIR=log\nLEVEL=ERROR\n");
         ::setenv("TZ", "UTC", 1);
         ::tzset();
-        report::log_reset_for_testing();
+        common::log_reset_for_testing();
         config::ConnectionConfig settings({"zelvik"}, ini);
         settings.load_log_section();
         ASSERT_TRUE(report::log_open(settings));
     }
     void TearDown() override {
-        report::log_reset_for_testing();
+        common::log_reset_for_testing();
         fs::current_path(old_cwd_);
     }
     // Everything written to the log so far.

@@ -20,7 +20,7 @@
 #include "signal/detection_rule.h"
 #include "signal/iir_filter.h"
 #include "signal/instrument_response.h"
-#include "report/log.h"
+#include "common/log.h"
 #include "tests/support/mseed_trace.h"
 
 namespace zelvik::detect {
@@ -34,7 +34,7 @@ struct CollectingSink : MeasurementSink {
 };
 
 TEST(RealData, EachEarthquakeIsDetectedOnceNearItsPickAndMeasured) {
-    report::log_reset_for_testing();  // measurement lines go nowhere here
+    common::log_reset_for_testing();  // measurement lines go nowhere here
     const std::vector<testing::Pick> picks = testing::read_picks(ZELVIK_REAL_DATA_DIR "/picks.csv");
     ASSERT_GE(picks.size(), 5u);
     for (const testing::Pick& pick : picks) {

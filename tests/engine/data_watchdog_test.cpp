@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/no_data_mail.h"
-#include "report/log.h"
+#include "common/log.h"
 
 namespace zelvik::detect {
 namespace {
@@ -26,7 +26,7 @@ class Watch {
 public:
     explicit Watch(int no_data, bool watch = true)
         : dog(no_data, watch, {"Channel 0 (AAA.HHZ.\?\?)", "Channel 1 (BBB.HHZ.\?\?)"}) {
-        report::log_reset_for_testing();  // lines are checked through lines()
+        common::log_reset_for_testing();  // lines are checked through lines()
     }
     // One pass at kNow + t with the two channels' data times; returns its lines.
     std::string at(int64_t t, double d0, double d1, bool down = false) {

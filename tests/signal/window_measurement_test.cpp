@@ -20,7 +20,7 @@
 #include "signal/instrument_response.h"
 #include "signal/sliding_extremes.h"
 #include "signal/spectrum_lines.h"
-#include "report/log.h"
+#include "common/log.h"
 #include "tests/support/mseed_trace.h"
 
 namespace zelvik::detect {
@@ -179,7 +179,7 @@ std::string real_recordings_dir() {
 }
 
 TEST(WindowMeasurement, SameAsTheReferenceOnEveryDetectionOfTheRealRecordings) {
-    report::log_reset_for_testing();
+    common::log_reset_for_testing();
     const std::string dir = real_recordings_dir();
     int files = 0, detections = 0, windows = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {

@@ -7,9 +7,10 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "common/log.h"
 #include "config/connection_config.h"
 #include "config/ini_file.h"
-#include "report/log.h"
+#include "report/log_open.h"
 
 namespace zelvik::test {
 
@@ -41,13 +42,13 @@ EngineFixture::EngineFixture() : store_(std::make_unique<SqliteTestStore>()) {
     ini_ = dir_.file("zelvik.ini");
     set("LOG", "DIR", dir_.file("log"));
     set("LOG", "LEVEL", "ERROR");
-    report::log_reset_for_testing();
+    common::log_reset_for_testing();
     config::ConnectionConfig cfg({"zelvik"}, ini_);
     (void)report::log_open(cfg);
 }
 
 EngineFixture::~EngineFixture() {
-    report::log_reset_for_testing();
+    common::log_reset_for_testing();
 }
 
 void EngineFixture::add_channel(const std::string& sta, const std::string& chan, double sps) {
@@ -102,7 +103,7 @@ long EngineFixture::event_rows(const std::string& sta) {
 }
 
 std::string EngineFixture::log_text() const {
-    const std::string dir = report::log_directory();
+    const std::string dir = common::log_directory();
     std::string text;
     std::error_code ec;
     if (dir.empty()) return text;

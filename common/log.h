@@ -7,11 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace zelvik::config {
-class ConnectionConfig;
-}
-
-namespace zelvik::report {
+namespace zelvik::common {
 
 // Line buffer of the writer: a stored line (CR LF included) never exceeds this many
 // bytes; a longer message is cut so that the line still ends with "#" CR LF.
@@ -21,11 +17,11 @@ inline constexpr size_t kLogLineBytes = 1024;
 inline constexpr const char* kStartedMessage = "Zelvik (v.20140306) started...";
 inline constexpr const char* kStoppedMessage = "Zelvik (v.20140306) stoped...";
 
-// Reads the LOG section through `settings` (load_log_section), creates the log
-// directory level by level and enables the log. Returns true when the log is enabled;
-// false leaves it disabled (the directory cannot be made), after which every log_write
-// returns false at once. Main thread, before any other thread writes.
-bool log_open(zelvik::config::ConnectionConfig& settings);
+// Where the day files go: `directory` (an existing, writable one, ending with "/")
+// enables the log; an empty one disables it. `debug` is what log_debug answers while
+// enabled. The start time and the folding state are kept. Set by the program's log
+// opener (report::log_open) on the main thread, before any other thread writes.
+void log_use_directory(std::string directory, bool debug);
 
 // Appends one line stamped with the local time of common::now_utc(). An empty message
 // only makes sure today's file exists (with its day header). Returns true when the line
@@ -69,4 +65,4 @@ std::string log_directory();
 // Back to the initial state: disabled, no directory, no start time, no last message.
 void log_reset_for_testing();
 
-}  // namespace zelvik::report
+}  // namespace zelvik::common

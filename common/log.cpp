@@ -1,10 +1,9 @@
 // Daily log writer. The file is opened and closed for every line, so it may be read,
 // copied or removed between lines; folding rewrites the last line in place, and only
 // after checking that the file still ends with that line.
-#include "report/log.h"
+#include "common/log.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,10 +15,8 @@
 
 #include "common/civil_time.h"
 #include "common/clock.h"
-#include "common/text.h"
-#include "config/connection_config.h"
 
-namespace zelvik::report {
+namespace zelvik::common {
 
 namespace {
 
@@ -74,27 +71,6 @@ bool write_at(int fd, std::string_view bytes, off_t offset) {
     return true;
 }
 
-// Creates `configured` level by level. An absolute path stays absolute; an empty one
-// means the current directory. Fails unless the result is a writable directory.
-bool make_directory(const std::string& configured, std::string& built) {
-    built.clear();
-    if (!configured.empty() && configured.front() == '/') built.push_back('/');
-    size_t pos = 0;
-    while (pos < configured.size()) {
-        size_t slash = configured.find('/', pos);
-        if (slash == std::string::npos) slash = configured.size();
-        if (slash > pos) {
-            built += configured.substr(pos, slash - pos) + "/";
-            if (::mkdir(built.c_str(), 0777) != 0 && errno != EEXIST) return false;
-        }
-        pos = slash + 1;
-    }
-    if (built.empty()) built = "./";
-    struct stat st {};
-    return ::stat(built.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-           ::access(built.c_str(), W_OK | X_OK) == 0;
-}
-
 // Message as stored: every lone "\n" becomes CR LF (as a text-mode file stores it),
 // then cut so that the line, count included, fits the line buffer.
 std::string prepare_message(std::string_view message) {
@@ -110,7 +86,7 @@ std::string prepare_message(std::string_view message) {
 
 std::string day_header_locked(const std::string& stamp) {
     return stamp + "  #[" + kTag + "] Zelvik (v.20140306) is working since " +
-           common::format_local(g_log.start_time, kStampFormat) + "#\r\n";
+           format_local(g_log.start_time, kStampFormat) + "#\r\n";
 }
 
 // Opens today's file; `created` tells whether this call made it. The file exists for
@@ -138,11 +114,11 @@ off_t fold_offset_locked(int fd) {
 }
 
 bool write_line_locked(const std::string& message) {
-    const int64_t now = common::now_utc_seconds();
-    const std::string stamp = common::format_local(now, kStampFormat);
+    const int64_t now = now_utc_seconds();
+    const std::string stamp = format_local(now, kStampFormat);
     bool created = false;
     const FileHandle file(
-        open_day_file(g_log.directory + common::format_local(now, "%d%m%Y.log"), created));
+        open_day_file(g_log.directory + format_local(now, "%d%m%Y.log"), created));
     if (file.get() < 0) return false;
     if (created && g_log.start_time != 0) {
         if (!write_at(file.get(), day_header_locked(stamp), 0)) return false;
@@ -178,15 +154,11 @@ bool write_line_locked(const std::string& message) {
 
 }  // namespace
 
-bool log_open(config::ConnectionConfig& settings) {
-    settings.load_log_section();
-    std::string built;
-    const bool ok = make_directory(settings.log_directory(), built);
+void log_use_directory(std::string directory, bool debug) {
     const std::lock_guard<std::mutex> lock(g_log_mutex);
-    g_log.enabled = ok;
-    g_log.directory = ok ? built : std::string();
-    g_log.debug = ok && common::iequals(settings.log_level(), "DEBUG");
-    return ok;
+    g_log.enabled = !directory.empty();
+    g_log.debug = g_log.enabled && debug;
+    g_log.directory = std::move(directory);
 }
 
 ScopedLogHold::ScopedLogHold(LogHold* hold) : previous_(t_hold) {
@@ -240,4 +212,4 @@ void log_reset_for_testing() {
     g_log = LogState{};
 }
 
-}  // namespace zelvik::report
+}  // namespace zelvik::common
