@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "channel/detection_record.h"
+#include "common/log.h"
 #include "signal/detection_rule.h"
 #include "signal/iir_filter.h"
 #include "signal/instrument_response.h"
 #include "signal/shifting_sta_lta_trigger.h"
 #include "signal/sta_lta_trigger.h"
-#include "common/log.h"
 
 namespace zelvik::detect {
 namespace {

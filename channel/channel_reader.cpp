@@ -11,8 +11,8 @@
 #include "common/channel_id.h"
 #include "common/civil_time.h"
 #include "common/clock.h"
-#include "db/store_status.h"
 #include "common/log.h"
+#include "db/store_status.h"
 
 namespace zelvik::detect {
 

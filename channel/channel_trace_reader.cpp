@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "channel/channel_detector.h"
 #include "common/clock.h"
 #include "db/store_status.h"
-#include "channel/channel_detector.h"
 #include "signal/instrument_response.h"
 
 namespace zelvik::detect {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "db/wave_store.h"
 #include "channel/channel_settings.h"
 #include "channel/channel_trace.h"
+#include "db/wave_store.h"
 
 namespace zelvik::detect {
 

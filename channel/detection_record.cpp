@@ -10,9 +10,9 @@
 #include <utility>
 
 #include "common/civil_time.h"
+#include "common/log.h"
 #include "signal/instrument_response.h"
 #include "signal/window_measurement.h"
-#include "common/log.h"
 
 namespace zelvik::detect {
 DetectionRecord::DetectionRecord(std::string station, std::string channel, std::string location,

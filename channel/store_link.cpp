@@ -4,9 +4,9 @@
 
 #include <chrono>
 
+#include "channel/stop_signal.h"
 #include "common/log.h"
 #include "db/wave_store.h"
-#include "channel/stop_signal.h"
 
 namespace zelvik::detect {
 

@@ -1,8 +1,8 @@
 // The Store steps of a measurement, one transaction per batch of rows: the existence
 // test of every row and the insert of those not found, each in statements of many rows
-// (a few round trips to a server per pass rather than two per row), then one purge of old rows with the newest onset of
-// the batch (the rows a per-row purge would have left), then the commit. Rows leave the
-// queue only once their transaction is committed; the existence test makes a second
+// (a few round trips to a server per pass rather than two per row), then one purge of old rows with
+// the newest onset of the batch (the rows a per-row purge would have left), then the commit. Rows
+// leave the queue only once their transaction is committed; the existence test makes a second
 // attempt harmless when a commit did reach the table but its answer was lost.
 // Errors of a live connection are logged and the row is given up (retrying a statement
 // the database refuses would block every later row): the batch is then stored row by
@@ -15,11 +15,11 @@
 #include <string_view>
 #include <utility>
 
+#include "channel/store_link.h"
 #include "common/channel_id.h"
 #include "common/civil_time.h"
 #include "common/log.h"
 #include "db/wave_store.h"
-#include "channel/store_link.h"
 
 namespace zelvik::detect {
 

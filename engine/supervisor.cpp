@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "channel/data_extent.h"
 #include "common/channel_id.h"
 #include "common/civil_time.h"
 #include "common/clock.h"
@@ -15,7 +16,6 @@
 #include "db/store_status.h"
 #include "db/wave_store.h"
 #include "engine/begin_time.h"
-#include "channel/data_extent.h"
 
 namespace zelvik::detect {
 namespace {

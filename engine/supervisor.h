@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "engine/alarm_board.h"
 #include "channel/channel_detector.h"
+#include "channel/stop_signal.h"
+#include "channel/store_link.h"
+#include "engine/alarm_board.h"
 #include "engine/coincidence_rule.h"
 #include "engine/data_watchdog.h"
 #include "engine/event_store_sink.h"
 #include "engine/no_data_mail.h"
-#include "channel/stop_signal.h"
-#include "channel/store_link.h"
 #include "engine/watch_summary.h"
 #include "engine/worker.h"
 #include "report/detection_report.h"

@@ -4,8 +4,8 @@
 
 namespace zelvik::detect {
 
-WatchSummary summarise_watch(const std::vector<SetUpChannel>& channels,
-                             const std::string& data_dir, bool data_dir_exists) {
+WatchSummary summarise_watch(const std::vector<SetUpChannel>& channels, const std::string& data_dir,
+                             bool data_dir_exists) {
     WatchSummary out;
     out.configured = static_cast<int>(channels.size());
     out.data_directory_ok = data_dir_exists;

@@ -30,7 +30,7 @@ struct WatchSummary {
 
 // The summary of `channels`, as set up, with the data directory `data_dir`
 // (`data_dir_exists` tells whether it is a directory).
-WatchSummary summarise_watch(const std::vector<SetUpChannel>& channels,
-                             const std::string& data_dir, bool data_dir_exists);
+WatchSummary summarise_watch(const std::vector<SetUpChannel>& channels, const std::string& data_dir,
+                             bool data_dir_exists);
 
 }  // namespace zelvik::detect

@@ -6,11 +6,11 @@
 #include <exception>
 #include <stdexcept>
 
-#include "engine/compute_lane.h"
-#include "engine/event_store_sink.h"
 #include "channel/stop_signal.h"
 #include "channel/store_link.h"
 #include "common/log.h"
+#include "engine/compute_lane.h"
+#include "engine/event_store_sink.h"
 
 namespace zelvik::detect {
 

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "common/finish_latch.h"
 #include "channel/channel_detector.h"
+#include "common/finish_latch.h"
 
 namespace zelvik::detect {
 

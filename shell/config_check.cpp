@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "channel/channel_detector.h"
+#include "channel/data_extent.h"
+#include "channel/stop_signal.h"
+#include "channel/store_link.h"
 #include "common/channel_id.h"
 #include "common/civil_time.h"
 #include "common/clock.h"
@@ -20,15 +24,11 @@
 #include "config/program_settings.h"
 #include "db/wave_store.h"
 #include "engine/begin_time.h"
-#include "channel/channel_detector.h"
-#include "channel/data_extent.h"
-#include "signal/detection_rule.h"
-#include "signal/instrument_response.h"
-#include "channel/stop_signal.h"
-#include "channel/store_link.h"
 #include "engine/supervisor.h"
 #include "report/alarm_sound.h"
 #include "report/smtp_client.h"
+#include "signal/detection_rule.h"
+#include "signal/instrument_response.h"
 
 namespace zelvik::shell {
 

@@ -41,9 +41,7 @@ public:
         const auto lo = static_cast<unsigned char>(b_[at_ + offset + 1]);
         return static_cast<uint16_t>(swap_ ? (lo << 8 | hi) : (hi << 8 | lo));
     }
-    unsigned char byte(size_t offset) const {
-        return static_cast<unsigned char>(b_[at_ + offset]);
-    }
+    unsigned char byte(size_t offset) const { return static_cast<unsigned char>(b_[at_ + offset]); }
     size_t available() const { return b_.size() - at_; }
     size_t at() const { return at_; }
 
@@ -128,8 +126,8 @@ bool check_miniseed_records(std::string_view bytes, std::vector<size_t>& lengths
         if (reclen == 0) reclen = detected_length(bytes, r);
         if (reclen > r.available()) {
             error = "truncated record at byte " + std::to_string(at) + ": " +
-                    std::to_string(reclen) + " bytes announced, " +
-                    std::to_string(r.available()) + " left";
+                    std::to_string(reclen) + " bytes announced, " + std::to_string(r.available()) +
+                    " left";
             return false;
         }
         const size_t data = r.u16(44);

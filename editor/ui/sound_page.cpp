@@ -28,11 +28,11 @@ SoundPage::SoundPage(EditorSettings& settings, QWidget* parent)
     using config::Setting;
     const config::IntRange repeats = config::spec_of(Setting::kAlarmMaxDuration).editor_range;
     const config::IntRange pause = config::spec_of(Setting::kAlarmSilence).editor_range;
-    auto* repeats_label = new QLabel(
-        QStringLiteral("Максимальное количество повторений звукового сигнала (%1-%2)")
-            .arg(repeats.min)
-            .arg(repeats.max),
-        this);
+    auto* repeats_label =
+        new QLabel(QStringLiteral("Максимальное количество повторений звукового сигнала (%1-%2)")
+                       .arg(repeats.min)
+                       .arg(repeats.max),
+                   this);
     auto* pause_label = new QLabel(
         QStringLiteral("Перерыв между повторениями, сек. (%1-%2)").arg(pause.min).arg(pause.max),
         this);

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/event_store_sink.h"
 #include "channel/stop_signal.h"
 #include "channel/store_link.h"
+#include "engine/event_store_sink.h"
 #include "tests/support/engine_fixture.h"
 
 namespace zelvik::detect {

@@ -15,8 +15,8 @@
 #include "common/civil_time.h"
 #include "common/log.h"
 #include "config/connection_config.h"
-#include "signal/instrument_response.h"
 #include "report/log_open.h"
+#include "signal/instrument_response.h"
 #include "tests/support/temp_dir.h"
 
 namespace zelvik::detect {

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "channel/detection_record.h"
+#include "common/log.h"
 #include "signal/detection_rule.h"
 #include "signal/iir_filter.h"
 #include "signal/instrument_response.h"
-#include "common/log.h"
 #include "tests/support/mseed_trace.h"
 
 namespace zelvik::detect {

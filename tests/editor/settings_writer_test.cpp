@@ -7,8 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "config/program_settings.h"
 #include "channel/channel_settings.h"
+#include "config/program_settings.h"
 #include "tests/support/temp_dir.h"
 
 namespace zelvik::editor {
@@ -78,13 +78,16 @@ TEST(SettingsWriter, SurplusSectionsDeletedUpToTheFirstGap) {
         for (int n : c.sections) text += "[THREAD" + std::to_string(n) + "]\nSTATION=S\n";
         EditorSettings s;
         s.settings_path = dir.write("zelvik.ini", text);
-        for (size_t i = 0; i < c.channels; ++i) s.channels.push_back(entry("N" + std::to_string(i)));
+        for (size_t i = 0; i < c.channels; ++i)
+            s.channels.push_back(entry("N" + std::to_string(i)));
         s.channel_count = static_cast<int>(c.channels);
         SettingsWriter w;
         ASSERT_TRUE(w.save(s, {})) << c.name;
         const std::string out = test::read_file(s.settings_path);
-        for (int n : c.present) EXPECT_TRUE(has_section(out, "THREAD" + std::to_string(n))) << c.name;
-        for (int n : c.absent) EXPECT_FALSE(has_section(out, "THREAD" + std::to_string(n))) << c.name;
+        for (int n : c.present)
+            EXPECT_TRUE(has_section(out, "THREAD" + std::to_string(n))) << c.name;
+        for (int n : c.absent)
+            EXPECT_FALSE(has_section(out, "THREAD" + std::to_string(n))) << c.name;
         EXPECT_NE(out.find("SLEEP=40"), std::string::npos) << c.name;
     }
 }
@@ -92,9 +95,11 @@ TEST(SettingsWriter, SurplusSectionsDeletedUpToTheFirstGap) {
 TEST(SettingsWriter, UnknownLinesStayByteForByteAndLineEndsKept) {
     test::TempDir dir;
     const std::string original =
-        "; Zelvik settings\r\n[SYSTEM]\r\nSLEEP = 40 \r\nTHREADS=3\r\n\r\n[LOG]\r\nDIR=/var/log/z\r\n"
+        "; Zelvik settings\r\n[SYSTEM]\r\nSLEEP = 40 "
+        "\r\nTHREADS=3\r\n\r\n[LOG]\r\nDIR=/var/log/z\r\n"
         "[MAIL]\r\nSERVER=127.0.0.1\r\n"
-        "[THREAD0]\r\nSTATION=A\r\nCALIB=1.5\r\n[THREAD1]\r\nSTATION=B\r\n[THREAD2]\r\nSTATION=C\r\n";
+        "[THREAD0]\r\nSTATION=A\r\nCALIB=1.5\r\n[THREAD1]\r\nSTATION=B\r\n[THREAD2]\r\nSTATION="
+        "C\r\n";
     const std::string path = dir.write("zelvik.ini", original);
     EditorSettings s = loaded(path);
     ASSERT_EQ(s.channel_count, 3);
@@ -122,9 +127,10 @@ TEST(SettingsWriter, UnknownLinesStayByteForByteAndLineEndsKept) {
 
 TEST(SettingsWriter, HiddenEntriesAndMoreThan256Channels) {
     test::TempDir dir;
-    const std::string path = dir.write(
-        "zelvik.ini", "[SYSTEM]\nTHREADS=1\n[THREAD0]\nSTATION=A\n[THREAD1]\nSTATION=B\n"
-                      "[THREAD2]\nSTATION=C\n");
+    const std::string path =
+        dir.write("zelvik.ini",
+                  "[SYSTEM]\nTHREADS=1\n[THREAD0]\nSTATION=A\n[THREAD1]\nSTATION=B\n"
+                  "[THREAD2]\nSTATION=C\n");
     EditorSettings s = loaded(path);
     SettingsWriter w;
     ASSERT_TRUE(w.save(s, {}));

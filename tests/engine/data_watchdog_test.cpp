@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/no_data_mail.h"
 #include "common/log.h"
+#include "engine/no_data_mail.h"
 
 namespace zelvik::detect {
 namespace {

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "db/wave_store.h"
 #include "channel/stop_signal.h"
 #include "channel/store_link.h"
+#include "db/wave_store.h"
 #include "tests/support/engine_fixture.h"
 #include "tests/support/store_fixture.h"
 

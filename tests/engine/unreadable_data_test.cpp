@@ -12,9 +12,9 @@
 #include <thread>
 
 #include "channel/channel_detector.h"
-#include "engine/event_store_sink.h"
 #include "channel/stop_signal.h"
 #include "channel/store_link.h"
+#include "engine/event_store_sink.h"
 #include "engine/worker.h"
 #include "tests/support/engine_fixture.h"
 
@@ -54,7 +54,8 @@ protected:
     }
     // 600 s of noise with a burst at 300 s, written as `file` and added as a row.
     void add_burst_segment(double start, const std::string& file, uint32_t seed) {
-        fx_.store().write_int32(file, test::synthetic_samples(600, 100, {300}, 100, 0, 3000, 8, seed));
+        fx_.store().write_int32(file,
+                                test::synthetic_samples(600, 100, {300}, 100, 0, 3000, 8, seed));
         add_row(start, 600, file);
     }
     size_t onsets_near(double t) const {
@@ -120,7 +121,8 @@ TEST_F(UnreadableData, MissingFileIsRetriedThenSkippedAndReadingGoesOn) {
 
 TEST_F(UnreadableData, ShortFileIsNamedOnceWithTheMissingRange) {
     // The row says 600 s; the file holds 300 s. The burst at 200 s is inside what is there.
-    fx_.store().write_int32("short.i32", test::synthetic_samples(300, 100, {200}, 100, 0, 3000, 8, 3));
+    fx_.store().write_int32("short.i32",
+                            test::synthetic_samples(300, 100, {200}, 100, 0, 3000, 8, 3));
     add_row(kT0, 600, "short.i32");
     auto d = make();
     ASSERT_TRUE(d->step(buffers_));

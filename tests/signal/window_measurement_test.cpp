@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "channel/detection_record.h"
+#include "common/log.h"
 #include "signal/detection_rule.h"
 #include "signal/dominant_period.h"
 #include "signal/iir_filter.h"
 #include "signal/instrument_response.h"
 #include "signal/sliding_extremes.h"
 #include "signal/spectrum_lines.h"
-#include "common/log.h"
 #include "tests/support/mseed_trace.h"
 
 namespace zelvik::detect {

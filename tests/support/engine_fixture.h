@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "db/wave_store.h"
-#include "engine/event_store_sink.h"
 #include "channel/stop_signal.h"
 #include "channel/store_link.h"
+#include "db/wave_store.h"
+#include "engine/event_store_sink.h"
 #include "tests/support/store_fixture.h"
 #include "tests/support/temp_dir.h"
 

@@ -349,8 +349,8 @@ void MainWindowTest::engine_run_until_alarm() {
 }
 
 void MainWindowTest::stalled_rows_show_their_picture_tooltip_and_count() {
-    using zelvik::shell::ui::RowState;
     using zelvik::shell::ui::row_state_picture;
+    using zelvik::shell::ui::RowState;
     TempDir dir("zelvik-window");
     dir.write("zelvik.ini", kSettings);
     MainWindow w(setup_for(dir));
@@ -359,10 +359,10 @@ void MainWindowTest::stalled_rows_show_their_picture_tooltip_and_count() {
     w.show_info(QStringLiteral("duration: 120  silence: 30"));
 
     // Three states, three pictures that differ pairwise.
-    QVERIFY(!same_picture(row_state_picture(RowState::kStalled),
-                          row_state_picture(RowState::kNormal)));
-    QVERIFY(!same_picture(row_state_picture(RowState::kStalled),
-                          row_state_picture(RowState::kAlarm)));
+    QVERIFY(
+        !same_picture(row_state_picture(RowState::kStalled), row_state_picture(RowState::kNormal)));
+    QVERIFY(
+        !same_picture(row_state_picture(RowState::kStalled), row_state_picture(RowState::kAlarm)));
 
     std::vector<ChannelView> rows = two_channels();
     rows[0].last_data_time = 1600000600.0;  // 13/09/2020 12:36:40
@@ -443,8 +443,10 @@ void MainWindowTest::engine_run_until_a_channel_stalls_and_resumes() {
     QTRY_COMPARE_WITH_TIMEOUT(m->index(0, 0).data(ChannelTableModel::StateRole).toInt(), stalled,
                               20000);
     QVERIFY(w.info_text()->text().endsWith("\nstalled: 1"));
-    QVERIFY(m->index(0, 0).data(Qt::ToolTipRole).toString().startsWith(
-        "No new data since 13/09/2020 12:31:"));
+    QVERIFY(m->index(0, 0)
+                .data(Qt::ToolTipRole)
+                .toString()
+                .startsWith("No new data since 13/09/2020 12:31:"));
 
     // The acquisition writes on: the row is normal again and the count goes.
     fx.add_segment("WA1", "HHZ", kT0 + 300, 100,
