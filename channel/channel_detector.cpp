@@ -13,12 +13,11 @@ namespace zelvik::detect {
 
 ChannelDetector::ChannelDetector(StoreLink& link, MeasurementSink* sink, DetectionHook hook)
     : link_(link),
-      sink_(sink),
-      hook_(std::move(hook)),
+      direct_(sink, std::move(hook)),
       chain_(
-          settings_, record_sink_,
+          settings_, current_output_,
           [this](double onset, double sta_variance, float ratio) {
-              on_detection(onset, sta_variance, ratio);
+              output_->detection({settings_.station, onset, sta_variance, ratio});
           },
           [this](const std::string& reason) { set_state(ChannelState::kUnusable, reason); }) {}
 
@@ -86,7 +85,7 @@ bool ChannelDetector::step(StepBuffers& buffers) {
 }
 
 WindowRead ChannelDetector::read_window(StepBuffers& buffers) {
-    const common::ScopedLogHold hold(holding_ ? &held_ : nullptr);
+    const common::ScopedLogHold hold(output_->log_hold());
     reader_.set_retry(false);
     if (state_.load() != ChannelState::kRunning) {
         const bool retry =
@@ -100,29 +99,8 @@ WindowRead ChannelDetector::read_window(StepBuffers& buffers) {
 }
 
 void ChannelDetector::process_window(const StepBuffers& buffers) {
-    const common::ScopedLogHold hold(holding_ ? &held_ : nullptr);
+    const common::ScopedLogHold hold(output_->log_hold());
     chain_.process_window(buffers);
-}
-
-void ChannelDetector::release_held() {
-    held_.release(sink_, [this](const HeldDetection& d) {
-        if (hook_) hook_(settings_.station, d.onset, d.sta_variance, d.ratio);
-    });
-}
-
-void ChannelDetector::RecordSink::store(const Measurement& m) {
-    if (owner_.holding_)
-        owner_.held_.store(m);
-    else if (owner_.sink_ != nullptr)
-        owner_.sink_->store(m);
-}
-
-void ChannelDetector::on_detection(double onset, double sta_variance, float ratio) {
-    const HeldDetection report{onset, sta_variance, ratio};
-    if (holding_)
-        held_.detection(report);
-    else if (hook_)
-        hook_(settings_.station, report.onset, report.sta_variance, report.ratio);
 }
 
 void ChannelDetector::finish_open_measurements() {

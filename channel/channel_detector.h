@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "channel/channel_chain.h"
+#include "channel/channel_output.h"
 #include "channel/channel_reader.h"
 #include "channel/channel_settings.h"
 #include "channel/detection_record.h"
-#include "channel/held_effects.h"
 #include "db/wave_store.h"
 
 namespace zelvik::detect {
@@ -27,10 +27,6 @@ enum class ChannelState : int {
     kRunning = 1,
     kUnusable = 2,  // settings or sample rate refused; retried after a store outage ends
 };
-
-// Called on the worker thread for every new detection (the detection report).
-using DetectionHook =
-    std::function<void(const std::string& station, double onset, double sta_variance, float ratio)>;
 
 // A stretch of stored data that a channel passed over because it could not be read.
 struct SkippedSegment {
@@ -72,11 +68,13 @@ public:
     WindowRead read_window(StepBuffers& buffers);
     void process_window(const StepBuffers& buffers);
 
-    // While holding, everything the detector hands on (log lines, finished measurements,
-    // detection reports) is held, in order, until release_held() hands it on. Both on
-    // the worker thread, outside a process_window() running elsewhere.
-    void set_holding(bool on) { holding_ = on; }
-    void release_held();
+    // What the detector hands on (log lines, finished measurements, detections) goes to
+    // the output in use: its direct output (the default) or its held output, whose
+    // content the worker later releases into the direct one. Worker thread, outside a
+    // process_window() running elsewhere.
+    ChannelOutput& direct_output() { return direct_; }
+    HeldOutput& held_output() { return held_; }
+    void use_output(ChannelOutput& output) { output_ = &output; }
 
     // Worker thread, after step() returned false: true when the step failed for a reason
     // that may pass (no store, a read error, the data directory gone, a data file not
@@ -112,24 +110,24 @@ public:
 
 private:
     void set_state(ChannelState next, const std::string& reason);
-    void on_detection(double onset, double sta_variance, float ratio);
 
-    // Where the chain's records put their measurements: the sink, or held.
-    class RecordSink final : public MeasurementSink {
+    // Open measurements keep the sink they were given for their whole life, which may
+    // span visits with different outputs: they are given this one, which always passes
+    // on to the output in use.
+    class CurrentOutput final : public MeasurementSink {
     public:
-        explicit RecordSink(ChannelDetector& owner) : owner_(owner) {}
-        void store(const Measurement& m) override;
+        explicit CurrentOutput(ChannelDetector& owner) : owner_(owner) {}
+        void store(const Measurement& m) override { owner_.output_->store(m); }
 
     private:
         ChannelDetector& owner_;
     };
 
     StoreLink& link_;
-    MeasurementSink* sink_;
-    DetectionHook hook_;
-    RecordSink record_sink_{*this};
-    HeldEffects held_;
-    bool holding_ = false;
+    DirectOutput direct_;
+    HeldOutput held_;
+    ChannelOutput* output_ = &direct_;
+    CurrentOutput current_output_{*this};
     ChannelSettings settings_;
     ChannelReader reader_{link_, settings_};
     ChannelChain chain_;

@@ -63,14 +63,12 @@ bool Worker::visit(ChannelDetector& detector) {
     // While the lane runs a channel, this one holds what it hands on, to be released
     // after the lane's channel; the worker runs its chain itself, then both settle.
     const bool lane_busy = lane_ && lane_->busy();
-    detector.set_holding(lane_busy);
-    if (lane_busy) held_.push_back(&detector);
+    if (lane_busy) hold(detector);
     StepBuffers& buffers = buffers_[free_buffer_];
     const WindowRead read = detector.read_window(buffers);
     if (read == WindowRead::kSamples) {
         if (lane_ && !lane_busy) {
-            detector.set_holding(true);
-            held_.push_back(&detector);
+            hold(detector);
             lane_->run([&detector, &buffers] { detector.process_window(buffers); });
             free_buffer_ ^= 1;
         } else {
@@ -87,10 +85,15 @@ void Worker::settle() {
     if (!error.empty()) throw std::runtime_error(error);
 }
 
+void Worker::hold(ChannelDetector& detector) {
+    detector.use_output(detector.held_output());
+    held_.push_back(&detector);
+}
+
 void Worker::release_held() {
     for (ChannelDetector* detector : held_) {
-        detector->set_holding(false);
-        detector->release_held();
+        detector->held_output().release_to(detector->direct_output());
+        detector->use_output(detector->direct_output());
     }
     held_.clear();
 }

@@ -67,6 +67,9 @@ private:
     bool idle_pause();
     bool visit(ChannelDetector& detector);  // one step; true when the channel moved on
     void settle();                          // waits for the lane, releases in list order
+    // Points the detector at its held output for this visit and remembers it.
+    void hold(ChannelDetector& detector);
+    // Releases every held detector's output into its direct one, in list order.
     void release_held();
 
     const DetectorList& detectors_;
