@@ -6,7 +6,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
+
+#include "common/mutex.h"
 
 namespace zelvik::detect {
 
@@ -14,7 +15,7 @@ class StopSignal {
 public:
     void request() {
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            const common::MutexLock lock(mutex_);
             stop_.store(true);
         }
         wake_.notify_all();
@@ -24,13 +25,16 @@ public:
 
     // Sleeps up to `timeout`; true when stop was requested (before or during the wait).
     bool wait_for(std::chrono::milliseconds timeout) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return wake_.wait_for(lock, timeout, [this] { return stop_.load(); });
+        const auto until = std::chrono::steady_clock::now() + timeout;
+        common::MutexLock lock(mutex_);
+        while (!stop_.load() && lock.wait_until(wake_, until) == std::cv_status::no_timeout) {
+        }
+        return stop_.load();
     }
 
 private:
     // Guards nothing but the hand-over between request() and a sleeping wait_for().
-    std::mutex mutex_;
+    common::Mutex mutex_;
     std::condition_variable wake_;
     std::atomic<bool> stop_{false};
 };

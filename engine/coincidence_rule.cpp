@@ -14,14 +14,14 @@ CoincidenceRule::CoincidenceRule(int stations, double window_s, size_t channels)
     : stations_(std::max(1, stations)), window_(std::max(0.0, window_s)), confirmed_(channels) {}
 
 void CoincidenceRule::add(NetworkDetection d) {
-    std::lock_guard<std::mutex> lock(queue_mutex_);
+    const common::MutexLock lock(queue_mutex_);
     queued_.push_back(std::move(d));
 }
 
 void CoincidenceRule::take_queued(int64_t now, std::vector<size_t>& fresh) {
     std::vector<NetworkDetection> taken;
     {
-        std::lock_guard<std::mutex> lock(queue_mutex_);
+        const common::MutexLock lock(queue_mutex_);
         taken.swap(queued_);
     }
     for (NetworkDetection& d : taken) {

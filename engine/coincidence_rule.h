@@ -7,9 +7,10 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "common/mutex.h"
 
 namespace zelvik::detect {
 
@@ -85,8 +86,8 @@ private:
     const double window_;
 
     // Guards queued_, the hand-over from the worker.
-    std::mutex queue_mutex_;
-    std::vector<NetworkDetection> queued_;
+    common::Mutex queue_mutex_;
+    std::vector<NetworkDetection> queued_ GUARDED_BY(queue_mutex_);
 
     // Supervisor thread only.
     std::vector<Kept> kept_;  // sorted by onset

@@ -9,8 +9,8 @@ ComputeLane::ComputeLane() : thread_([this] { body(); }) {}
 
 ComputeLane::~ComputeLane() {
     {
-        std::unique_lock<std::mutex> lock(mutex_);
-        done_.wait(lock, [this] { return !running_; });
+        common::MutexLock lock(mutex_);
+        while (running_) lock.wait(done_);
         stopping_ = true;
     }
     wake_.notify_one();
@@ -19,7 +19,7 @@ ComputeLane::~ComputeLane() {
 
 void ComputeLane::run(std::function<void()> job) {
     {
-        const std::lock_guard<std::mutex> lock(mutex_);
+        const common::MutexLock lock(mutex_);
         job_ = std::move(job);
         running_ = true;
         error_.clear();
@@ -30,16 +30,16 @@ void ComputeLane::run(std::function<void()> job) {
 
 std::string ComputeLane::wait() {
     if (!pending_) return {};
-    std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [this] { return !running_; });
+    common::MutexLock lock(mutex_);
+    while (running_) lock.wait(done_);
     pending_ = false;
     return std::move(error_);
 }
 
 void ComputeLane::body() noexcept {
-    std::unique_lock<std::mutex> lock(mutex_);
+    common::MutexLock lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [this] { return running_ || stopping_; });
+        while (!running_ && !stopping_) lock.wait(wake_);
         if (!running_) return;  // stopping with nothing to do
         std::function<void()> job = std::move(job_);
         lock.unlock();

@@ -5,9 +5,10 @@
 
 #include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
+
+#include "common/mutex.h"
 
 namespace zelvik::detect {
 
@@ -31,13 +32,13 @@ public:
 private:
     void body() noexcept;
 
-    std::mutex mutex_;  // guards job_, running_, stopping_, error_
+    common::Mutex mutex_;  // guards the four members below
+    std::function<void()> job_ GUARDED_BY(mutex_);
+    bool running_ GUARDED_BY(mutex_) = false;   // job_ is set and has not returned yet
+    bool stopping_ GUARDED_BY(mutex_) = false;  // the destructor asked the thread to end
+    std::string error_ GUARDED_BY(mutex_);
     std::condition_variable wake_;
     std::condition_variable done_;
-    std::function<void()> job_;
-    bool running_ = false;   // job_ is set and has not returned yet
-    bool stopping_ = false;  // the destructor asked the thread to end
-    std::string error_;
     bool pending_ = false;  // caller's thread only
     std::thread thread_;    // last: starts once the members above exist
 };

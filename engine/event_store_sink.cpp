@@ -27,7 +27,7 @@ EventStoreSink::EventStoreSink(StoreLink& link, int storage_days, int reconnect_
     : link_(link), storage_days_(storage_days), pause_ms_(reconnect_pause_ms) {}
 
 size_t EventStoreSink::pending() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    const common::MutexLock lock(mutex_);
     return pending_.size();
 }
 
@@ -35,7 +35,7 @@ void EventStoreSink::store(const Measurement& m) {
     Row row{m.station, common::channel_id(m.station, m.channel, m.location), m.onset,
             m.amplitude_um, m.period};
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        const common::MutexLock lock(mutex_);
         pending_.push_back(std::move(row));
         if (pending_.size() > kMaxPending) {
             const Row& old = pending_.front();
@@ -65,7 +65,7 @@ size_t EventStoreSink::end_pass() {
 }
 
 long EventStoreSink::rows_stored(const std::string& channel_name) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    const common::MutexLock lock(mutex_);
     const auto it = stored_.find(channel_name);
     return it == stored_.end() ? 0 : it->second;
 }
@@ -73,13 +73,13 @@ long EventStoreSink::rows_stored(const std::string& channel_name) const {
 size_t EventStoreSink::flush() {
     std::vector<Row> batch;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        const common::MutexLock lock(mutex_);
         if (pending_.empty()) return 0;
         batch.assign(pending_.begin(), pending_.end());
     }
     size_t settled = 0;
     if (link_.ensure_connected(true, pause_ms_)) (void)store_batch(batch, settled);
-    std::lock_guard<std::mutex> lock(mutex_);
+    const common::MutexLock lock(mutex_);
     pending_.erase(pending_.begin(),
                    pending_.begin() + static_cast<long>(std::min(settled, pending_.size())));
     return pending_.size();
@@ -107,7 +107,7 @@ EventStoreSink::Outcome EventStoreSink::store_batch(const std::vector<Row>& rows
             if (before_commit_) before_commit_();
             if (store.end_events(true)) {
                 settled = rows.size();
-                std::lock_guard<std::mutex> lock(mutex_);
+                const common::MutexLock lock(mutex_);
                 for (const Row* row : inserted) ++stored_[row->channel_name];
                 return Outcome::kDone;
             }
@@ -170,7 +170,7 @@ EventStoreSink::Outcome EventStoreSink::store_row(const Row& row) {
     const int exists = store.is_exist(row.station, row.onset);
     if (exists > 0) return Outcome::kDone;
     if (exists == 0 && store.insert_data(row.station, row.onset, row.amplitude, row.period)) {
-        std::lock_guard<std::mutex> lock(mutex_);
+        const common::MutexLock lock(mutex_);
         ++stored_[row.channel_name];
         return Outcome::kDone;
     }

@@ -10,11 +10,11 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "channel/detection_record.h"
+#include "common/mutex.h"
 
 namespace zelvik::detect {
 
@@ -72,9 +72,9 @@ private:
     std::function<void()> before_commit_;
     bool in_pass_ = false;  // worker thread only
     // Guards pending_. Never held across a store operation.
-    mutable std::mutex mutex_;
-    std::deque<Row> pending_;             // oldest first
-    std::map<std::string, long> stored_;  // rows inserted, by channel name
+    mutable common::Mutex mutex_;
+    std::deque<Row> pending_ GUARDED_BY(mutex_);             // oldest first
+    std::map<std::string, long> stored_ GUARDED_BY(mutex_);  // rows inserted, by channel name
 };
 
 }  // namespace zelvik::detect
