@@ -6,7 +6,7 @@
 #include <cmath>
 #include <vector>
 
-#include "detect/min_max_columns.h"
+#include "signal/min_max_columns.h"
 #ifdef ZELVIK_BENCH_PAINT
 #include <QGuiApplication>
 #include <QImage>

@@ -8,13 +8,13 @@
 #include <random>
 #include <vector>
 
-#include "detect/detection_record.h"
-#include "detect/detection_rule.h"
-#include "detect/iir_filter.h"
-#include "detect/instrument_response.h"
-#include "detect/shifting_sta_lta_trigger.h"
-#include "detect/sta_lta_trigger.h"
-#include "report/log.h"
+#include "channel/detection_record.h"
+#include "common/log.h"
+#include "signal/detection_rule.h"
+#include "signal/iir_filter.h"
+#include "signal/instrument_response.h"
+#include "signal/shifting_sta_lta_trigger.h"
+#include "signal/sta_lta_trigger.h"
 
 namespace zelvik::detect {
 namespace {
@@ -169,7 +169,7 @@ BENCHMARK(BM_Trigger<ShiftingStaLtaTrigger>)
 // One measurement of a 5 s window at state.range(0) samples/s (the log is closed, so the
 // measurement line costs only its formatting).
 void BM_Measurement(benchmark::State& state) {
-    report::log_reset_for_testing();
+    common::log_reset_for_testing();
     const double rate = static_cast<double>(state.range(0));
     const int n = static_cast<int>(rate * 5.0);
     std::vector<double> x(static_cast<size_t>(n));

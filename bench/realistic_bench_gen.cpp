@@ -25,9 +25,9 @@ namespace {
 
 constexpr double kRate = 100.0;
 constexpr double kPi = 3.14159265358979323846;
-constexpr int kSegment = 1024;        // Welch segment of the noise spectrum, 10.24 s
-constexpr double kNoiseRms = 300.0;   // counts
-constexpr double kLeadIn = 150.0;     // seconds the shared files put before each recording
+constexpr int kSegment = 1024;       // Welch segment of the noise spectrum, 10.24 s
+constexpr double kNoiseRms = 300.0;  // counts
+constexpr double kLeadIn = 150.0;    // seconds the shared files put before each recording
 
 struct Recording {
     std::vector<double> noise;  // the recording's own stretch before P

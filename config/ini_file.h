@@ -1,6 +1,6 @@
-// Private-profile ("ini") files: every setting of Zelvik and ZelvikCfg is read and
-// written key by key through these functions. Reading never fails (a missing or
-// unreadable file is a file without keys); a write replaces the file atomically.
+// Private-profile ("ini") files, key by key: each call reads the whole file, and a write
+// replaces it atomically. Reading never fails (a missing or unreadable file is a file
+// without keys). Many keys at once are set on one IniText (config/ini_text.h) instead.
 #pragma once
 
 #include <cstddef>

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "config/settings_schema.h"
 
 namespace zelvik::config {
 
@@ -29,9 +30,9 @@ size_t edit_distance(std::string_view a, std::string_view b) {
     return row[y.size()];
 }
 
-// The table's name for `section`: "THREAD#" for any channel section.
+// The schema's name for `section`: "THREAD#" for any channel section.
 std::string table_section(std::string_view section) {
-    return channel_section_number(section) >= 0 ? std::string("THREAD#")
+    return channel_section_number(section) >= 0 ? std::string(kChannelSectionPattern)
                                                 : common::to_upper(common::trim(section));
 }
 
@@ -50,22 +51,23 @@ int channel_section_number(std::string_view section) {
 
 bool is_known_section(std::string_view section) {
     const std::string name = table_section(section);
-    return std::any_of(std::begin(kKnownKeys), std::end(kKnownKeys),
-                       [&](const KnownKey& k) { return name == k.section; });
+    return std::any_of(std::begin(kSettingsSchema), std::end(kSettingsSchema),
+                       [&](const SettingSpec& k) { return name == k.section; });
 }
 
 bool is_known_key(std::string_view section, std::string_view key) {
     const std::string name = table_section(section);
-    return std::any_of(std::begin(kKnownKeys), std::end(kKnownKeys), [&](const KnownKey& k) {
-        return name == k.section && common::iequals(common::trim(key), k.key);
-    });
+    return std::any_of(std::begin(kSettingsSchema), std::end(kSettingsSchema),
+                       [&](const SettingSpec& k) {
+                           return name == k.section && common::iequals(common::trim(key), k.key);
+                       });
 }
 
 std::string nearest_key(std::string_view section, std::string_view key) {
     const std::string name = table_section(section);
     std::string best;
     size_t best_distance = kMaxDistance + 1;
-    for (const KnownKey& k : kKnownKeys) {
+    for (const SettingSpec& k : kSettingsSchema) {
         if (name != k.section) continue;
         const size_t d = edit_distance(common::trim(key), k.key);
         if (d < best_distance) {
@@ -79,9 +81,10 @@ std::string nearest_key(std::string_view section, std::string_view key) {
 std::string nearest_section(std::string_view section) {
     std::string best;
     size_t best_distance = kMaxDistance + 1;
-    for (const KnownKey& k : kKnownKeys) {
-        const std::string candidate =
-            std::string_view(k.section) == "THREAD#" ? std::string("THREAD0") : k.section;
+    for (const SettingSpec& k : kSettingsSchema) {
+        const std::string candidate = std::string_view(k.section) == kChannelSectionPattern
+                                          ? std::string("THREAD0")
+                                          : k.section;
         const size_t d = edit_distance(common::trim(section), candidate);
         if (d < best_distance) {
             best = candidate;

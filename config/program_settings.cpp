@@ -1,47 +1,48 @@
-// SYSTEM, MAIL and ALARM sections of zelvik.ini. Numbers are read as text with their
-// buffer capacity and converted by the leading-number rule, as every reader does.
+// SYSTEM, MAIL and ALARM sections of zelvik.ini, read by the rules and defaults of the
+// settings schema: numbers as text with their capacity, then by the leading-number rule.
 #include "config/program_settings.h"
 
 #include <cstdio>
 #include <string>
 
 #include "common/text.h"
-#include "config/ini_file.h"
+#include "config/settings_schema.h"
 
 namespace zelvik::config {
 
 namespace {
 
-int read_number(const std::string& path, std::string_view section, std::string_view key,
-                std::string_view default_text, size_t capacity) {
-    return common::leading_int(ini::read_string(path, section, key, default_text, capacity));
+int number(const std::string& path, Setting id) {
+    return zelvik_int(path, spec_of(id).section, spec_of(id));
+}
+
+std::string text(const std::string& path, Setting id) {
+    return zelvik_text(path, spec_of(id).section, spec_of(id));
 }
 
 }  // namespace
 
 void ProgramSettings::load_system() {
-    sleep_ = read_number(settings_path(), "SYSTEM", "SLEEP", "40", 16);
-    storage_time_ = read_number(settings_path(), "SYSTEM", "STORAGE_TIME", "30", 16);
-    thread_count_ = read_number(settings_path(), "SYSTEM", "THREADS", "0", 16);
+    sleep_ = number(settings_path(), Setting::kSystemSleep);
+    storage_time_ = number(settings_path(), Setting::kSystemStorageTime);
+    thread_count_ = number(settings_path(), Setting::kSystemThreads);
 }
 
 void ProgramSettings::load_mail() {
-    constexpr size_t kCapacity = 512;
-    mail_server_ = ini::read_string(settings_path(), "MAIL", "SERVER", "", kCapacity);
-    mail_recipient_ = ini::read_string(settings_path(), "MAIL", "RECIPIENT", "", kCapacity);
-    mail_sender_ = ini::read_string(settings_path(), "MAIL", "SENDER", "", kCapacity);
-    mail_network_ = ini::read_string(settings_path(), "MAIL", "NETWORK", "", kCapacity);
+    mail_server_ = text(settings_path(), Setting::kMailServer);
+    mail_recipient_ = text(settings_path(), Setting::kMailRecipient);
+    mail_sender_ = text(settings_path(), Setting::kMailSender);
+    mail_network_ = text(settings_path(), Setting::kMailNetwork);
 }
 
 void ProgramSettings::load_alarm() {
-    constexpr size_t kCapacity = 1024;
-    wav_file_ = ini::read_string(settings_path(), "ALARM", "WAVFILE", kDefaultWavFile, kCapacity);
-    silence_ = read_number(settings_path(), "ALARM", "SILENCE", "30", kCapacity);
-    max_duration_ = read_number(settings_path(), "ALARM", "MAXDURATION", "120", kCapacity);
-    no_data_ = read_number(settings_path(), "ALARM", "NODATA", "600", kCapacity);
-    coincidence_ = read_number(settings_path(), "ALARM", "COINCIDENCE", "1", kCapacity);
-    window_ = common::leading_double(
-        ini::read_string(settings_path(), "ALARM", "WINDOW", "10", kCapacity));
+    const SettingSpec& window = spec_of(Setting::kAlarmWindow);
+    wav_file_ = text(settings_path(), Setting::kAlarmWavFile);
+    silence_ = number(settings_path(), Setting::kAlarmSilence);
+    max_duration_ = number(settings_path(), Setting::kAlarmMaxDuration);
+    no_data_ = number(settings_path(), Setting::kAlarmNoData);
+    coincidence_ = number(settings_path(), Setting::kAlarmCoincidence);
+    window_ = zelvik_real(settings_path(), window.section, window);
 }
 
 bool ProgramSettings::lookup_param(std::string_view name, std::string& out) const {

@@ -7,11 +7,9 @@
 #include <vector>
 
 #include "config/connection_config.h"
+#include "config/settings_schema.h"
 
 namespace zelvik::config {
-
-// Linux stand-in for the Windows default ".\snd0.wav".
-inline constexpr const char* kDefaultWavFile = "./snd0.wav";
 
 // The name of channel section n of the settings file: "THREAD%d".
 inline std::string channel_section(int n) {

@@ -1,6 +1,10 @@
 // Move-only owners of ODBC handles: environment, connection, statement. A destructor
 // frees its handle (a connection disconnects first), so members declared environment,
-// connection, statements are released statements first. Internal to the db library.
+// connection, statements are released statements first.
+// The one public db header with ODBC types, on purpose: programs that hold a connection
+// of their own (zelvik-store, which also hands it to the SegmentWriter; the editor's
+// data-source list and connection test; the test fixtures and benchmarks) own it through
+// these classes. WaveStore and the query sets keep ODBC out of their interfaces.
 #pragma once
 
 #include <sql.h>

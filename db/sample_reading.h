@@ -40,9 +40,9 @@ struct SegmentRow {
 };
 
 struct SegmentOutcome {
-    double begin = 0;  // effective start of the segment within the window (seconds)
-    double end = 0;    // effective end of the segment within the window (seconds)
-    size_t first = 0;  // index of its first sample in the window
+    double begin = 0;           // effective start of the segment within the window (seconds)
+    double end = 0;             // effective end of the segment within the window (seconds)
+    size_t first = 0;           // index of its first sample in the window
     size_t samples_wanted = 0;  // samples of the segment inside the window and the buffer
     size_t samples_read =
         0;  // samples taken from the file and written (0 for formats that deliver nothing)

@@ -9,18 +9,13 @@
 #include "db/store_status.h"
 
 namespace zelvik::db {
-namespace {
-
-// "%s=? and %s=? and <loc> and " for the channel columns of FILELIST.
-std::string channel_condition(const StoreCatalog& c, bool with_loc) {
-    const Table f = Table::kFilelist;
-    const std::string& lcode = c.column(f, "LCODE");
-    std::string s = c.column(f, "STA") + "=? and " + c.column(f, "CH") + "=? and ";
+std::string channel_condition(const StoreCatalog& c, Table t, bool with_loc) {
+    const std::string& lcode = c.column(t, "LCODE");
+    std::string s = c.column(t, "STA") + "=? and " +
+                    c.column(t, t == Table::kSitechan ? "CHAN" : "CH") + "=? and ";
     s += with_loc ? lcode + "=?" : "(" + lcode + "='?\?' or " + lcode + " is null)";
     return s;
 }
-
-}  // namespace
 
 void ChannelQuery::set(std::string_view s, std::string_view c, std::string_view l, double a,
                        double b) {
@@ -87,10 +82,10 @@ int StoreConnection::prepare_segments(const StoreCatalog& c, const std::string& 
                              "," + c.column(f, "DATATYPE") + "," + c.column(f, "FOFF") + "," +
                              c.column(f, "CPATH") + " from " + c.table(f) + " where ";
     const std::string tail = " and " + end_expr + ">? and " + tb + "<? order by " + tb;
-    if (!located.prepare(dbc, head + channel_condition(c, true) + tail, true, 2))
+    if (!located.prepare(dbc, head + channel_condition(c, f, true) + tail, true, 2))
         return kSegmentPrepareError;
     located.bind_results();
-    if (!unlocated.prepare(dbc, head + channel_condition(c, false) + tail, false, 2))
+    if (!unlocated.prepare(dbc, head + channel_condition(c, f, false) + tail, false, 2))
         return kSegmentPrepareError;
     unlocated.bind_results();
     return kOk;
@@ -104,7 +99,7 @@ bool StoreConnection::prepare_next_start(const StoreCatalog& c) {
     bool ok = true;
     for (NextStartQuery* q : {&next_located, &next_unlocated}) {
         const bool with_loc = q == &next_located;
-        if (q->prepare(dbc, head + channel_condition(c, with_loc) + tail, with_loc, 1)) {
+        if (q->prepare(dbc, head + channel_condition(c, f, with_loc) + tail, with_loc, 1)) {
             SQLBindCol(q->stmt.get(), 1, SQL_C_DOUBLE, &q->first, 0, &q->first_ind);
         } else {
             ok = false;

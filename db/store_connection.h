@@ -10,10 +10,9 @@
 #include "db/event_list_queries.h"
 #include "db/odbc_handle.h"
 #include "db/response_queries.h"
+#include "db/store_catalog.h"
 
 namespace zelvik::db {
-
-class StoreCatalog;
 
 // A select on FILELIST for one channel: the located form has a location parameter, the
 // unlocated one matches LCODE '??' or NULL.
@@ -66,6 +65,11 @@ public:
     // Prepares the two next-start selects; false when either failed (slot left empty).
     bool prepare_next_start(const StoreCatalog& c);
 };
+
+// "STA=? and <channel>=? and <location rule>" for one channel of FILELIST (channel
+// column CH) or SITECHAN (CHAN): the located form compares LCODE with a third
+// parameter, the unlocated one matches LCODE '??' or NULL.
+std::string channel_condition(const StoreCatalog& c, Table t, bool with_loc);
 
 // True when a code fits the store's columns (at most 7 characters); a longer one can
 // match no row.

@@ -74,9 +74,8 @@ int WaveStore::read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity,
         SegmentOutcome out;
         int r = kSegmentReadError;
         if (!times_null) {
-            r = q.ind[5] == SQL_NULL_DATA
-                    ? kFileOpenError
-                    : read_segment(buffer, capacity, t0, t1, row, path, out);
+            r = q.ind[5] == SQL_NULL_DATA ? kFileOpenError
+                                          : read_segment(buffer, capacity, t0, t1, row, path, out);
         }
         if (filled != nullptr) add_range(*filled, out.first, out.samples_read);
         double end = out.end;
@@ -96,9 +95,9 @@ int WaveStore::read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity,
     return kOk;
 }
 
-bool WaveStore::note_fault_locked(const SegmentRow& row, bool times_null,
-                                  const std::string& path, const SegmentOutcome& out, double t0,
-                                  double t1, std::vector<SegmentFault>& faults) const {
+bool WaveStore::note_fault_locked(const SegmentRow& row, bool times_null, const std::string& path,
+                                  const SegmentOutcome& out, double t0, double t1,
+                                  std::vector<SegmentFault>& faults) const {
     SegmentFault fault;
     fault.path = path;
     fault.reason = out.os_error != 0 ? std::strerror(out.os_error) : "no data file named";

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "common/civil_time.h"
+#include "common/log.h"
 #include "common/text.h"
 #include "db/store_connection.h"
-#include "report/log.h"
 
 namespace zelvik::db {
 namespace {
@@ -121,13 +121,13 @@ int WaveStore::prepare_all_locked() {
     (void)c.prepare_next_start(catalog_);
     if (!c.events.prepare(c.dbc, catalog_)) {
         last_error_ = c.events.last_error();
-        report::log_write(common::truncate_to_capacity(last_error_, 1024));
+        common::log_write(common::truncate_to_capacity(last_error_, 1024));
         return kStatementError;
     }
     c.event_batches.attach(c.dbc, catalog_);
     if (!c.responses.prepare(c.dbc, catalog_)) {
         last_error_ = c.responses.last_error();
-        report::log_write(common::truncate_to_capacity(last_error_, 1024));
+        common::log_write(common::truncate_to_capacity(last_error_, 1024));
         return kStatementError;
     }
     return kOk;
@@ -165,36 +165,10 @@ double WaveStore::get_sps(std::string_view sta, std::string_view chan, std::stri
         return -1.0;
     }
     const Table t = Table::kSitechan;
-    const std::string& lcode = catalog_.column(t, "LCODE");
-    const bool with_loc = !unlocated(loc);
-    // Codes are parameters, never pasted into the text: a quote in a code must
-    // neither break nor change the statement.
-    const std::string sql =
-        "select " + catalog_.column(t, "SPS") + " from " + catalog_.table(t) + " where " +
-        catalog_.column(t, "STA") + "=? and " + catalog_.column(t, "CHAN") + "=? and " +
-        (with_loc ? lcode + "=?" : "(" + lcode + "='?\?' or " + lcode + " is null)");
-    ChannelQuery q;
-    if (!q.prepare(conn_->dbc, sql, with_loc, 0)) {
-        last_error_ =
-            odbc_error_text("get_sps", "Prepare statement error", SQL_HANDLE_DBC, conn_->dbc.get());
-        return -1.0;
-    }
-    q.set(sta, chan, loc, 0, 0);
-    if (!odbc_ok(SQLExecute(q.stmt.get()))) {
-        last_error_ = q.stmt.error_text("get_sps", "Execute statement error");
-        return -1.0;
-    }
     double sps = 0.0;
-    SQLLEN ind = 0;
-    SQLBindCol(q.stmt.get(), 1, SQL_C_DOUBLE, &sps, 0, &ind);
-    const SQLRETURN r = SQLFetch(q.stmt.get());
-    q.stmt.close_cursor();
-    if (r == SQL_NO_DATA) return 0.0;
-    if (!odbc_ok(r)) {
-        last_error_ = q.stmt.error_text("get_sps", "Fetch data error");
-        return -1.0;
-    }
-    return ind == SQL_NULL_DATA ? 0.0 : sps;
+    const int found =
+        select_channel_value_locked("get_sps", t, catalog_.column(t, "SPS"), sta, chan, loc, sps);
+    return found < 0 ? -1.0 : found == 0 ? 0.0 : sps;
 }
 
 int WaveStore::select_sac(std::string_view sta, std::string_view chan, std::string_view loc,

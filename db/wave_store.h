@@ -203,6 +203,12 @@ private:
                            const SegmentOutcome& out, double t0, double t1,
                            std::vector<SegmentFault>& faults) const;
     bool data_directory_readable_locked() const;
+    // `select <value_expr> from <t>` for one channel (location rule as in read_samples),
+    // prepared for this call; `operation` opens the error text.
+    // @retval 1 found (`value` set), 0 no row or NULL, -1 error (last_error_).
+    int select_channel_value_locked(const char* operation, Table t, const std::string& value_expr,
+                                    std::string_view sta, std::string_view chan,
+                                    std::string_view loc, double& value);
 
     // Guards every member below and the connection's handles and statements.
     mutable std::mutex mutex_;

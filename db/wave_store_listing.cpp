@@ -1,6 +1,7 @@
 // WaveStore's look-ups for displays: where a channel's data ends and the stored
-// detections of a station. They run seldom (a view refresh), so each statement is
-// prepared for its call, like get_sps, and the detector's prepared set is left alone.
+// detections of a station, and the one-value channel query they share with get_sps. They
+// run seldom, so each statement is prepared for its call and the detector's prepared set
+// is left alone.
 #include "db/odbc_handle.h"
 #include "db/store_catalog.h"
 #include "db/store_connection.h"
@@ -17,37 +18,44 @@ int WaveStore::last_data_end(std::string_view sta, std::string_view chan, std::s
         return -1;
     }
     const Table f = Table::kFilelist;
-    const std::string& lcode = catalog_.column(f, "LCODE");
     const std::string end_expr =
         use_tend_ ? catalog_.column(f, "TEND")
                   : catalog_.column(f, "TBEGIN") + "+" + catalog_.column(f, "TQTY");
+    return select_channel_value_locked("last_data_end", f, "max(" + end_expr + ")", sta, chan, loc,
+                                       end);
+}
+
+int WaveStore::select_channel_value_locked(const char* operation, Table t,
+                                           const std::string& value_expr, std::string_view sta,
+                                           std::string_view chan, std::string_view loc,
+                                           double& value) {
     const bool with_loc = !unlocated(loc);
-    const std::string sql =
-        "select max(" + end_expr + ") from " + catalog_.table(f) + " where " +
-        catalog_.column(f, "STA") + "=? and " + catalog_.column(f, "CH") + "=? and " +
-        (with_loc ? lcode + "=?" : "(" + lcode + "='?\?' or " + lcode + " is null)");
+    // Codes are parameters, never pasted into the text: a quote in a code must
+    // neither break nor change the statement.
+    const std::string sql = "select " + value_expr + " from " + catalog_.table(t) + " where " +
+                            channel_condition(catalog_, t, with_loc);
     ChannelQuery q;
     if (!q.prepare(conn_->dbc, sql, with_loc, 0)) {
-        last_error_ = odbc_error_text("last_data_end", "Prepare statement error", SQL_HANDLE_DBC,
-                                      conn_->dbc.get());
+        last_error_ =
+            odbc_error_text(operation, "Prepare statement error", SQL_HANDLE_DBC, conn_->dbc.get());
         return -1;
     }
     q.set(sta, chan, loc, 0, 0);
     if (!odbc_ok(SQLExecute(q.stmt.get()))) {
-        last_error_ = q.stmt.error_text("last_data_end", "Execute statement error");
+        last_error_ = q.stmt.error_text(operation, "Execute statement error");
         return -1;
     }
-    double value = 0;
+    double found = 0;
     SQLLEN ind = 0;
-    SQLBindCol(q.stmt.get(), 1, SQL_C_DOUBLE, &value, 0, &ind);
+    SQLBindCol(q.stmt.get(), 1, SQL_C_DOUBLE, &found, 0, &ind);
     const SQLRETURN r = SQLFetch(q.stmt.get());
     q.stmt.close_cursor();
     if (r == SQL_NO_DATA || (odbc_ok(r) && ind == SQL_NULL_DATA)) return 0;
     if (!odbc_ok(r)) {
-        last_error_ = q.stmt.error_text("last_data_end", "Fetch data error");
+        last_error_ = q.stmt.error_text(operation, "Fetch data error");
         return -1;
     }
-    end = value;
+    value = found;
     return 1;
 }
 

@@ -20,9 +20,10 @@ bool from_command_line(const std::vector<std::string>& arguments, ConnectionPara
         const char* key;
         std::string* value;
     };
-    const Slot slots[] = {
-        {"ODBC=", &p.data_source}, {"USER=", &p.user}, {"PASSWORD=", &p.password},
-        {"DATA=", &p.data_dir}};
+    const Slot slots[] = {{"ODBC=", &p.data_source},
+                          {"USER=", &p.user},
+                          {"PASSWORD=", &p.password},
+                          {"DATA=", &p.data_dir}};
     size_t taken = 0;
     for (const Slot& slot : slots) {
         if (taken >= tail.size() || !common::istarts_with(tail[taken], slot.key)) break;

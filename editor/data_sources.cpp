@@ -16,8 +16,8 @@ void fetch_sources(SQLHENV env, SQLUSMALLINT first, bool system, std::vector<Dat
     SQLSMALLINT name_len = 0, description_len = 0;
     SQLUSMALLINT direction = first;
     while (out.size() < kMaxDataSources) {
-        const SQLRETURN r = SQLDataSources(env, direction, name, sizeof name, &name_len, description,
-                                           sizeof description, &description_len);
+        const SQLRETURN r = SQLDataSources(env, direction, name, sizeof name, &name_len,
+                                           description, sizeof description, &description_len);
         if (!db::odbc_ok(r)) break;
         out.push_back({reinterpret_cast<const char*>(name), system});
         direction = SQL_FETCH_NEXT;

@@ -1,34 +1,55 @@
 // Loading follows the private-profile rules of the ini layer: a missing file, section
-// or key gives the editor's default, and no message is ever shown for it.
+// or key gives the editor's default from the settings schema, and no message is shown.
 #include "editor/editor_settings.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
-#include "common/text.h"
 #include "config/ini_file.h"
 #include "config/program_settings.h"
+#include "config/settings_schema.h"
 
 namespace zelvik::editor {
 namespace {
 
-namespace ini = config::ini;
+using config::Setting;
 
-double read_real(const std::string& path, const std::string& section, const char* key) {
-    return common::leading_double(ini::read_string(path, section, key, "", kTextCapacity));
-}
+// Reads row `id` by the editor's rule for it, from `section` (the row's own when empty).
+class RowReader {
+public:
+    // `path` must outlive the reader.
+    RowReader(const std::string& path, std::string section)
+        : path_(path), section_(std::move(section)) {}
+    std::string text(Setting id) const {
+        return config::editor_text(path_, section_of(id), config::spec_of(id), kTextCapacity);
+    }
+    int number(Setting id) const {
+        return config::editor_int(path_, section_of(id), config::spec_of(id));
+    }
+    double real(Setting id) const {
+        return config::editor_real(path_, section_of(id), config::spec_of(id), kTextCapacity);
+    }
 
-ChannelEntry read_entry(const std::string& path, const std::string& section) {
+private:
+    std::string section_of(Setting id) const {
+        return section_.empty() ? std::string(config::spec_of(id).section) : section_;
+    }
+    const std::string& path_;
+    std::string section_;
+};
+
+ChannelEntry read_entry(const RowReader& r) {
     ChannelEntry e;
-    e.station = ini::read_string(path, section, "STATION", "", kTextCapacity);
-    e.channel = ini::read_string(path, section, "CHANNEL", "", kTextCapacity);
-    e.sta = ini::read_int(path, section, "STA", 0);
-    e.lta = ini::read_int(path, section, "LTA", 0);
-    e.threshold = read_real(path, section, "THRESHOLD");
-    e.fr1 = read_real(path, section, "FR1");
-    e.fr2 = read_real(path, section, "FR2");
-    e.order = ini::read_int(path, section, "ORDER", 0);
-    e.sound = ini::read_int(path, section, "SOUND", 0) != 0;
+    e.station = r.text(Setting::kStation);
+    e.channel = r.text(Setting::kChannel);
+    e.sta = r.number(Setting::kSta);
+    e.lta = r.number(Setting::kLta);
+    e.threshold = r.real(Setting::kThreshold);
+    e.fr1 = r.real(Setting::kFr1);
+    e.fr2 = r.real(Setting::kFr2);
+    e.order = r.number(Setting::kOrder);
+    e.sound = r.number(Setting::kSound) != 0;
     return e;
 }
 
@@ -36,15 +57,16 @@ ChannelEntry read_entry(const std::string& path, const std::string& section) {
 
 void load_settings(EditorSettings& s) {
     const std::string& path = s.settings_path;
-    s.channel_count = ini::read_int(path, "SYSTEM", "THREADS", 1);
-    s.max_repeats = ini::read_int(path, "ALARM", "MAXDURATION", 30);
-    s.pause_seconds = ini::read_int(path, "ALARM", "SILENCE", 60);
-    s.wav_file = ini::read_string(path, "ALARM", "WAVFILE", "", kTextCapacity);
+    const RowReader own_sections(path, {});
+    s.channel_count = own_sections.number(Setting::kSystemThreads);
+    s.max_repeats = own_sections.number(Setting::kAlarmMaxDuration);
+    s.pause_seconds = own_sections.number(Setting::kAlarmSilence);
+    s.wav_file = own_sections.text(Setting::kAlarmWavFile);
     s.channels.clear();
     for (int n = 0; n < kMaxChannelSections; ++n) {
         const std::string section = config::channel_section(n);
-        if (ini::read_section(path, section).empty()) break;
-        s.channels.push_back(read_entry(path, section));
+        if (config::ini::read_section(path, section).empty()) break;
+        s.channels.push_back(read_entry(RowReader(path, section)));
     }
     const int read = static_cast<int>(s.channels.size());
     s.channel_count = std::clamp(s.channel_count, 0, read);

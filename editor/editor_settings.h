@@ -31,10 +31,10 @@ struct EditorSettings {
     // Every channel section read, in file order. Only the first channel_count are shown
     // and counted as THREADS; the rest are written back unchanged.
     std::vector<ChannelEntry> channels;
-    int channel_count = 0;  // never larger than channels.size()
-    std::string wav_file;   // ALARM WAVFILE
-    int max_repeats = 30;   // ALARM MAXDURATION
-    int pause_seconds = 60; // ALARM SILENCE, seconds
+    int channel_count = 0;   // never larger than channels.size()
+    std::string wav_file;    // ALARM WAVFILE
+    int max_repeats = 30;    // ALARM MAXDURATION
+    int pause_seconds = 60;  // ALARM SILENCE, seconds
     std::string settings_path;
 };
 

@@ -1,25 +1,26 @@
-// The save works on a temporary copy beside the file: the ini layer edits the copy key
-// by key, then one rename puts it in place. A reader (Zelvik starting meanwhile) sees
-// the old file or the new one, never half of a save.
+// The save reads the file once, edits its text in memory and replaces it once through
+// the config layer's atomic replace: a reader (Zelvik starting meanwhile) sees the old
+// file or the new one, never half of a save.
 #include "editor/settings_writer.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <string_view>
 
+#include "config/atomic_file.h"
 #include "config/ini_file.h"
+#include "config/ini_text.h"
 #include "config/program_settings.h"
+#include "config/settings_schema.h"
 
 namespace zelvik::editor {
 namespace {
 
-namespace ini = config::ini;
+using config::Setting;
 
 std::string int_text(int v) {
     return std::to_string(v);
@@ -31,82 +32,108 @@ std::string real_text(double v) {
     return text;
 }
 
-// The file a save replaces: a symbolic link is followed so the link survives.
-std::string resolve_target(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        char resolved[PATH_MAX];
-        if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
-    }
-    return path;
+std::string flag_text(bool on) {
+    return on ? "1" : "0";
 }
 
-bool copy_bytes(int from, int to) {
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(from, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) return true;
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::write(to, buf + done, static_cast<size_t>(n - done));
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) return false;
-            done += w;
-        }
+// The stored text of a channel row's value in `e`.
+std::string channel_value(const ChannelEntry& e, Setting id) {
+    switch (id) {
+        case Setting::kStation:
+            return e.station;
+        case Setting::kChannel:
+            return e.channel;
+        case Setting::kSta:
+            return int_text(e.sta);
+        case Setting::kLta:
+            return int_text(e.lta);
+        case Setting::kThreshold:
+            return real_text(e.threshold);
+        case Setting::kFr1:
+            return real_text(e.fr1);
+        case Setting::kFr2:
+            return real_text(e.fr2);
+        case Setting::kOrder:
+            return int_text(e.order);
+        case Setting::kSound:
+            return flag_text(e.sound);
+        default:
+            return {};
     }
+}
+
+bool is_editor_channel_row(const config::SettingSpec& row) {
+    return row.editor_key != nullptr &&
+           std::string_view(row.section) == config::kChannelSectionPattern;
+}
+
+std::string with_reason(const char* what, int error) {
+    return std::string(what) + ": " + std::strerror(error);
 }
 
 }  // namespace
 
-bool SettingsWriter::put(const std::string& path, const char* section, const char* key,
-                         const std::string& value) {
-    if (ini::write_string(path, section, key, value)) return true;
-    // The ini layer names the temporary copy and never the value, so the password
-    // cannot reach the message.
-    error_ = ini::last_error();
-    return false;
-}
-
-bool SettingsWriter::write_channels(const std::string& path, const EditorSettings& s) {
+bool SettingsWriter::edit_channels(config::ini::IniText& text, const EditorSettings& s) {
     const int total = static_cast<int>(s.channels.size());
     for (int n = 0; n < kMaxChannelSections; ++n) {
         const std::string section = config::channel_section(n);
-        const char* sec = section.c_str();
         if (n < total) {
             const ChannelEntry& e = s.channels[static_cast<size_t>(n)];
-            if (!put(path, sec, "STATION", e.station) || !put(path, sec, "CHANNEL", e.channel) ||
-                !put(path, sec, "STA", int_text(e.sta)) || !put(path, sec, "LTA", int_text(e.lta)) ||
-                !put(path, sec, "THRESHOLD", real_text(e.threshold)) ||
-                !put(path, sec, "FR1", real_text(e.fr1)) || !put(path, sec, "FR2", real_text(e.fr2)) ||
-                !put(path, sec, "ORDER", int_text(e.order)) ||
-                !put(path, sec, "SOUND", e.sound ? "1" : "0")) {
-                return false;
+            for (const config::SettingSpec& row : config::kSettingsSchema) {
+                if (!is_editor_channel_row(row)) continue;
+                if (!text.set(section, row.editor_key, channel_value(e, row.id))) return false;
             }
             continue;
         }
-        if (ini::read_section(path, section).empty()) break;
-        if (!ini::delete_section(path, section)) {
-            error_ = ini::last_error();
-            return false;
-        }
+        if (text.section(section).empty()) break;
+        text.remove_section(section);
     }
     return true;
 }
 
-bool SettingsWriter::write_all(const std::string& path, const EditorSettings& s,
-                               const ConnectionParams& p) {
-    return put(path, "ALARM", "MAXDURATION", int_text(s.max_repeats)) &&
-           put(path, "ALARM", "SILENCE", int_text(s.pause_seconds)) &&
-           put(path, "ALARM", "WAVFILE", s.wav_file) &&
-           put(path, "DATABASE", "ODBC", p.data_source) && put(path, "DATABASE", "USER", p.user) &&
-           put(path, "DATABASE", "PASSWORD", p.password) && put(path, "DATA", "DIR", p.data_dir) &&
-           put(path, "SYSTEM", "THREADS", int_text(s.channel_count)) && write_channels(path, s);
+bool SettingsWriter::edit_all(config::ini::IniText& text, const EditorSettings& s,
+                              const ConnectionParams& p) {
+    const std::pair<Setting, std::string> fixed[] = {
+        {Setting::kAlarmMaxDuration, int_text(s.max_repeats)},
+        {Setting::kAlarmSilence, int_text(s.pause_seconds)},
+        {Setting::kAlarmWavFile, s.wav_file},
+        {Setting::kDatabaseOdbc, p.data_source},
+        {Setting::kDatabaseUser, p.user},
+        {Setting::kDatabasePassword, p.password},
+        {Setting::kDataDir, p.data_dir},
+        {Setting::kSystemThreads, int_text(s.channel_count)},
+    };
+    for (const auto& [id, value] : fixed) {
+        const config::SettingSpec& row = config::spec_of(id);
+        if (!text.set(row.section, row.editor_key, value)) return false;
+    }
+    return edit_channels(text, s);
+}
+
+bool SettingsWriter::replace(const std::string& target, const config::ini::IniText& text) {
+    const config::ReplaceOutcome r = config::replace_file(target, text.bytes(), {0600, true});
+    switch (r.failed_at) {
+        case config::ReplaceStep::kDone:
+            return true;
+        case config::ReplaceStep::kCreateTemporary:
+            error_ = with_reason("не удалось создать файл рядом с ним", r.error);
+            break;
+        case config::ReplaceStep::kWrite:
+            error_ = with_reason("не удалось записать файл", r.error);
+            break;
+        case config::ReplaceStep::kSetMode:
+            error_ = std::strerror(r.error);
+            break;
+        case config::ReplaceStep::kRename:
+            error_ = with_reason("не удалось заменить файл", r.error);
+            break;
+    }
+    return false;
 }
 
 bool SettingsWriter::save(const EditorSettings& settings, const ConnectionParams& params) {
     error_.clear();
-    const std::string target = resolve_target(settings.settings_path);
+    const std::string target = config::replace_target(settings.settings_path);
     struct stat st {};
     const bool exists = ::stat(target.c_str(), &st) == 0;
     if (exists && !S_ISREG(st.st_mode)) {
@@ -119,35 +146,25 @@ bool SettingsWriter::save(const EditorSettings& settings, const ConnectionParams
         error_ = "файл защищён от записи (" + std::string(std::strerror(EACCES)) + ")";
         return false;
     }
-    std::string temp = target + ".XXXXXX";
-    const int out = ::mkstemp(temp.data());
-    if (out < 0) {
-        error_ = "не удалось создать файл рядом с ним: " + std::string(std::strerror(errno));
+    std::string content;
+    switch (config::read_whole_file(target, content, config::ini::kMaxFileBytes)) {
+        case config::FileRead::kOk:
+        case config::FileRead::kMissing:
+            break;
+        case config::FileRead::kTooBig:
+            error_ = "файл слишком велик";
+            return false;
+        case config::FileRead::kFailed:
+            error_ = with_reason("не удалось прочитать файл", errno);
+            return false;
+    }
+    config::ini::IniText text(std::move(content));
+    if (!edit_all(text, settings, params)) {
+        // The value is never named, so the password cannot reach the message.
+        error_ = "[write_string] Invalid section, key or value for " + target;
         return false;
     }
-    bool ok = true;
-    if (exists) {
-        const int in = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
-        ok = in >= 0 && copy_bytes(in, out);
-        if (in >= 0) ::close(in);
-        if (!ok) error_ = "не удалось прочитать файл: " + std::string(std::strerror(errno));
-    }
-    ::close(out);
-    ok = ok && write_all(temp, settings, params);
-    const mode_t mode = exists ? (st.st_mode & 07777) : 0600;
-    // Saved by another user (root), the file still belongs to its owner; when that is
-    // not allowed the file becomes the saver's, which is no reason to fail the save.
-    if (ok && exists && ::chown(temp.c_str(), st.st_uid, st.st_gid) != 0) errno = 0;
-    if (ok && ::chmod(temp.c_str(), mode) != 0) {
-        ok = false;
-        error_ = std::strerror(errno);
-    }
-    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
-        ok = false;
-        error_ = "не удалось заменить файл: " + std::string(std::strerror(errno));
-    }
-    if (!ok) ::unlink(temp.c_str());
-    return ok;
+    return replace(target, text);
 }
 
 }  // namespace zelvik::editor

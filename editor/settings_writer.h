@@ -1,13 +1,17 @@
-// Writing the editor's state into the settings file. Keys are written one by one, in a
-// fixed order, through the ini layer, so every line the editor does not write stays
-// byte for byte; the whole save goes to a copy that replaces the file only when every
-// write succeeded, so a failed save leaves the file as it was.
+// Writing the editor's state into the settings file. The file is read once, its text
+// edited key by key in memory, in a fixed order taken from the settings schema, and
+// the file replaced once; every line the editor does not write stays byte for byte,
+// and a failed save leaves the file as it was.
 #pragma once
 
 #include <string>
 
 #include "editor/connection_params.h"
 #include "editor/editor_settings.h"
+
+namespace zelvik::config::ini {
+class IniText;
+}
 
 namespace zelvik::editor {
 
@@ -24,10 +28,9 @@ public:
     const std::string& last_error() const { return error_; }
 
 private:
-    bool write_all(const std::string& path, const EditorSettings& s, const ConnectionParams& p);
-    bool write_channels(const std::string& path, const EditorSettings& s);
-    bool put(const std::string& path, const char* section, const char* key,
-             const std::string& value);
+    bool edit_all(config::ini::IniText& text, const EditorSettings& s, const ConnectionParams& p);
+    bool edit_channels(config::ini::IniText& text, const EditorSettings& s);
+    bool replace(const std::string& target, const config::ini::IniText& text);
 
     std::string error_;
 };

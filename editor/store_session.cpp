@@ -129,8 +129,8 @@ std::optional<std::vector<std::string>> StoreSession::fetch_texts(const std::str
 std::optional<std::vector<std::string>> StoreSession::stations() {
     if (!catalog_) return std::nullopt;
     const db::Table t = db::Table::kSitechan;
-    return fetch_texts("select distinct " + catalog_->column(t, "STA") + " from " + catalog_->table(t),
-                       nullptr);
+    return fetch_texts(
+        "select distinct " + catalog_->column(t, "STA") + " from " + catalog_->table(t), nullptr);
 }
 
 std::optional<std::vector<std::string>> StoreSession::channels(const std::string& station) {

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <vector>
 
-#include "report/log.h"
+#include "common/log.h"
 
 namespace zelvik::report {
 namespace {
@@ -55,7 +55,7 @@ AlarmSound::AlarmSound(std::string device) : device_(std::move(device)) {
 
 SoundResult AlarmSound::report(SoundResult result, const std::string& message) {
     if (message != last_problem_) {
-        (void)log_write(message);
+        (void)common::log_write(message);
         last_problem_ = message;
     }
     return result;

@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "common/civil_time.h"
-#include "report/log.h"
+#include "common/log.h"
 #include "report/smtp_client.h"
 
 namespace zelvik::report {
@@ -106,7 +106,7 @@ bool ReportSender::start() {
     try {
         thread_ = std::thread([this] { run(); });
     } catch (const std::exception& e) {
-        (void)log_printf("Report sender not started: %s", e.what());
+        (void)common::log_printf("Report sender not started: %s", e.what());
         return false;
     }
     ready_.store(true, std::memory_order_release);
@@ -146,8 +146,8 @@ bool ReportSender::join(std::chrono::milliseconds timeout) {
         if (!ended) abort_.store(true, std::memory_order_release);
     }
     if (!ended) {
-        (void)log_printf("Report sender did not end within %lld ms; its mail is abandoned",
-                         static_cast<long long>(timeout.count()));
+        (void)common::log_printf("Report sender did not end within %lld ms; its mail is abandoned",
+                                 static_cast<long long>(timeout.count()));
         wake_.notify_all();
     }
     thread_.join();
@@ -200,7 +200,7 @@ bool ReportSender::dialogue(const std::string& host, int port, const std::string
 }
 
 void ReportSender::failed(const std::string& line) {
-    (void)log_write(line);
+    (void)common::log_write(line);
     if (failure_notice_) failure_notice_(line);
 }
 
@@ -212,11 +212,11 @@ void ReportSender::send_report() {
     const std::string body = format_report_body(entries, mail_.network);
     std::string error;
     if (deliver("ALERT", body, error)) {
-        (void)log_printf("Detection report mailed to %s (%zu detections) via %s",
-                         mail_.recipient.c_str(), entries.size(), mail_.server.c_str());
+        (void)common::log_printf("Detection report mailed to %s (%zu detections) via %s",
+                                 mail_.recipient.c_str(), entries.size(), mail_.server.c_str());
         return;
     }
-    char line[kLogLineBytes];
+    char line[common::kLogLineBytes];
     std::snprintf(line, sizeof line,
                   "Detection report not mailed (%zu detections) to %s via %s: %s", entries.size(),
                   mail_.recipient.c_str(), mail_.server.c_str(), error.c_str());
@@ -232,11 +232,11 @@ void ReportSender::send_queued_mails() {
     for (const QueuedMail& m : mails) {
         std::string error;
         if (deliver(m.subject, m.body, error)) {
-            (void)log_printf("Mail \"%s\" sent to %s via %s", m.subject.c_str(),
-                             mail_.recipient.c_str(), mail_.server.c_str());
+            (void)common::log_printf("Mail \"%s\" sent to %s via %s", m.subject.c_str(),
+                                     mail_.recipient.c_str(), mail_.server.c_str());
             continue;
         }
-        char line[kLogLineBytes];
+        char line[common::kLogLineBytes];
         std::snprintf(line, sizeof line, "Mail \"%s\" not sent to %s via %s: %s", m.subject.c_str(),
                       mail_.recipient.c_str(), mail_.server.c_str(), error.c_str());
         failed(line);
@@ -261,9 +261,9 @@ void ReportSender::run() noexcept {
             }
         }
     } catch (const std::exception& e) {
-        (void)log_printf("Report sender stopped: %s", e.what());
+        (void)common::log_printf("Report sender stopped: %s", e.what());
     } catch (...) {
-        (void)log_write("Report sender stopped: unknown error");
+        (void)common::log_write("Report sender stopped: unknown error");
     }
     // Nothing would ever send what is queued from here on.
     ready_.store(false, std::memory_order_release);

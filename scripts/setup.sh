@@ -9,7 +9,7 @@ ZELVIK_PACKAGES=(
   qt6-base-dev libmseed-dev libgtest-dev libgmock-dev libbenchmark-dev
   libsndfile1-dev libasound2-dev libkissfft-dev libpugixml-dev
   python3 python3-aiosmtpd python3-numpy python3-scipy sqlite3 xvfb xauth time
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
 )
 
 zelvik_missing_packages() {

@@ -4,6 +4,8 @@
 # UndefinedBehaviorSanitizer in a third (clang, no Qt, no benchmarks), the fuzz targets
 # of that build for a bounded number of inputs, then every test suite of the main build
 # with ctest (last, so its summary closes the output). Each stage's time is printed.
+# Before building, scripts/check_layers.sh checks the include rules between the
+# libraries, that Qt stays under */ui/ and that the sources are clang-format clean.
 # ZELVIK_SKIP_SANITIZERS=1 leaves out the ASan/UBSan build and the fuzzing.
 # Exit status: that of the tests (non-zero when any suite, sanitizer run or fuzz target
 # failed).
@@ -16,6 +18,11 @@ stage_done() {
   echo "zelvik: $1 took $(( SECONDS - stage_start )) s (total $SECONDS s)" >&2
   stage_start=$SECONDS
 }
+# House rules: includes only of lower libraries, Qt only under */ui/, clang-format clean.
+rules_status=0
+"$ZELVIK_ROOT/scripts/check_layers.sh" || rules_status=$?
+[[ $rules_status -ne 0 ]] && echo "zelvik: house rules broken (scripts/check_layers.sh)" >&2
+
 BUILD_DIR="${ZELVIK_BUILD_DIR:-$ZELVIK_ROOT/build}"
 zelvik_configure_and_build "$BUILD_DIR"
 stage_done "main build"
@@ -27,7 +34,7 @@ tsan_status=0
 cmake -S "$ZELVIK_ROOT" -B "$TSAN_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVIK_TSAN=ON \
   -DZELVIK_WITH_QT=OFF >/dev/null || tsan_status=$?
 if [[ $tsan_status -eq 0 ]]; then
-  cmake --build "$TSAN_DIR" -j "$(nproc)" --target zelvik_shell_test zelvik_detect_test ||
+  cmake --build "$TSAN_DIR" -j "$(nproc)" --target zelvik_shell_test zelvik_engine_test ||
     tsan_status=$?
 fi
 if [[ $tsan_status -eq 0 ]]; then
@@ -35,7 +42,7 @@ if [[ $tsan_status -eq 0 ]]; then
   TSAN_OPTIONS="halt_on_error=1 exitcode=66 ${TSAN_OPTIONS:-}" \
     "$TSAN_DIR/tests/shell/zelvik_shell_test" --gtest_filter='EngineThreads.*' || tsan_status=$?
   TSAN_OPTIONS="halt_on_error=1 exitcode=66 ${TSAN_OPTIONS:-}" \
-    "$TSAN_DIR/tests/detect/zelvik_detect_test" \
+    "$TSAN_DIR/tests/engine/zelvik_engine_test" \
     --gtest_filter='Worker.ChannelsRunBeside*:ComputeLane.*:Supervisor.CatchUp*' || tsan_status=$?
 fi
 if [[ $tsan_status -ne 0 ]]; then
@@ -87,4 +94,5 @@ stage_done "main suite"
 [[ $status -eq 0 ]] && status=$tsan_status
 [[ $status -eq 0 ]] && status=$asan_status
 [[ $status -eq 0 ]] && status=$fuzz_status
+[[ $status -eq 0 ]] && status=$rules_status
 exit "$status"

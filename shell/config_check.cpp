@@ -11,6 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "channel/channel_detector.h"
+#include "channel/data_extent.h"
+#include "channel/stop_signal.h"
+#include "channel/store_link.h"
+#include "common/channel_id.h"
 #include "common/civil_time.h"
 #include "common/clock.h"
 #include "common/text.h"
@@ -18,16 +23,12 @@
 #include "config/known_keys.h"
 #include "config/program_settings.h"
 #include "db/wave_store.h"
-#include "detect/begin_time.h"
-#include "detect/channel_detector.h"
-#include "detect/data_extent.h"
-#include "detect/detection_rule.h"
-#include "detect/instrument_response.h"
-#include "detect/stop_signal.h"
-#include "detect/store_link.h"
-#include "detect/supervisor.h"
+#include "engine/begin_time.h"
+#include "engine/supervisor.h"
 #include "report/alarm_sound.h"
 #include "report/smtp_client.h"
+#include "signal/detection_rule.h"
+#include "signal/instrument_response.h"
 
 namespace zelvik::shell {
 
@@ -125,8 +126,8 @@ bool check_channel(const config::ProgramSettings& s, detect::StoreLink& link, in
     detect::ChannelDetector detector(link, nullptr, {});
     detector.setup(s.settings_path(), n, common::now_utc());
     const detect::ChannelSettings& c = detector.settings();
-    const std::string head = "  THREAD" + std::to_string(n) + " " + c.station + "." + c.channel +
-                             "." + c.location + ": ";
+    const std::string head = "  THREAD" + std::to_string(n) + " " +
+                             common::channel_id(c.station, c.channel, c.location) + ": ";
     if (!store_ok) {
         say(out, head + "not checked, the store does not answer");
         return false;

@@ -7,7 +7,7 @@
 #include <exception>
 
 #include "common/clock.h"
-#include "report/log.h"
+#include "common/log.h"
 
 namespace zelvik::shell {
 
@@ -47,7 +47,7 @@ void Engine::set_sound_enabled(bool on) {
 void Engine::run_pass(int64_t now) {
     // An empty message only makes sure today's log file exists, so a quiet station still
     // gets its new file, with the day header, soon after midnight.
-    (void)report::log_write("");
+    (void)common::log_write("");
     const detect::AlarmPass pass = supervisor_.run_once(now);
     for (const std::string& line : supervisor_.watch_lines()) events_.data_watch(line);
     if (pass.rows_changed) events_.channels_changed(supervisor_.rows());
@@ -74,7 +74,7 @@ void Engine::body() noexcept {
             const bool done = supervisor_.caught_up();
             run_pass(common::now_utc_seconds());
             if (done) {
-                report::log_write("All channels caught up: no new data in the last pass");
+                common::log_write("All channels caught up: no new data in the last pass");
                 break;
             }
             // A worker that has caught up raises the stop itself; that ends the run
@@ -83,15 +83,15 @@ void Engine::body() noexcept {
                 break;
         }
     } catch (const std::exception& e) {
-        report::log_printf("Supervisor stopped by an error: %s", e.what());
+        common::log_printf("Supervisor stopped by an error: %s", e.what());
     } catch (...) {
-        report::log_write("Supervisor stopped by an unknown error");
+        common::log_write("Supervisor stopped by an unknown error");
     }
     try {
         supervisor_.shut_down();
         if (display_on_) events_.alarm_changed(false, "");
     } catch (...) {
-        report::log_write("Supervisor shutdown failed");
+        common::log_write("Supervisor shutdown failed");
     }
     finished_.mark();
 }
@@ -99,7 +99,7 @@ void Engine::body() noexcept {
 bool Engine::wait(std::chrono::milliseconds timeout) {
     if (!thread_.joinable()) return true;
     if (!finished_.wait_for(timeout)) {
-        report::log_printf("Supervisor did not end within %lld ms",
+        common::log_printf("Supervisor did not end within %lld ms",
                            static_cast<long long>(timeout.count()));
         return false;
     }

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "common/finish_latch.h"
-#include "detect/supervisor.h"
+#include "engine/supervisor.h"
 #include "shell/engine_events.h"
 
 namespace zelvik::db {

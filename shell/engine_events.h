@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "detect/supervisor.h"
+#include "engine/supervisor.h"
 
 namespace zelvik::shell {
 

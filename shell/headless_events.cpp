@@ -5,19 +5,18 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "common/channel_id.h"
 #include "common/civil_time.h"
 #include "common/clock.h"
+#include "common/log.h"
 #include "report/alarm_sound.h"
-#include "report/log.h"
 
 namespace zelvik::shell {
 
 namespace {
 
 std::string channel_name(const detect::ChannelSettings& s) {
-    std::string name = s.station;
-    name.append(".").append(s.channel).append(".").append(s.location);
-    return name;
+    return common::channel_id(s.station, s.channel, s.location);
 }
 
 }  // namespace
@@ -26,7 +25,7 @@ HeadlessEvents::HeadlessEvents(std::FILE* err, report::AlarmSound* sound, bool s
     : err_(err), sound_(sound), show_progress_(show_progress) {}
 
 void HeadlessEvents::say(const std::string& line) {
-    report::log_write(line);
+    common::log_write(line);
     if (err_ != nullptr) std::fprintf(err_, "zelvik: %s\n", line.c_str());
 }
 

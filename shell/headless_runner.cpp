@@ -5,9 +5,10 @@
 #include <chrono>
 #include <exception>
 
+#include "common/channel_id.h"
+#include "common/log.h"
 #include "config/program_settings.h"
 #include "report/alarm_sound.h"
-#include "report/log.h"
 #include "shell/catch_up_summary.h"
 #include "shell/engine.h"
 #include "shell/headless_events.h"
@@ -67,10 +68,10 @@ int run_engine_headless(const config::ProgramSettings& settings, db::WaveStore& 
         if (until_caught_up && err != nullptr) {
             std::vector<CatchUpFigures> figures;
             for (const detect::ChannelOutcome& o : supervisor.outcomes()) {
-                figures.push_back(
-                    {o.settings.station + "." + o.settings.channel + "." + o.settings.location,
-                     o.state == detect::ChannelState::kRunning, o.last_data_time, o.detections,
-                     o.rows_stored});
+                figures.push_back({common::channel_id(o.settings.station, o.settings.channel,
+                                                      o.settings.location),
+                                   o.state == detect::ChannelState::kRunning, o.last_data_time,
+                                   o.detections, o.rows_stored});
             }
             std::fputs(catch_up_summary(figures).c_str(), err);
         }
@@ -81,7 +82,7 @@ int run_engine_headless(const config::ProgramSettings& settings, db::WaveStore& 
         report_skipped_data(err, skipped);
         return until_caught_up && !skipped.empty() ? kExitSkippedData : 0;
     } catch (const std::exception& e) {
-        report::log_printf("Engine could not run: %s", e.what());
+        common::log_printf("Engine could not run: %s", e.what());
     }
     return 1;
 }

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "detect/supervisor.h"
+#include "engine/supervisor.h"
 
 namespace zelvik::config {
 class ProgramSettings;

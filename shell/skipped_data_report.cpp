@@ -2,7 +2,7 @@
 #include "shell/skipped_data_report.h"
 
 #include "common/civil_time.h"
-#include "report/log.h"
+#include "common/log.h"
 
 namespace zelvik::shell {
 
@@ -17,7 +17,7 @@ void report_skipped_data(std::FILE* err, const std::vector<detect::SkippedSegmen
                      common::utc_text(s.fault.from).c_str(), common::utc_text(s.fault.to).c_str(),
                      what, s.fault.path.c_str(), s.fault.reason.c_str());
     }
-    report::log_printf("Catch-up run skipped %zu stretches of stored data", skipped.size());
+    common::log_printf("Catch-up run skipped %zu stretches of stored data", skipped.size());
 }
 
 }  // namespace zelvik::shell

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "detect/channel_detector.h"
+#include "channel/channel_detector.h"
 
 namespace zelvik::shell {
 

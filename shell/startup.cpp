@@ -6,9 +6,10 @@
 #include <string>
 #include <utility>
 
+#include "common/log.h"
 #include "config/program_settings.h"
 #include "db/wave_store.h"
-#include "report/log.h"
+#include "report/log_open.h"
 #include "shell/startup_ui.h"
 
 namespace zelvik::shell {
@@ -38,7 +39,7 @@ bool pass_parameters(const config::ProgramSettings& settings, db::WaveStore& sto
     bool all = true;
     for (const auto& [name, value] : params) {
         if (store.set_param(name, value) != 0) {
-            report::log_write(store.last_error());
+            common::log_write(store.last_error());
             all = false;
         }
     }
@@ -51,28 +52,28 @@ bool connect_store(config::ProgramSettings& settings, db::WaveStore& store, Star
     // A refused parameter would leave the store with a default in its place, so the
     // run stops as if the connection had failed rather than reach another database.
     const bool params_ok = pass_parameters(settings, store);
-    if (report::log_debug()) {
-        report::log_printf("Try connection to DB (%s/%s/%s)...", dsn.c_str(), user.c_str(),
+    if (common::log_debug()) {
+        common::log_printf("Try connection to DB (%s/%s/%s)...", dsn.c_str(), user.c_str(),
                            kMaskedPassword);
     }
     if (params_ok && store.connect()) return true;
-    if (params_ok) report::log_write(store.last_error());
+    if (params_ok) common::log_write(store.last_error());
     const std::string text =
         format_text("Couldn't connect to DB (%s/%s/%s).\r\nApplication terminated.", dsn, user,
                     kMaskedPassword);
-    report::log_write(text);
+    common::log_write(text);
     ui.show_error(text, "DB connection error");
-    report::log_write(report::kStoppedMessage);
+    common::log_write(common::kStoppedMessage);
     return false;
 }
 
 // The two lines written at every log level once the store is reached.
 void log_connection_sources(const config::ProgramSettings& settings) {
     const auto labels = settings.labels();
-    report::log_printf("Connected to database: ODBC=%s(%s), USER=%s(%s)",
+    common::log_printf("Connected to database: ODBC=%s(%s), USER=%s(%s)",
                        settings.data_source_name().c_str(), labels[0].c_str(),
                        settings.user_name().c_str(), labels[1].c_str());
-    report::log_printf("Catalog with data: %s(%s)", settings.data_directory().c_str(),
+    common::log_printf("Catalog with data: %s(%s)", settings.data_directory().c_str(),
                        labels[3].c_str());
 }
 
@@ -98,10 +99,10 @@ StartupResult run_startup(config::ProgramSettings& settings, db::WaveStore& stor
                                  ").\r\nDo you want to continue application without LOG-file?";
         if (!ui.ask_yes_no(text, "LOG-file warning")) return StartupResult::kLogDeclined;
     }
-    report::log_write(report::kStartedMessage);
-    if (report::log_debug()) {
-        report::log_write("LOG level set to DEBUG");
-        report::log_write("Load DB connect paramerets...");
+    common::log_write(common::kStartedMessage);
+    if (common::log_debug()) {
+        common::log_write("LOG level set to DEBUG");
+        common::log_write("Load DB connect paramerets...");
     }
     settings.resolve_connection();
     if (!connect_store(settings, store, ui)) return StartupResult::kStoreFailed;
@@ -111,7 +112,7 @@ StartupResult run_startup(config::ProgramSettings& settings, db::WaveStore& stor
     settings.load_mail();
     settings.load_alarm();
     if (main_job) main_job(settings, store);
-    report::log_write(report::kStoppedMessage);
+    common::log_write(common::kStoppedMessage);
     return StartupResult::kFinished;
 }
 

@@ -5,25 +5,28 @@ namespace zelvik::shell {
 
 void StopRequest::request() {
     {
-        const std::lock_guard<std::mutex> lock(mutex_);
+        const common::MutexLock lock(mutex_);
         requested_ = true;
     }
     cv_.notify_all();
 }
 
 bool StopRequest::requested() const {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    const common::MutexLock lock(mutex_);
     return requested_;
 }
 
 void StopRequest::wait() const {
-    std::unique_lock<std::mutex> lock(mutex_);
-    cv_.wait(lock, [this] { return requested_; });
+    common::MutexLock lock(mutex_);
+    while (!requested_) lock.wait(cv_);
 }
 
 bool StopRequest::wait_for(std::chrono::milliseconds timeout) const {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return cv_.wait_for(lock, timeout, [this] { return requested_; });
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    common::MutexLock lock(mutex_);
+    while (!requested_ && lock.wait_until(cv_, until) == std::cv_status::no_timeout) {
+    }
+    return requested_;
 }
 
 }  // namespace zelvik::shell

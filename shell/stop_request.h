@@ -4,7 +4,8 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
+
+#include "common/mutex.h"
 
 namespace zelvik::shell {
 
@@ -20,9 +21,9 @@ public:
 
 private:
     // Guards requested_.
-    mutable std::mutex mutex_;
+    mutable common::Mutex mutex_;
     mutable std::condition_variable cv_;
-    bool requested_ = false;
+    bool requested_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace zelvik::shell

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/text.h"
-#include "detect/instrument_response.h"
+#include "signal/instrument_response.h"
 #include "tools/stationxml_reader.h"
 
 namespace zelvik::tools {

@@ -19,7 +19,7 @@
 #include "db/odbc_handle.h"
 #include "db/store_catalog.h"
 #include "db/store_schema.h"
-#include "detect/instrument_response.h"
+#include "signal/instrument_response.h"
 #include "tools/response_row.h"
 #include "tools/stationxml_store.h"
 #include "tools/store_importer.h"

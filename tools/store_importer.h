@@ -13,6 +13,7 @@
 
 namespace zelvik::db {
 class OdbcConnection;
+class SegmentWriter;
 class StoreCatalog;
 }  // namespace zelvik::db
 
@@ -33,7 +34,7 @@ public:
                   std::string data_dir);
     ~StoreImporter();
 
-    // Prepares the statements; false with last_error() set.
+    // Prepares the segment writer's statements; false with last_error() set.
     [[nodiscard]] bool prepare();
 
     // Adds one miniSEED or SAC file to the batch; segments already in the store (same
@@ -52,16 +53,12 @@ public:
 
     const std::string& last_error() const { return error_; }
 
-    struct Statements;  // prepared statements and their bound buffers
-
 private:
     bool add_rows(const std::vector<const Segment*>& fresh, const std::vector<int64_t>& offsets,
                   const std::string& cpath);
     void roll_back();
-    const db::OdbcConnection& conn_;
-    const db::StoreCatalog& catalog_;
     std::string data_dir_;
-    std::unique_ptr<Statements> st_;
+    std::unique_ptr<db::SegmentWriter> writer_;  // the rows; shares the caller's connection
     std::string error_;
     struct Pending;  // the batch's new data files
     std::unique_ptr<Pending> pending_;

@@ -88,7 +88,8 @@ bool copy_segments(const MSTraceList& list, std::vector<Segment>& out, std::stri
                     return false;
             }
             if (!all_finite(seg)) {
-                error = "channel " + std::string(id->srcname) + " holds samples that are not finite";
+                error =
+                    "channel " + std::string(id->srcname) + " holds samples that are not finite";
                 return false;
             }
             if (n > 0) out.push_back(std::move(seg));
@@ -132,7 +133,7 @@ bool read_miniseed_bytes(std::string_view bytes, std::vector<Segment>& out, std:
         const int r = msr_parse(record_bytes.data(), static_cast<int>(length), &reading.record,
                                 static_cast<int>(length), 1, 0);
         if (r != MS_NOERROR || !g_steim_fault.empty()) {
-            error = (r > 0            ? std::string("truncated record")
+            error = (r > 0             ? std::string("truncated record")
                      : r == MS_NOTSEED ? std::string("not miniSEED")
                      : r < 0           ? std::string(ms_errorstr(r))
                                        : std::string("corrupt compressed data")) +

@@ -51,8 +51,9 @@ public:
     }
     ~ThreadRegistry() {
         if (!wait_all(std::chrono::milliseconds(3000))) {
-            std::fprintf(stderr, "zelvikcfg: a database call is still running at exit; "
-                                 "the process ends without waiting for it\n");
+            std::fprintf(stderr,
+                         "zelvikcfg: a database call is still running at exit; "
+                         "the process ends without waiting for it\n");
             std::lock_guard<std::mutex> lock(mutex_);
             for (Slot& s : slots_)
                 if (s.thread.joinable()) s.thread.detach();
@@ -105,7 +106,11 @@ BackgroundCall* BackgroundCall::start(QWidget* owner, const QString& busy_text, 
         }
         // qApp outlives every window; the guard is read on the GUI thread only.
         QMetaObject::invokeMethod(
-            qApp, [guard, step] { if (guard) guard->deliver(step); }, Qt::QueuedConnection);
+            qApp,
+            [guard, step] {
+                if (guard) guard->deliver(step);
+            },
+            Qt::QueuedConnection);
     });
     return call;
 }

@@ -17,6 +17,7 @@
 #include <optional>
 
 #include "common/text.h"
+#include "config/settings_schema.h"
 #include "editor/channel_table.h"
 #include "editor/store_session.h"
 #include "editor/ui/background_call.h"
@@ -98,10 +99,11 @@ void ChannelDialog::build_form() {
     fr1_ = number_field(this);
     fr2_ = number_field(this);
     order_ = new QSpinBox(this);
-    order_->setRange(2, 6);
+    const config::IntRange order = config::spec_of(config::Setting::kOrder).editor_range;
+    order_->setRange(order.min, order.max);
     const std::pair<QWidget*, const char*> names[] = {
-        {station_, "station"}, {channel_, "channel"}, {sta_, "sta"},     {lta_, "lta"},
-        {threshold_, "threshold"}, {fr1_, "fr1"},     {fr2_, "fr2"},     {order_, "order"}};
+        {station_, "station"},     {channel_, "channel"}, {sta_, "sta"}, {lta_, "lta"},
+        {threshold_, "threshold"}, {fr1_, "fr1"},         {fr2_, "fr2"}, {order_, "order"}};
     for (const auto& [widget, name] : names) widget->setObjectName(QString::fromLatin1(name));
     add_row("Код станции", station_);
     add_row("Код канала", channel_);
@@ -141,7 +143,7 @@ void ChannelDialog::fill_form(const ChannelEntry& e) {
     threshold_->setText(QString::fromStdString(exact_number_text(e.threshold)));
     fr1_->setText(QString::fromStdString(exact_number_text(e.fr1)));
     fr2_->setText(QString::fromStdString(exact_number_text(e.fr2)));
-    order_->setValue(e.order);  // outside 2..6 the spin shows and keeps the nearest limit
+    order_->setValue(e.order);  // outside its range the spin shows and keeps the nearest limit
     (e.sound ? sound_on_ : sound_off_)->setChecked(true);
     station_->setEditText(QString::fromStdString(e.station));
     channel_->setEditText(QString::fromStdString(e.channel));
@@ -174,8 +176,8 @@ void ChannelDialog::start_loading() {
                     const int at = editing ? find_code_prefix(loaded->stations, wanted) : 0;
                     loaded->station_found = at >= 0;
                     loaded->selected_station = at >= 0 ? at : 0;
-                    const auto ch =
-                        session->channels(loaded->full[static_cast<size_t>(loaded->selected_station)]);
+                    const auto ch = session->channels(
+                        loaded->full[static_cast<size_t>(loaded->selected_station)]);
                     if (ch) loaded->channels = offered_codes(*ch);
                 }
             }
@@ -200,7 +202,8 @@ void ChannelDialog::show_loaded(const Loaded& loaded) {
     }
     station_->setCurrentIndex(loaded.selected_station);
     if (!loaded.station_found)
-        show_message(this, QMessageBox::Warning, QStringLiteral("Станция не найдена в базе данных"));
+        show_message(this, QMessageBox::Warning,
+                     QStringLiteral("Станция не найдена в базе данных"));
     show_channels(loaded.channels);
 }
 
@@ -223,7 +226,8 @@ void ChannelDialog::show_channels(const std::vector<std::string>& codes) {
     if (edit_index_ >= 0) {
         at = find_code_prefix(codes, edited_.channel);
         if (at < 0) {
-            show_message(this, QMessageBox::Warning, QStringLiteral("Канал не найден в базе данных"));
+            show_message(this, QMessageBox::Warning,
+                         QStringLiteral("Канал не найден в базе данных"));
             at = 0;
         }
     }
@@ -242,7 +246,8 @@ std::string ChannelDialog::code_of(const QComboBox* box) const {
 void ChannelDialog::accept() {
     for (const QLineEdit* f : {sta_, lta_, threshold_, fr1_, fr2_}) {
         if (f->text().isEmpty()) {
-            show_message(this, QMessageBox::Warning, QStringLiteral("Необходимо заполнить все поля!"));
+            show_message(this, QMessageBox::Warning,
+                         QStringLiteral("Необходимо заполнить все поля!"));
             return;
         }
     }

@@ -62,7 +62,8 @@ ChannelPage::ChannelPage(EditorSettings& settings, const ConnectionParams& param
     connect(view_, &QAbstractItemView::doubleClicked, this, [this] { edit_channel(); });
     connect(view_, &ChannelTableView::left_clicked, this, &ChannelPage::left_clicked);
     connect(view_, &ChannelTableView::ctrl_right_clicked, this, &ChannelPage::ctrl_right_clicked);
-    connect(view_->horizontalHeader(), &QHeaderView::sectionClicked, this, &ChannelPage::sort_clicked);
+    connect(view_->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            &ChannelPage::sort_clicked);
     connect(view_, &ChannelTableView::delete_pressed, this, &ChannelPage::delete_channel);
 }
 

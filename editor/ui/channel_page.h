@@ -19,7 +19,8 @@ class ChannelPage : public QWidget {
     Q_OBJECT
 public:
     // Both objects must outlive the page; `params` is read when a dialog opens.
-    ChannelPage(EditorSettings& settings, const ConnectionParams& params, QWidget* parent = nullptr);
+    ChannelPage(EditorSettings& settings, const ConnectionParams& params,
+                QWidget* parent = nullptr);
 
     ChannelTableView* table() const { return view_; }
     int anchor_row() const { return anchor_row_; }
@@ -46,8 +47,8 @@ private:
     const ConnectionParams& params_;
     ChannelTableModel* model_ = nullptr;
     ChannelTableView* view_ = nullptr;
-    int anchor_row_ = -1;               // the row last clicked with the left button
-    bool sort_descending_next_ = false; // direction of the next sort by station
+    int anchor_row_ = -1;                // the row last clicked with the left button
+    bool sort_descending_next_ = false;  // direction of the next sort by station
 };
 
 }  // namespace zelvik::editor::ui

@@ -25,17 +25,28 @@ QVariant ChannelTableModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole) return {};
     const ChannelEntry& e = settings_.channels[static_cast<size_t>(index.row())];
     switch (index.column()) {
-        case 0: return QString::number(index.row() + 1);
-        case 1: return QString::fromStdString(e.station);
-        case 2: return QString::fromStdString(e.channel);
-        case 3: return QString::number(e.sta);
-        case 4: return QString::number(e.lta);
-        case 5: return QString::fromStdString(list_number_text(e.threshold));
-        case 6: return QString::fromStdString(list_number_text(e.fr1));
-        case 7: return QString::fromStdString(list_number_text(e.fr2));
-        case 8: return QString::number(e.order);
-        case 9: return e.sound ? QStringLiteral("есть") : QStringLiteral("нет");
-        default: return {};
+        case 0:
+            return QString::number(index.row() + 1);
+        case 1:
+            return QString::fromStdString(e.station);
+        case 2:
+            return QString::fromStdString(e.channel);
+        case 3:
+            return QString::number(e.sta);
+        case 4:
+            return QString::number(e.lta);
+        case 5:
+            return QString::fromStdString(list_number_text(e.threshold));
+        case 6:
+            return QString::fromStdString(list_number_text(e.fr1));
+        case 7:
+            return QString::fromStdString(list_number_text(e.fr2));
+        case 8:
+            return QString::number(e.order);
+        case 9:
+            return e.sound ? QStringLiteral("есть") : QStringLiteral("нет");
+        default:
+            return {};
     }
 }
 
@@ -43,10 +54,16 @@ QVariant ChannelTableModel::headerData(int section, Qt::Orientation orientation,
     if (orientation != Qt::Horizontal) return {};
     if (role == Qt::TextAlignmentRole) return int(Qt::AlignLeft | Qt::AlignVCenter);
     if (role != Qt::DisplayRole) return {};
-    static const char* const kTitles[kColumns] = {
-        "#",   "Код станции",        "Код канала",     "STA",             "LTA",
-        "Порог срабатывания", "Нижняя частота", "Верхняя частота", "Порядок фильтра",
-        "Оповещение"};
+    static const char* const kTitles[kColumns] = {"#",
+                                                  "Код станции",
+                                                  "Код канала",
+                                                  "STA",
+                                                  "LTA",
+                                                  "Порог срабатывания",
+                                                  "Нижняя частота",
+                                                  "Верхняя частота",
+                                                  "Порядок фильтра",
+                                                  "Оповещение"};
     if (section < 0 || section >= kColumns) return {};
     return QString::fromUtf8(kTitles[section]);
 }

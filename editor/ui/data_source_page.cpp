@@ -100,7 +100,8 @@ DataSourcePage::DataSourcePage(ConnectionParams& params, QWidget* parent)
     connect(data_dir_, &QLineEdit::textChanged, this,
             [this] { params_.data_dir = bounded_text(data_dir_, kDataDirCapacity); });
     connect(sources_, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (index >= 0) params_.data_source = strip_kind_suffix(sources_->itemText(index).toStdString());
+        if (index >= 0)
+            params_.data_source = strip_kind_suffix(sources_->itemText(index).toStdString());
     });
     connect(test_, &QPushButton::clicked, this, &DataSourcePage::run_test);
     connect(ok, &QPushButton::clicked, this, &DataSourcePage::take_over_fields);
@@ -119,7 +120,8 @@ void DataSourcePage::fill_sources() {
 
 void DataSourcePage::take_over_fields() {
     const QString line = sources_->currentText();
-    if (line.contains(QStringLiteral(" (System DSN)")) || line.contains(QStringLiteral(" (User DSN)")))
+    if (line.contains(QStringLiteral(" (System DSN)")) ||
+        line.contains(QStringLiteral(" (User DSN)")))
         params_.data_source = strip_kind_suffix(line.toStdString());
     params_.user = bounded_text(user_, kUserCapacity);
     params_.password = bounded_text(password_, kPasswordCapacity);
@@ -128,8 +130,9 @@ void DataSourcePage::take_over_fields() {
 
 void DataSourcePage::run_test() {
     if (busy_) return;
-    params_.data_source =
-        sources_->currentIndex() < 0 ? std::string() : strip_kind_suffix(sources_->currentText().toStdString());
+    params_.data_source = sources_->currentIndex() < 0
+                              ? std::string()
+                              : strip_kind_suffix(sources_->currentText().toStdString());
     params_.user = bounded_text(user_, kUserCapacity);
     params_.password = bounded_text(password_, kPasswordCapacity);
     busy_ = true;
@@ -169,8 +172,8 @@ void DataSourcePage::open_odbc_admin() {
 
 void DataSourcePage::choose_folder() {
     const QString initial = data_dir_->text().left(255);
-    const QString chosen = QFileDialog::getExistingDirectory(
-        this, QStringLiteral("Выбор каталога"), initial, QFileDialog::ShowDirsOnly);
+    const QString chosen = QFileDialog::getExistingDirectory(this, QStringLiteral("Выбор каталога"),
+                                                             initial, QFileDialog::ShowDirsOnly);
     if (!chosen.isEmpty()) data_dir_->setText(chosen);
 }
 

@@ -27,7 +27,7 @@ public:
     bool busy() const { return busy_; }
 
     void run_test();
-    void take_over_fields();   // the page's OK
+    void take_over_fields();  // the page's OK
     void open_odbc_admin();
     void choose_folder();
 

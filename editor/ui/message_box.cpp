@@ -24,10 +24,11 @@ bool ask_yes_no(QWidget* parent, const QString& text) {
 namespace zelvik::editor::ui {
 
 QMessageBox* show_connection_error(QWidget* parent, const std::string& driver_message) {
-    return show_message(parent, QMessageBox::Critical,
-                        QStringLiteral("При попытке подключения к базе данных произошла ошибка:\r\n") +
-                            QString::fromStdString(driver_message),
-                        QStringLiteral("Ошибка при подключении к базе данных"));
+    return show_message(
+        parent, QMessageBox::Critical,
+        QStringLiteral("При попытке подключения к базе данных произошла ошибка:\r\n") +
+            QString::fromStdString(driver_message),
+        QStringLiteral("Ошибка при подключении к базе данных"));
 }
 
 }  // namespace zelvik::editor::ui

@@ -10,6 +10,8 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "config/settings_schema.h"
+
 namespace zelvik::editor::ui {
 
 SoundPage::SoundPage(EditorSettings& settings, QWidget* parent)
@@ -23,9 +25,17 @@ SoundPage::SoundPage(EditorSettings& settings, QWidget* parent)
     repeats_ = new QSpinBox(this);
     pause_ = new QSpinBox(this);
     auto* wav_label = new QLabel(QStringLiteral("Путь на звуковой файл"), this);
-    auto* repeats_label = new QLabel(
-        QStringLiteral("Максимальное количество повторений звукового сигнала (1-100)"), this);
-    auto* pause_label = new QLabel(QStringLiteral("Перерыв между повторениями, сек. (1-600)"), this);
+    using config::Setting;
+    const config::IntRange repeats = config::spec_of(Setting::kAlarmMaxDuration).editor_range;
+    const config::IntRange pause = config::spec_of(Setting::kAlarmSilence).editor_range;
+    auto* repeats_label =
+        new QLabel(QStringLiteral("Максимальное количество повторений звукового сигнала (%1-%2)")
+                       .arg(repeats.min)
+                       .arg(repeats.max),
+                   this);
+    auto* pause_label = new QLabel(
+        QStringLiteral("Перерыв между повторениями, сек. (%1-%2)").arg(pause.min).arg(pause.max),
+        this);
     wav_label->setBuddy(wav_);
     repeats_label->setBuddy(repeats_);
     pause_label->setBuddy(pause_);
@@ -54,9 +64,9 @@ SoundPage::SoundPage(EditorSettings& settings, QWidget* parent)
     // already at a limit raises no change, hence the explicit stores after.
     const int stored_repeats = settings_.max_repeats;
     const int stored_pause = settings_.pause_seconds;
-    repeats_->setRange(1, 100);
+    repeats_->setRange(repeats.min, repeats.max);
     repeats_->setValue(stored_repeats);
-    pause_->setRange(1, 600);
+    pause_->setRange(pause.min, pause.max);
     pause_->setValue(stored_pause);
     settings_.max_repeats = repeats_->value();
     settings_.pause_seconds = pause_->value();

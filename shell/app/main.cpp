@@ -9,7 +9,7 @@
 #include "common/hidden_arguments.h"
 #include "config/program_settings.h"
 #include "db/wave_store.h"
-#include "detect/begin_time.h"
+#include "engine/begin_time.h"
 #include "shell/command_line.h"
 #include "shell/config_check.h"
 #include "shell/headless_runner.h"

@@ -51,7 +51,7 @@ public:
     // The engine's channel `index` as last received; null when there is none.
     const ChannelView* channel(int index) const {
         return index >= 0 && index < static_cast<int>(channels_.size()) ? &channels_[index]
-                                                                       : nullptr;
+                                                                        : nullptr;
     }
 
     // True while sort_by_header runs: no engine update is applied then.

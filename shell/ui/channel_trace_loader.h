@@ -7,8 +7,8 @@
 #include <QString>
 #include <memory>
 
-#include "detect/channel_settings.h"
-#include "detect/channel_trace_reader.h"
+#include "channel/channel_settings.h"
+#include "channel/channel_trace_reader.h"
 #include "shell/ui/trace_plot.h"
 
 namespace zelvik::shell {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "channel/channel_settings.h"
 #include "common/civil_time.h"
 #include "config/connection_config.h"
-#include "detect/channel_settings.h"
 #include "shell/ui/channel_view_window.h"
 #include "shell/ui/trace_plot.h"
 

@@ -15,6 +15,7 @@
 #include <QThread>
 #include <QVBoxLayout>
 
+#include "common/channel_id.h"
 #include "common/civil_time.h"
 #include "config/connection_config.h"
 #include "shell/ui/channel_trace_loader.h"
@@ -37,7 +38,7 @@ detect::StoreAccess ChannelViewWindow::access_from(const config::ConnectionConfi
 }
 
 QString ChannelViewWindow::title_for(const detect::ChannelSettings& s) {
-    return QString::fromStdString(s.station + "." + s.channel + "." + s.location);
+    return QString::fromStdString(common::channel_id(s.station, s.channel, s.location));
 }
 
 ChannelViewWindow::ChannelViewWindow(const detect::ChannelSettings& settings,

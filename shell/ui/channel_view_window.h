@@ -10,8 +10,8 @@
 #include <QWidget>
 #include <memory>
 
-#include "detect/channel_settings.h"
-#include "detect/channel_trace_reader.h"
+#include "channel/channel_settings.h"
+#include "channel/channel_trace_reader.h"
 
 class QLabel;
 class QModelIndex;

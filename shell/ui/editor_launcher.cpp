@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <csignal>
 
-#include "report/log.h"
+#include "common/log.h"
 
 namespace zelvik::shell::ui {
 
@@ -38,17 +38,17 @@ QString EditorLauncher::find_program() const {
 bool EditorLauncher::start() {
     const QString program = find_program();
     if (program.isEmpty()) {
-        report::log_printf("Settings editor %s not found", kEditorProgram);
+        common::log_printf("Settings editor %s not found", kEditorProgram);
         return false;
     }
     const QString settings = QFileInfo(settings_path_).absoluteFilePath();
     qint64 pid = 0;
     if (!QProcess::startDetached(program, {settings}, QFileInfo(settings).absolutePath(), &pid)) {
-        report::log_printf("Settings editor %s could not be started",
+        common::log_printf("Settings editor %s could not be started",
                            program.toLocal8Bit().constData());
         return false;
     }
-    report::log_printf("Settings editor started (pid %lld): %s %s", static_cast<long long>(pid),
+    common::log_printf("Settings editor started (pid %lld): %s %s", static_cast<long long>(pid),
                        program.toLocal8Bit().constData(), settings.toLocal8Bit().constData());
     pid_ = pid;
     watch_.start();
@@ -59,7 +59,7 @@ void EditorLauncher::poll() {
     if (pid_ <= 0) return;
     // Signal 0 only asks whether the process exists; EPERM means it does.
     if (::kill(static_cast<pid_t>(pid_), 0) == 0 || errno == EPERM) return;
-    report::log_printf("Settings editor ended (pid %lld)", static_cast<long long>(pid_));
+    common::log_printf("Settings editor ended (pid %lld)", static_cast<long long>(pid_));
     pid_ = 0;
     watch_.stop();
     emit editor_finished();

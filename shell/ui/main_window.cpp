@@ -18,8 +18,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include "common/log.h"
 #include "config/column_widths.h"
-#include "report/log.h"
 #include "shell/engine.h"
 #include "shell/ui/channel_row_delegate.h"
 #include "shell/ui/channel_table_model.h"
@@ -186,7 +186,7 @@ void MainWindow::save_widths() {
     for (int c = 0; c < config::kListColumns; ++c)
         widths[static_cast<size_t>(c)] = list_->columnWidth(c);
     if (!config::write_column_widths(setup_.settings_path.toStdString(), widths))
-        report::log_printf("Couldn't save the list column widths to %s",
+        common::log_printf("Couldn't save the list column widths to %s",
                            setup_.settings_path.toLocal8Bit().constData());
 }
 

@@ -123,7 +123,7 @@ private:
     QTimer blink_;
     bool indicator_lit_ = false;  // the blink phase
     bool exiting_ = false;
-    int indicator_size_ = 0;  // pixels
+    int indicator_size_ = 0;                 // pixels
     QString info_ = QStringLiteral("info");  // as the engine gave it
     int stalled_count_ = 0;
 };

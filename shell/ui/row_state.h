@@ -7,9 +7,9 @@
 namespace zelvik::shell::ui {
 
 enum class RowState : int {
-    kNormal = 0,  // state image 1 of the list: no alarm
-    kAlarm = 1,   // state image 2: the channel is in alarm
-    kStalled = 2, // no new data for NODATA seconds: the channel is blind
+    kNormal = 0,   // state image 1 of the list: no alarm
+    kAlarm = 1,    // state image 2: the channel is in alarm
+    kStalled = 2,  // no new data for NODATA seconds: the channel is blind
 };
 
 // An alarm outranks a stall: the detection it shows was made before the data stopped,

@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "detect/channel_settings.h"
-#include "detect/channel_trace_reader.h"
-#include "detect/min_max_columns.h"
+#include "channel/channel_settings.h"
+#include "channel/channel_trace_reader.h"
+#include "signal/min_max_columns.h"
 
 namespace zelvik::shell {
 

@@ -8,9 +8,9 @@
 
 #include <exception>
 
+#include "common/log.h"
 #include "config/program_settings.h"
 #include "report/alarm_sound.h"
-#include "report/log.h"
 #include "shell/engine.h"
 #include "shell/headless_runner.h"
 #include "shell/stop_request.h"
@@ -69,7 +69,7 @@ int run_window_job(config::ProgramSettings& settings, db::WaveStore& store,
         engine.request_stop();
         return 0;
     } catch (const std::exception& e) {
-        report::log_printf("Main window could not run: %s", e.what());
+        common::log_printf("Main window could not run: %s", e.what());
     }
     return 1;
 }

@@ -9,8 +9,9 @@
 
 #include "common/civil_time.h"
 #include "common/clock.h"
+#include "common/log.h"
 #include "config/connection_config.h"
-#include "report/log.h"
+#include "report/log_open.h"
 #include "tests/db/store_test_fixture.h"
 #include "tests/support/temp_dir.h"
 
@@ -82,21 +83,21 @@ TEST_P(StoreQueries, MissingEventListFailsConnectAndIsLogged) {
     test::TempDir dir("zelvik-log");
     dir.write("zelvik.ini", "[LOG]\nDIR=" + dir.file("log") + "\n");
     config::ConnectionConfig settings({"zelvik"}, dir.file("zelvik.ini"));
-    report::log_reset_for_testing();
+    common::log_reset_for_testing();
     ASSERT_TRUE(report::log_open(settings));
     ASSERT_TRUE(store_->exec("drop table EVENTLIST"));
     store_->configure(ws_);
     EXPECT_FALSE(ws_.connect());
     EXPECT_FALSE(ws_.is_alive());  // a failed connect keeps no handles
     const std::string log =
-        test::read_file(report::log_directory() +
+        test::read_file(common::log_directory() +
                         common::format_local(common::now_utc_seconds(), "%d%m%Y") + ".log");
     // SQLite's driver compiles a delete only when it runs, so there the first statement
     // that notices the missing table is the select of bind_is_data_exist.
     const char* first = GetParam() == "sqlite" ? "[bind_is_data_exist]" : "[bind_del_evlst_data]";
     EXPECT_NE(log.find(std::string(first) + " Prepare statement error : "), std::string::npos)
         << log;
-    report::log_reset_for_testing();
+    common::log_reset_for_testing();
 }
 
 TEST_P(StoreQueries, MissingFilelistLeavesTheProbeEmpty) {

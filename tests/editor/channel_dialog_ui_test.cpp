@@ -170,8 +170,12 @@ private slots:
         auto d = open_edit({"KIV", "SHZ", 1, 10, 2, 0.5, 4, 3, true},
                            {"NoSuchSource", "u", "Hidden-Pw", ""});
         QTRY_VERIFY(!d->busy());
-        QTRY_COMPARE(boxes_with(QStringLiteral("При попытке подключения к базе данных произошла ошибка:")).size(), 1);
-        QCOMPARE(boxes_with(QString()).front()->windowTitle(), QStringLiteral("Ошибка при подключении к базе данных"));
+        QTRY_COMPARE(
+            boxes_with(QStringLiteral("При попытке подключения к базе данных произошла ошибка:"))
+                .size(),
+            1);
+        QCOMPARE(boxes_with(QString()).front()->windowTitle(),
+                 QStringLiteral("Ошибка при подключении к базе данных"));
         QVERIFY(!all_box_texts().contains(QStringLiteral("Hidden-Pw")));
         close_all_boxes();
         QCOMPARE(field<QComboBox>(d.get(), "station")->count(), 0);
@@ -184,11 +188,10 @@ private slots:
     // shows that it is working, and the operator gives up.
     void silent_server_can_be_given_up() {
         SilentServer silent;
-        zelvik::test::add_odbc_data_source(
-            "zsilent", {{"Driver", zelvik::test::kPostgresDriver},
-                        {"Servername", "127.0.0.1"},
-                        {"Port", std::to_string(silent.port())},
-                        {"Database", "none"}});
+        zelvik::test::add_odbc_data_source("zsilent", {{"Driver", zelvik::test::kPostgresDriver},
+                                                       {"Servername", "127.0.0.1"},
+                                                       {"Port", std::to_string(silent.port())},
+                                                       {"Database", "none"}});
         auto d = open_edit({"KIV", "SHZ", 1, 10, 2, 0.5, 4, 3, true}, {"zsilent", "u", "p", ""});
         QVERIFY(d->busy());
         QProgressDialog* busy = nullptr;

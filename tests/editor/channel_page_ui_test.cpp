@@ -1,8 +1,8 @@
 // The channel page with real widgets: add, delete, moves, sort and the Ctrl gestures,
 // with the channel dialog over a real SQLite store.
+#include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
-#include <QComboBox>
 #include <QtTest>
 
 #include "editor/ui/channel_page.h"
@@ -37,8 +37,9 @@ private:
     }
     void click_header(int section) {
         QHeaderView* header = page_->table()->horizontalHeader();
-        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
-                          QPoint(header->sectionViewportPosition(section) + 5, header->height() / 2));
+        QTest::mouseClick(
+            header->viewport(), Qt::LeftButton, {},
+            QPoint(header->sectionViewportPosition(section) + 5, header->height() / 2));
     }
     QPushButton* button(const char* text) {
         for (QPushButton* b : page_->findChildren<QPushButton*>())
@@ -58,7 +59,8 @@ private slots:
         settings_ = {};
         const char* names[] = {"D", "B", "A", "C"};
         for (int i = 0; i < 4; ++i)
-            settings_.channels.push_back({names[i], "BHZ", 1, 10, 3.14159 + i, 0.123456, 4.5678, 3, i % 2 == 0});
+            settings_.channels.push_back(
+                {names[i], "BHZ", 1, 10, 3.14159 + i, 0.123456, 4.5678, 3, i % 2 == 0});
         settings_.channel_count = 4;
         page_ = std::make_unique<ChannelPage>(settings_, params_);
         page_->resize(700, 400);

@@ -16,7 +16,8 @@ ChannelEntry named(const std::string& station) {
 
 EditorSettings table(const std::vector<std::string>& stations) {
     EditorSettings s;
-    for (const std::string& st : stations) s.channels.push_back({st, "BHZ", 1, 10, 3.14159, 0.123, 4.5678, 3, true});
+    for (const std::string& st : stations)
+        s.channels.push_back({st, "BHZ", 1, 10, 3.14159, 0.123, 4.5678, 3, true});
     s.channel_count = static_cast<int>(stations.size());
     return s;
 }
@@ -114,13 +115,11 @@ TEST(ChannelTable, PrefixMatchFirstInListOrder) {
         int expected;
     };
     const Case cases[] = {
-        {{"ABC", "ABD"}, "AB", 0},
-        {{"AB", "ABC"}, "AB", 0},
-        {{"AAA", "ABC"}, "ab", 1},
-        {{"XYZ"}, "AB", -1},
-        {{}, "AB", -1},
+        {{"ABC", "ABD"}, "AB", 0}, {{"AB", "ABC"}, "AB", 0}, {{"AAA", "ABC"}, "ab", 1},
+        {{"XYZ"}, "AB", -1},       {{}, "AB", -1},
     };
-    for (const Case& c : cases) EXPECT_EQ(find_code_prefix(c.codes, c.stored), c.expected) << c.stored;
+    for (const Case& c : cases)
+        EXPECT_EQ(find_code_prefix(c.codes, c.stored), c.expected) << c.stored;
 }
 
 TEST(ChannelTable, DialogNumbersReadBackExactly) {

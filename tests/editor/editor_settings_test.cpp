@@ -24,17 +24,19 @@ TEST(LoadSettings, ThreadsAgainstPresentAndMissingSections) {
     };
     const Case cases[] = {
         {"no sections", "[SYSTEM]\nTHREADS=3\n", 0, 0},
-        {"two of five shown", "[SYSTEM]\nTHREADS=2\n" + channel_section(0, "A") +
-                                  channel_section(1, "B") + channel_section(2, "C") +
-                                  channel_section(3, "D") + channel_section(4, "E"),
+        {"two of five shown",
+         "[SYSTEM]\nTHREADS=2\n" + channel_section(0, "A") + channel_section(1, "B") +
+             channel_section(2, "C") + channel_section(3, "D") + channel_section(4, "E"),
          2, 5},
-        {"gap stops reading", "[SYSTEM]\nTHREADS=3\n" + channel_section(0, "A") +
-                                  channel_section(1, "B") + channel_section(3, "D"),
+        {"gap stops reading",
+         "[SYSTEM]\nTHREADS=3\n" + channel_section(0, "A") + channel_section(1, "B") +
+             channel_section(3, "D"),
          2, 2},
         {"missing THREADS is 1", channel_section(0, "A") + channel_section(1, "B"), 1, 2},
         {"negative THREADS", "[SYSTEM]\nTHREADS=-4\n" + channel_section(0, "A"), 0, 1},
-        {"empty section ends", "[SYSTEM]\nTHREADS=2\n" + channel_section(0, "A") + "[THREAD1]\n" +
-                                   channel_section(2, "C"),
+        {"empty section ends",
+         "[SYSTEM]\nTHREADS=2\n" + channel_section(0, "A") + "[THREAD1]\n" +
+             channel_section(2, "C"),
          1, 1},
     };
     for (const Case& c : cases) {
@@ -111,7 +113,8 @@ TEST(ConnectionParams, CommandLineKeysInAnyCaseValuesAsTyped) {
         {{"zelvikcfg", "-xodbc=Q", "user=w"}, {"Q", "w", "", ""}},
     };
     for (const Case& c : cases) {
-        const ConnectionParams p = resolve_connection_params({c.args, "/none/a.ini", "/none/b.ini"});
+        const ConnectionParams p =
+            resolve_connection_params({c.args, "/none/a.ini", "/none/b.ini"});
         EXPECT_EQ(p, c.expected) << c.args[1];
     }
 }
@@ -135,7 +138,8 @@ TEST(ConnectionParams, FilesThenDefaults) {
     EXPECT_EQ(defaults.password, "VEM");
     EXPECT_FALSE(defaults.data_dir.empty());
     // The command line wins over both files.
-    EXPECT_EQ(resolve_connection_params({{"zelvikcfg", "ODBC=CMD"}, local, qsx}).data_source, "CMD");
+    EXPECT_EQ(resolve_connection_params({{"zelvikcfg", "ODBC=CMD"}, local, qsx}).data_source,
+              "CMD");
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 #include <sys/stat.h>
 
 #include <QComboBox>
-#include <QRegularExpression>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QtTest>
@@ -32,12 +32,11 @@ private:
     // user ones into a file of this test that ODBCINI names.
     void machine_sources(const zelvik::test::TempDir& dir, const std::vector<std::string>& system,
                          const std::vector<std::string>& user) {
-        for (const std::string& n : system)
-            zelvik::test::add_odbc_alias(n, store_->dsn());
+        for (const std::string& n : system) zelvik::test::add_odbc_alias(n, store_->dsn());
         std::string text;
         for (const std::string& n : user)
-            text += "[" + n + "]\nDriver=" + zelvik::test::kSqliteDriver + "\nDatabase=" +
-                    store_->file() + "\n\n";
+            text += "[" + n + "]\nDriver=" + zelvik::test::kSqliteDriver +
+                    "\nDatabase=" + store_->file() + "\n\n";
         dir.write("user.ini", text);
         ::setenv("ODBCINI", dir.file("user.ini").c_str(), 1);
     }
@@ -106,7 +105,8 @@ private slots:
         page.test_button()->click();
         QTRY_VERIFY(!page.busy());
         QTRY_COMPARE(boxes_with(QStringLiteral("Количество таблиц: ")).size(), 1);
-        QMessageBox* report = boxes_with(QStringLiteral("Успешное подключение к DSN: Good\t\r\n")).value(0);
+        QMessageBox* report =
+            boxes_with(QStringLiteral("Успешное подключение к DSN: Good\t\r\n")).value(0);
         QVERIFY(report);
         QCOMPARE(report->windowTitle(), QStringLiteral("Подключение к источнику данных!"));
         QVERIFY(report->text().contains(QStringLiteral("\tSITECHAN\r\n")));

@@ -3,11 +3,12 @@
 #include "editor/settings_writer.h"
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "channel/channel_settings.h"
 #include "config/program_settings.h"
-#include "detect/channel_settings.h"
 #include "tests/support/temp_dir.h"
 
 namespace zelvik::editor {
@@ -77,13 +78,16 @@ TEST(SettingsWriter, SurplusSectionsDeletedUpToTheFirstGap) {
         for (int n : c.sections) text += "[THREAD" + std::to_string(n) + "]\nSTATION=S\n";
         EditorSettings s;
         s.settings_path = dir.write("zelvik.ini", text);
-        for (size_t i = 0; i < c.channels; ++i) s.channels.push_back(entry("N" + std::to_string(i)));
+        for (size_t i = 0; i < c.channels; ++i)
+            s.channels.push_back(entry("N" + std::to_string(i)));
         s.channel_count = static_cast<int>(c.channels);
         SettingsWriter w;
         ASSERT_TRUE(w.save(s, {})) << c.name;
         const std::string out = test::read_file(s.settings_path);
-        for (int n : c.present) EXPECT_TRUE(has_section(out, "THREAD" + std::to_string(n))) << c.name;
-        for (int n : c.absent) EXPECT_FALSE(has_section(out, "THREAD" + std::to_string(n))) << c.name;
+        for (int n : c.present)
+            EXPECT_TRUE(has_section(out, "THREAD" + std::to_string(n))) << c.name;
+        for (int n : c.absent)
+            EXPECT_FALSE(has_section(out, "THREAD" + std::to_string(n))) << c.name;
         EXPECT_NE(out.find("SLEEP=40"), std::string::npos) << c.name;
     }
 }
@@ -91,9 +95,11 @@ TEST(SettingsWriter, SurplusSectionsDeletedUpToTheFirstGap) {
 TEST(SettingsWriter, UnknownLinesStayByteForByteAndLineEndsKept) {
     test::TempDir dir;
     const std::string original =
-        "; Zelvik settings\r\n[SYSTEM]\r\nSLEEP = 40 \r\nTHREADS=3\r\n\r\n[LOG]\r\nDIR=/var/log/z\r\n"
+        "; Zelvik settings\r\n[SYSTEM]\r\nSLEEP = 40 "
+        "\r\nTHREADS=3\r\n\r\n[LOG]\r\nDIR=/var/log/z\r\n"
         "[MAIL]\r\nSERVER=127.0.0.1\r\n"
-        "[THREAD0]\r\nSTATION=A\r\nCALIB=1.5\r\n[THREAD1]\r\nSTATION=B\r\n[THREAD2]\r\nSTATION=C\r\n";
+        "[THREAD0]\r\nSTATION=A\r\nCALIB=1.5\r\n[THREAD1]\r\nSTATION=B\r\n[THREAD2]\r\nSTATION="
+        "C\r\n";
     const std::string path = dir.write("zelvik.ini", original);
     EditorSettings s = loaded(path);
     ASSERT_EQ(s.channel_count, 3);
@@ -121,9 +127,10 @@ TEST(SettingsWriter, UnknownLinesStayByteForByteAndLineEndsKept) {
 
 TEST(SettingsWriter, HiddenEntriesAndMoreThan256Channels) {
     test::TempDir dir;
-    const std::string path = dir.write(
-        "zelvik.ini", "[SYSTEM]\nTHREADS=1\n[THREAD0]\nSTATION=A\n[THREAD1]\nSTATION=B\n"
-                      "[THREAD2]\nSTATION=C\n");
+    const std::string path =
+        dir.write("zelvik.ini",
+                  "[SYSTEM]\nTHREADS=1\n[THREAD0]\nSTATION=A\n[THREAD1]\nSTATION=B\n"
+                  "[THREAD2]\nSTATION=C\n");
     EditorSettings s = loaded(path);
     SettingsWriter w;
     ASSERT_TRUE(w.save(s, {}));
@@ -171,6 +178,60 @@ TEST(SettingsWriter, FailuresAreReportedAndLeaveTheFile) {
     EXPECT_EQ(::access(s.settings_path.c_str(), F_OK), -1);
     // No temporary copy is left behind.
     EXPECT_EQ(::access((path + ".XXXXXX").c_str(), F_OK), -1);
+}
+
+// What the kernel reports for a directory: files created in it and files renamed into it.
+class DirectoryEvents {
+public:
+    explicit DirectoryEvents(const std::string& dir)
+        : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        if (fd_ >= 0) {
+            watching_ = ::inotify_add_watch(fd_, dir.c_str(), IN_CREATE | IN_MOVED_TO) >= 0;
+        }
+    }
+    ~DirectoryEvents() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool watching() const { return watching_; }
+    // Drains the queue; false when the kernel dropped events.
+    bool count(int& created, int& moved_in) const {
+        alignas(inotify_event) char buf[65536];
+        for (ssize_t n; (n = ::read(fd_, buf, sizeof buf)) > 0;) {
+            for (ssize_t at = 0; at < n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
+                if (e->mask & IN_Q_OVERFLOW) return false;
+                created += (e->mask & IN_CREATE) != 0;
+                moved_in += (e->mask & IN_MOVED_TO) != 0;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+            }
+        }
+        return true;
+    }
+
+private:
+    int fd_;
+    bool watching_ = false;
+};
+
+// A full table is edited in memory and put in place once: one temporary file made and
+// renamed over the settings, where a rewrite per key made thousands.
+TEST(SettingsWriter, FullTableIsOneReplaceOfTheFile) {
+    test::TempDir dir;
+    const std::string path = dir.write("zelvik.ini", "[SYSTEM]\nSLEEP=40\n");
+    EditorSettings s = loaded(path);
+    for (int i = 0; i < kMaxChannelSections; ++i) {
+        s.channels.push_back(entry("S" + std::to_string(i)));
+    }
+    s.channel_count = kMaxChannelSections;
+    const DirectoryEvents events(dir.path());
+    ASSERT_TRUE(events.watching());
+    SettingsWriter w;
+    ASSERT_TRUE(w.save(s, {"D", "u", "p", "/d"})) << w.last_error();
+    int created = 0, moved_in = 0;
+    ASSERT_TRUE(events.count(created, moved_in));
+    EXPECT_EQ(created, 1);
+    EXPECT_EQ(moved_in, 1);
+    EXPECT_EQ(loaded(path).channels, s.channels);
 }
 
 // Zelvik's own readers, as it runs at start-up, over a file the editor saved.

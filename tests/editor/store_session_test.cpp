@@ -66,7 +66,8 @@ TEST_P(StoreSessionTest, ReportListsTheTables) {
                                std::to_string(tables->size()) + "\r\n\t",
                            0),
               0u);
-    EXPECT_EQ(connection_report("D", "u", std::nullopt), "Успешное подключение к DSN: D\t\r\nПользователь: u\r\n\r\n");
+    EXPECT_EQ(connection_report("D", "u", std::nullopt),
+              "Успешное подключение к DSN: D\t\r\nПользователь: u\r\n\r\n");
 }
 
 TEST_P(StoreSessionTest, FailedConnectGivesTheDriverMessage) {

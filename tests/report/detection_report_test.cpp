@@ -12,7 +12,7 @@
 
 #include "report/smtp_client.h"
 #include "tests/report/log_capture.h"
-#include "tests/report/smtp_test_servers.h"
+#include "tests/support/smtp_test_servers.h"
 #include "tests/support/temp_dir.h"
 
 namespace zelvik::report {

@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "common/log.h"
 #include "config/connection_config.h"
-#include "report/log.h"
+#include "report/log_open.h"
 #include "tests/support/temp_dir.h"
 
 namespace zelvik::testing {
@@ -15,12 +16,12 @@ namespace zelvik::testing {
 class LogCapture {
 public:
     LogCapture() {
-        report::log_reset_for_testing();
+        common::log_reset_for_testing();
         const std::string ini = dir_.write("zelvik.ini", "[LOG]\nDIR=" + dir_.file("log") + "\n");
         config::ConnectionConfig settings({"zelvik"}, ini);
         enabled_ = report::log_open(settings);
     }
-    ~LogCapture() { report::log_reset_for_testing(); }
+    ~LogCapture() { common::log_reset_for_testing(); }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 

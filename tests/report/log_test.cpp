@@ -1,6 +1,6 @@
 // The daily log on real files. The clock is fixed and TZ is UTC, so stamps are known;
 // the instants were taken from `date -u -d '2026-12-08 14:03:09' +%s` and the like.
-#include "report/log.h"
+#include "report/log_open.h"
 
 #include <gtest/gtest.h>
 
@@ -17,12 +17,21 @@
 #include <vector>
 
 #include "common/clock.h"
+#include "common/log.h"
 #include "config/connection_config.h"
 #include "tests/support/temp_dir.h"
 
 namespace zelvik::report {
 namespace {
 
+using common::kLogLineBytes;
+using common::kStartedMessage;
+using common::kStoppedMessage;
+using common::log_debug;
+using common::log_directory;
+using common::log_printf;
+using common::log_reset_for_testing;
+using common::log_write;
 using test::read_file;
 using test::TempDir;
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "common/clock.h"
-#include "tests/report/smtp_test_servers.h"
+#include "tests/support/smtp_test_servers.h"
 #include "tests/support/temp_dir.h"
 
 namespace zelvik::report {

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "shell/headless_events.h"
-#include "tests/detect/engine_fixture.h"
+#include "tests/support/engine_fixture.h"
 
 namespace zelvik::shell {
 namespace {

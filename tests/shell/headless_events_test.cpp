@@ -8,7 +8,7 @@
 #include <string>
 
 #include "common/clock.h"
-#include "tests/detect/engine_fixture.h"
+#include "tests/support/engine_fixture.h"
 
 namespace zelvik::shell {
 namespace {

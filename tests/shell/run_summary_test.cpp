@@ -3,7 +3,7 @@
 // 1600000000 is 2020-09-13 12:26:40 UTC (`date -u -d @1600000000`).
 #include <gtest/gtest.h>
 
-#include "detect/watch_summary.h"
+#include "engine/watch_summary.h"
 #include "shell/catch_up_summary.h"
 #include "shell/headless_events.h"
 

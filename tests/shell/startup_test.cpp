@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "common/clock.h"
+#include "common/log.h"
 #include "config/program_settings.h"
 #include "db/wave_store.h"
-#include "report/log.h"
 #include "shell/command_line.h"
 #include "shell/startup_ui.h"
 #include "tests/shell/machine_isolation.h"
@@ -65,10 +65,10 @@ protected:
         isolate_from_machine(dir_);
         ::setenv("TZ", "UTC", 1);
         common::set_clock_for_testing([] { return 1796738589.0; });  // 14:03:09 08.12.2026
-        report::log_reset_for_testing();
+        common::log_reset_for_testing();
     }
     void TearDown() override {
-        report::log_reset_for_testing();
+        common::log_reset_for_testing();
         common::set_clock_for_testing({});
     }
     StartupResult run(const std::string& log_dir, const std::string& level, StartupUi& ui,
@@ -97,7 +97,7 @@ TEST_F(StartupTest, UnreachableStoreEndsWithBoxAndMaskedPassword) {
     };
     for (const Case c : {Case{"debug", true}, Case{"Error", false}, Case{"", false}}) {
         SCOPED_TRACE(c.level);
-        report::log_reset_for_testing();
+        common::log_reset_for_testing();
         TempDir logs;
         ScriptedUi ui(true);
         bool job_ran = false;
@@ -138,14 +138,14 @@ TEST_F(StartupTest, LogDirectoryThatCannotBeMadeAsksFirst) {
         EXPECT_TRUE(no.errors.empty());
         EXPECT_EQ(store_.last_error(), "");  // no connection was tried
     }
-    report::log_reset_for_testing();
+    common::log_reset_for_testing();
     {
         ScriptedUi yes(true);
         EXPECT_EQ(run(blocked, "DEBUG", yes), StartupResult::kStoreFailed);
         EXPECT_EQ(yes.questions, std::vector<std::string>{question});
         ASSERT_EQ(yes.errors.size(), 1u);  // the run went on to the connection attempt
         EXPECT_NE(store_.last_error(), "");
-        EXPECT_FALSE(report::log_write("after"));
+        EXPECT_FALSE(common::log_write("after"));
     }
 }
 

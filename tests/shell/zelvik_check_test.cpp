@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/detect/engine_fixture.h"
 #include "tests/shell/child_process.h"
 #include "tests/shell/machine_isolation.h"
+#include "tests/support/engine_fixture.h"
 #include "tests/support/store_fixture.h"
 #include "tests/support/temp_dir.h"
 

@@ -34,9 +34,9 @@ TEST(MiniseedStructure, BrokenRecordsAreRefusedWithTheirReason) {
         unsigned value;
     };
     const Case cases[] = {
-        {"loops", 4096 + 50, 48},        // blockette 1000 names itself as the next one
-        {"loops", 46, 20},               // first blockette inside the fixed header
-        {"beyond", 4096 + 50, 4094},     // next blockette runs off the record
+        {"loops", 4096 + 50, 48},          // blockette 1000 names itself as the next one
+        {"loops", 46, 20},                 // first blockette inside the fixed header
+        {"beyond", 4096 + 50, 4094},       // next blockette runs off the record
         {"data offset", 4096 + 44, 9000},  // data beyond the record
     };
     test::TempDir dir("zelvik-structure");
@@ -161,11 +161,9 @@ TEST(NonFiniteInput, SamplesAndTimesThatAreNotNumbersAreRefused) {
         const char* says;
     };
     const Case cases[] = {
-        {632 + 12, nan, "not finite"},  // a sample
-        {632 + 36, -inf, "not finite"},
-        {20, 1e30f, "begin time"},  // b, as the audit found it
-        {20, nan, "begin time"},
-        {0, inf, "evenly sampled"},  // delta
+        {632 + 12, nan, "not finite"},                               // a sample
+        {632 + 36, -inf, "not finite"}, {20, 1e30f, "begin time"},   // b, as the audit found it
+        {20, nan, "begin time"},        {0, inf, "evenly sampled"},  // delta
     };
     for (const auto& c : cases) {
         std::string bad = sac;

@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "db/wave_store.h"
-#include "detect/instrument_response.h"
+#include "signal/instrument_response.h"
 #include "tests/support/store_fixture.h"
 #include "tools/store_tool.h"
 

@@ -101,7 +101,8 @@ TEST_P(StoreTool, DamagedFileLeavesNothingBehind) {
 TEST_P(StoreTool, HostileStationCodesStayInsideTheDataDirectory) {
     ASSERT_EQ(run({"init"}), 0) << err_.str();
     std::string mseed = test::read_file(kPhc);
-    for (size_t at = 0; at < mseed.size(); at += 4096) std::memcpy(mseed.data() + at + 8, "../..", 5);
+    for (size_t at = 0; at < mseed.size(); at += 4096)
+        std::memcpy(mseed.data() + at + 8, "../..", 5);
     std::string sac(632 + 400, '\0');
     auto put = [&](size_t word, int32_t v) { std::memcpy(sac.data() + 4 * word, &v, 4); };
     for (size_t off = 440; off < 632; off += 8) std::memcpy(sac.data() + off, "-12345  ", 8);

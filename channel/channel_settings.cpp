@@ -1,0 +1,69 @@
+// Channel section reading by the names, defaults and rules of the settings schema. The
+// range test is separate so that a refused channel can be named with its reason.
+#include "channel/channel_settings.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "config/program_settings.h"
+#include "config/settings_schema.h"
+
+namespace zelvik::detect {
+
+ChannelSettings read_channel_settings(const std::string& settings_path, int n) {
+    using config::Setting;
+    const std::string section = config::channel_section(n);
+    const auto real = [&](Setting id) {
+        return config::zelvik_real(settings_path, section, config::spec_of(id));
+    };
+    const auto number = [&](Setting id) {
+        return config::zelvik_int(settings_path, section, config::spec_of(id));
+    };
+    const auto text = [&](Setting id) {
+        return config::zelvik_text(settings_path, section, config::spec_of(id));
+    };
+    ChannelSettings s;
+    s.index = n;
+    s.lta_seconds = real(Setting::kLta);
+    s.sta_seconds = real(Setting::kSta);
+    s.threshold = real(Setting::kThreshold);
+    s.fr1 = static_cast<float>(real(Setting::kFr1));
+    s.fr2 = static_cast<float>(real(Setting::kFr2));
+    s.sound = number(Setting::kSound) != 0;
+    s.order = number(Setting::kOrder);
+    s.station = text(Setting::kStation);
+    s.channel = text(Setting::kChannel);
+    s.location = text(Setting::kLocation);
+    return s;
+}
+
+std::string channel_settings_problem(const ChannelSettings& s, double sample_rate) {
+    const config::IntRange order = config::spec_of(config::Setting::kOrder).zelvik_range;
+    char text[160];
+    if (!(sample_rate > 0.0) || !std::isfinite(sample_rate)) {
+        std::snprintf(text, sizeof text, "sample rate %g (%s)", sample_rate,
+                      sample_rate == 0.0 ? "no SITECHAN row" : "store error");
+    } else if (s.order < order.min || s.order > order.max) {
+        std::snprintf(text, sizeof text, "ORDER %d outside %d..%d", s.order, order.min, order.max);
+    } else if (!(s.sta_seconds > 0.0) || !(s.lta_seconds > 0.0) || !std::isfinite(s.sta_seconds) ||
+               !std::isfinite(s.lta_seconds)) {
+        std::snprintf(text, sizeof text, "STA %g s / LTA %g s not positive", s.sta_seconds,
+                      s.lta_seconds);
+    } else if (static_cast<int>(s.sta_seconds * sample_rate) < 1 ||
+               static_cast<int>(s.lta_seconds * sample_rate) < 1) {
+        std::snprintf(text, sizeof text, "STA %g s / LTA %g s shorter than one sample at %g sps",
+                      s.sta_seconds, s.lta_seconds, sample_rate);
+    } else if (!(s.fr1 >= 0.0f) || !(s.fr1 < s.fr2)) {
+        std::snprintf(text, sizeof text, "FR1 %.3f Hz not in [0, FR2 %.3f Hz)", s.fr1, s.fr2);
+    } else if (!(s.fr2 < sample_rate / 2)) {
+        std::snprintf(text, sizeof text, "FR2 %.3f Hz not below half the sample rate %g", s.fr2,
+                      sample_rate);
+    } else if (!std::isfinite(s.threshold)) {
+        std::snprintf(text, sizeof text, "Threshold not finite");
+    } else {
+        return {};
+    }
+    return text;
+}
+
+}  // namespace zelvik::detect

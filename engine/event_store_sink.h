@@ -1,0 +1,80 @@
+// Stores finished measurements as rows of the event list, with the reconnect protocol
+// and the STORAGE_TIME purge. During a worker pass rows wait in the queue and are
+// written together at the end of the pass, in one transaction; outside a pass each row
+// is written at once. A row that cannot be stored because the store is away, or whose
+// transaction the store refused to commit, stays queued (the newest kMaxPending) and is
+// stored, in order and once, when the store answers again.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "channel/detection_record.h"
+#include "common/mutex.h"
+
+namespace zelvik::detect {
+
+class StoreLink;
+
+class EventStoreSink : public MeasurementSink {
+public:
+    static constexpr size_t kMaxPending = 10000;
+
+    // `link` is not owned and must outlive the sink. storage_days <= 0 never purges.
+    EventStoreSink(StoreLink& link, int storage_days, int reconnect_pause_ms = 2000);
+
+    // Worker thread (DetectionRecord::finish). Queues the row behind any that wait;
+    // outside a pass stores what it can at once. Never throws.
+    void store(const Measurement& m) override;
+
+    // Worker thread. Rows of the measurements finished after begin_pass() wait for
+    // end_pass(), which stores every waiting row in one transaction and returns the
+    // number still waiting (logged when not 0).
+    void begin_pass();
+    size_t end_pass();
+
+    // Stores waiting rows in order, in one transaction, while the store answers. Worker
+    // thread, or any thread once the worker has ended. Returns the number still waiting.
+    size_t flush();
+
+    size_t pending() const;
+
+    // Runs after the rows of a transaction were written and before it is committed.
+    // For tests that take the store away at that moment; empty by default.
+    void set_before_commit(std::function<void()> hook) { before_commit_ = std::move(hook); }
+    // Rows inserted so far for the channel "STA.CHA.LOC" (0 when none). Any thread.
+    long rows_stored(const std::string& channel_name) const;
+
+private:
+    struct Row {
+        std::string station;
+        std::string channel_name;  // "STA.CHA.LOC", for the count
+        double onset;
+        double amplitude;  // micrometres, -1 = not converted
+        double period;
+    };
+    enum class Outcome { kDone, kUnreachable, kRefused };
+    enum class Step { kWritten, kPurgeFailed, kRowFailed };
+    // Each sets `settled` to the number of rows from the front that need no more work.
+    Outcome store_batch(const std::vector<Row>& rows, size_t& settled);
+    Outcome store_singly(const std::vector<Row>& rows, size_t& settled);
+    Step write_rows(const std::vector<Row>& rows, bool purge, std::vector<const Row*>& inserted);
+    Outcome store_row(const Row& row);
+    Outcome lost_or(Outcome otherwise);  // kUnreachable when the connection is gone
+
+    StoreLink& link_;
+    const int storage_days_;
+    const int pause_ms_;
+    std::function<void()> before_commit_;
+    bool in_pass_ = false;  // worker thread only
+    // Guards pending_. Never held across a store operation.
+    mutable common::Mutex mutex_;
+    std::deque<Row> pending_ GUARDED_BY(mutex_);             // oldest first
+    std::map<std::string, long> stored_ GUARDED_BY(mutex_);  // rows inserted, by channel name
+};
+
+}  // namespace zelvik::detect

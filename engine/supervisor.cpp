@@ -1,0 +1,307 @@
+// Supervisor start-up, pass and shutdown. Every wait of the shutdown is bounded and says
+// so in the log when it runs out; detectors are destroyed only after the worker ended.
+#include "engine/supervisor.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+#include "channel/data_extent.h"
+#include "common/channel_id.h"
+#include "common/civil_time.h"
+#include "common/clock.h"
+#include "common/log.h"
+#include "config/ini_file.h"
+#include "db/store_status.h"
+#include "db/wave_store.h"
+#include "engine/begin_time.h"
+
+namespace zelvik::detect {
+namespace {
+
+// "YYYY-MM-DD hh:mm:ss.ss UTC": onsets need the hundredths the list shows, rounded as
+// the list rounds them.
+std::string onset_text(double onset) {
+    const double rounded = std::round(onset * 100.0) / 100.0;
+    const double whole = std::floor(rounded);
+    char hundredths[16];
+    std::snprintf(hundredths, sizeof hundredths, ".%02d",
+                  std::clamp(static_cast<int>(std::lround((rounded - whole) * 100.0)), 0, 99));
+    return common::utc_text(whole) + hundredths + " UTC";
+}
+
+}  // namespace
+
+Supervisor::Supervisor(SupervisorSettings settings, db::WaveStore& store)
+    : settings_(std::move(settings)),
+      link_(store, stop_),
+      sender_(settings_.mail),
+      sink_(link_, settings_.storage_days, settings_.reconnect_pause_ms),
+      board_(settings_.max_duration_seconds, settings_.silence_seconds) {}
+
+Supervisor::~Supervisor() {
+    if (started_) shut_down();
+}
+
+int Supervisor::clamp_thread_count() const {
+    const int n = settings_.thread_count;
+    if (n >= 0 && n <= kMaxChannels) return n;
+    const int used = n < 0 ? 0 : kMaxChannels;
+    common::log_printf("THREADS %d outside 0..%d: %d channels are set up", n, kMaxChannels, used);
+    return used;
+}
+
+int64_t Supervisor::start_up() {
+    started_ = true;
+    const int64_t now = common::now_utc_seconds();
+    const std::string begin =
+        config::ini::read_string(settings_.settings_path, "SYSTEM", "BEGIN", "1800", 32);
+    const BeginTime chosen = detection_start_time(settings_.arguments, begin, now);
+    // The line names the start actually used, which is the settings' value when only
+    // a command-line argument was refused.
+    if (!chosen.problem.empty()) {
+        const std::string used = chosen.origin == "default" ? std::string("the default 1800 s back")
+                                                            : "the " + chosen.origin + " value";
+        common::log_printf("%sdetection starts at %s UTC, %s", chosen.problem.c_str(),
+                           common::utc_text(static_cast<double>(chosen.start)).c_str(),
+                           used.c_str());
+    }
+    start_time_ = chosen.start;
+    common::log_printf("Detection start time: %s",
+                       common::format_local(start_time_, "%H:%M:%S %d.%m.%Y").c_str());
+    if (sender_.start()) common::log_write("Detection report sender started");
+
+    const int count = clamp_thread_count();
+    check_alarm_settings();
+    if (settings_.coincidence > 1) {
+        coincidence_ = std::make_unique<CoincidenceRule>(
+            settings_.coincidence, settings_.window_seconds, static_cast<size_t>(count));
+        common::log_printf("Alarm only for detections of %d stations within %g s",
+                           settings_.coincidence, settings_.window_seconds);
+    }
+    (void)link_.ensure_connected(false, settings_.reconnect_pause_ms);
+    for (int n = 0; n < count && !stop_.requested(); ++n) {
+        auto detector = std::make_unique<ChannelDetector>(link_, &sink_, detection_hook(n));
+        detector->setup(settings_.settings_path, n, static_cast<double>(start_time_));
+        detectors_.push_back(std::move(detector));
+    }
+    backlog_end_.assign(detectors_.size(), 0.0);
+    board_.resize(detectors_.size());
+    readings_.resize(detectors_.size());
+    build_watch();
+    summarise();
+    sender_.clear_stop();
+    if (settings_.stop_when_idle && !watch_.can_watch()) {
+        // Nothing would ever be read: a catch-up run ends here rather than report
+        // "caught up" over channels it never watched.
+        stop_.request();
+        return start_time_;
+    }
+    // What the backlog ends need is taken before the worker may touch the detectors.
+    std::vector<BacklogProbe> probes;
+    if (settings_.stop_when_idle) probes = backlog_probes();
+    worker_ = std::make_unique<Worker>(detectors_, link_, &sink_, stop_, settings_.sleep_seconds,
+                                       settings_.reconnect_pause_ms);
+    (void)worker_->start(settings_.stop_when_idle);
+    // The ends are found while the worker already reads: their look-ups (a few dozen
+    // per channel) would otherwise delay the whole catch-up by as much.
+    for (const BacklogProbe& p : probes) {
+        backlog_end_[p.index] =
+            channel_data_end(link_.store(), p.station, p.channel, p.location, p.sample_rate,
+                             static_cast<double>(start_time_), static_cast<double>(now));
+    }
+    return start_time_;
+}
+
+void Supervisor::check_alarm_settings() {
+    SupervisorSettings& s = settings_;
+    if (s.coincidence < 1) {
+        common::log_printf("COINCIDENCE %d below 1: every detection raises the alarm",
+                           s.coincidence);
+        s.coincidence = 1;
+    }
+    if (!(s.window_seconds >= 0.0) || !std::isfinite(s.window_seconds)) {
+        common::log_printf("WINDOW %g is no span of seconds: 10 s is used", s.window_seconds);
+        s.window_seconds = 10.0;
+    }
+    if (s.no_data_seconds < 0) {
+        common::log_printf("NODATA %d below 0: the data watch is off", s.no_data_seconds);
+        s.no_data_seconds = 0;
+    }
+}
+
+DetectionHook Supervisor::detection_hook(int channel) {
+    if (!coincidence_) {
+        // One station is enough: every detection goes into the report at once.
+        return [this](const std::string& station, double onset, double sta_variance, float ratio) {
+            (void)sender_.report_detection(station, onset, sta_variance, ratio);
+        };
+    }
+    // Worker thread: the detector's settings are fixed once its setup has run.
+    return [this, channel](const std::string& station, double onset, double sta_variance,
+                           float ratio) {
+        const ChannelSettings& s = detectors_[static_cast<size_t>(channel)]->settings();
+        coincidence_->add({channel, station, common::channel_id(s.station, s.channel, s.location),
+                           onset, sta_variance, ratio});
+    };
+}
+
+void Supervisor::build_watch() {
+    std::vector<std::string> labels, names;
+    for (const auto& d : detectors_) {
+        const ChannelSettings& s = d->settings();
+        names.push_back(common::channel_id(s.station, s.channel, s.location));
+        labels.push_back("Channel " + std::to_string(s.index) + " (" + names.back() + ")");
+    }
+    // Archive times of a catch-up run say nothing about a live feed.
+    const bool watch = settings_.no_data_seconds > 0 && !settings_.stop_when_idle;
+    watchdog_ = std::make_unique<DataWatchdog>(settings_.no_data_seconds, watch, labels);
+    if (watch && sender_.ready())
+        no_data_mail_ = std::make_unique<NoDataMail>(names, settings_.no_data_seconds);
+}
+
+void Supervisor::summarise() {
+    std::vector<SetUpChannel> channels;
+    for (const auto& d : detectors_) {
+        const ChannelSettings& s = d->settings();
+        channels.push_back({s.index, common::channel_id(s.station, s.channel, s.location),
+                            d->state(), d->state_reason()});
+    }
+    const std::string data_dir = link_.store().data_directory();
+    std::error_code ec;
+    watch_ = summarise_watch(channels, data_dir, std::filesystem::is_directory(data_dir, ec));
+    common::log_write(watch_.text);
+}
+
+std::vector<Supervisor::BacklogProbe> Supervisor::backlog_probes() const {
+    // Only for the progress display; channels that do not run keep 0 (unknown).
+    std::vector<BacklogProbe> out;
+    for (size_t i = 0; i < detectors_.size(); ++i) {
+        const ChannelDetector& d = *detectors_[i];
+        if (d.state() != ChannelState::kRunning) continue;
+        const ChannelSettings& s = d.settings();
+        out.push_back({i, s.station, s.channel, s.location, d.sample_rate()});
+    }
+    return out;
+}
+
+AlarmPass Supervisor::run_once(int64_t now) {
+    const bool final = caught_up();  // before the readings: the worker has ended then
+    for (size_t i = 0; i < detectors_.size(); ++i) {
+        readings_[i] = {detectors_[i]->last_data_time(), detectors_[i]->last_onset(),
+                        detectors_[i]->settings().sound};
+    }
+    bool watch_changed = false;
+    watch_pass(now, watch_changed);
+    if (coincidence_) {
+        coincidence_pass(now, final);
+        for (size_t i = 0; i < readings_.size(); ++i)
+            readings_[i].last_onset = coincidence_->confirmed_onset(i);
+    }
+    AlarmPass pass = board_.pass(readings_, now);
+    pass.rows_changed = pass.rows_changed || watch_changed;
+    return pass;
+}
+
+void Supervisor::watch_pass(int64_t now, bool& rows_changed) {
+    watch_lines_.clear();
+    if (!watchdog_) return;
+    std::vector<WatchedChannel> channels(detectors_.size());
+    for (size_t i = 0; i < detectors_.size(); ++i)
+        channels[i] = {readings_[i].last_data_time,
+                       detectors_[i]->state() == ChannelState::kRunning};
+    rows_changed = watchdog_->pass(channels, link_.down(), now);
+    watch_lines_ = watchdog_->lines();
+    if (!no_data_mail_) return;
+    std::string body = no_data_mail_->due(watchdog_->states(), now);
+    if (!body.empty()) (void)sender_.queue_mail("NO DATA", std::move(body));
+}
+
+void Supervisor::coincidence_pass(int64_t now, bool final) {
+    std::vector<ChannelProgress> progress(detectors_.size());
+    for (size_t i = 0; i < detectors_.size(); ++i) {
+        const ChannelSettings& s = detectors_[i]->settings();
+        const bool stalled = watchdog_ && watchdog_->states()[i].stalled;
+        // A detection is declared STA/2 after its onset; one more second covers the
+        // samples of the window that was being processed.
+        progress[i] = {s.station, readings_[i].last_data_time, s.sta_seconds / 2 + 1.0,
+                       detectors_[i]->state() == ChannelState::kRunning && !stalled};
+    }
+    const CoincidenceOutcome out = coincidence_->pass(progress, now, final);
+    const int k = coincidence_->stations();
+    const double w = coincidence_->window();
+    for (const CoincidenceOutcome::Raised& r : out.raised) {
+        const NetworkDetection& d = r.detection;
+        common::log_printf("Detection %s at %s raises the alarm: %d stations within %g s",
+                           d.name.c_str(), onset_text(d.onset).c_str(), r.stations, w);
+        (void)sender_.report_detection(d.station, d.onset, d.sta_variance, d.ratio);
+    }
+    for (const NetworkDetection& d : out.below) {
+        common::log_printf(
+            "Detection %s at %s stays below the alarm rule: fewer than %d stations within %g s",
+            d.name.c_str(), onset_text(d.onset).c_str(), k, w);
+    }
+}
+
+std::vector<ChannelRow> Supervisor::rows() const {
+    std::vector<ChannelRow> out;
+    out.reserve(detectors_.size());
+    for (size_t i = 0; i < detectors_.size(); ++i) {
+        const ChannelAlarmState& a = board_.states()[i];
+        out.push_back({detectors_[i]->settings(), detectors_[i]->state(), a.shown_data_time,
+                       a.shown_event_time, a.alarm, static_cast<double>(start_time_),
+                       backlog_end_[i], watchdog_ && watchdog_->states()[i].stalled,
+                       detectors_[i]->detections()});
+    }
+    return out;
+}
+
+void Supervisor::silence(int seconds) {
+    board_.silence(common::now_utc_seconds(), seconds);
+}
+
+void Supervisor::shut_down() {
+    if (shut_down_) return;
+    shut_down_ = true;
+    stop_.request();
+    const bool worker_ended = !worker_ || worker_->join(settings_.shutdown_wait);
+    if (!worker_ended) overran_.store(true);
+    if (worker_ended && worker_) {
+        // Measurements still open would be lost with their detectors; finish them with
+        // the samples they have so their lines are logged and their rows stored.
+        worker_->finish_measurements();
+        const size_t left = sink_.flush();
+        if (left > 0)
+            common::log_printf("%zu event rows could not be stored: the store does not answer",
+                               left);
+        // Every detection still waiting for other stations is judged now, and those
+        // that raise the alarm still reach the report before its sender stops.
+        if (coincidence_) {
+            for (size_t i = 0; i < detectors_.size(); ++i)
+                readings_[i].last_data_time = detectors_[i]->last_data_time();
+            coincidence_pass(common::now_utc_seconds(), true);
+        }
+    }
+    // The report stop flag is raised even with no channels, so the sender never waits
+    // out its whole period at exit.
+    sender_.request_stop();
+    if (!sender_.join(settings_.shutdown_wait)) {
+        overran_.store(true);
+        common::log_write("Detection report sender did not end in time");
+    }
+    if (worker_ended) {
+        for (const auto& d : detectors_) {
+            const ChannelSettings& s = d->settings();
+            outcomes_.push_back(
+                {s, d->state(), d->last_data_time(), d->detections(),
+                 sink_.rows_stored(common::channel_id(s.station, s.channel, s.location))});
+        }
+        worker_.reset();
+        for (const auto& d : detectors_)
+            for (const db::SegmentFault& f : d->skipped()) skipped_.push_back({d->name(), f});
+        detectors_.clear();
+    }
+}
+
+}  // namespace zelvik::detect

@@ -1,0 +1,179 @@
+// The supervisor: works out the detection start time, builds and sets up one detector
+// per channel section, then starts the worker and the report sender; every pass it
+// turns the detectors' published times into channel rows and alarm states. The thread
+// that calls start_up(), run_once() and shut_down() is the supervisor thread.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "channel/channel_detector.h"
+#include "channel/stop_signal.h"
+#include "channel/store_link.h"
+#include "engine/alarm_board.h"
+#include "engine/coincidence_rule.h"
+#include "engine/data_watchdog.h"
+#include "engine/event_store_sink.h"
+#include "engine/no_data_mail.h"
+#include "engine/watch_summary.h"
+#include "engine/worker.h"
+#include "report/detection_report.h"
+
+namespace zelvik::db {
+class WaveStore;
+}
+
+namespace zelvik::detect {
+
+struct SupervisorSettings {
+    std::string settings_path;           // zelvik.ini: THREADn sections and BEGIN
+    std::vector<std::string> arguments;  // command line, examined for BEGIN
+    int thread_count = 0;                // THREADS
+    int sleep_seconds = 40;              // SLEEP
+    int storage_days = 30;               // STORAGE_TIME
+    std::string wav_file;                // ALARM WAVFILE; "*..." = no sound
+    int silence_seconds = 30;            // ALARM SILENCE
+    int max_duration_seconds = 120;      // ALARM MAXDURATION
+    int no_data_seconds = 600;           // ALARM NODATA; 0 = no data watch
+    int coincidence = 1;                 // ALARM COINCIDENCE: stations needed for an alarm
+    double window_seconds = 10.0;        // ALARM WINDOW: span their onsets must fit in
+    report::MailSettings mail;           // report sender runs when server and recipient are set
+    bool stop_when_idle = false;         // catch-up run: end after the first pass without data
+    std::chrono::milliseconds shutdown_wait{10000};  // each bounded wait of the shutdown
+    int reconnect_pause_ms = 2000;                   // pause of the reconnect protocol
+};
+
+// One row of the channel list: a copy, safe to hand to another thread.
+struct ChannelRow {
+    ChannelSettings settings;
+    ChannelState state = ChannelState::kWaitingForStore;
+    double last_data_time = 0.0;  // as last shown; 0 = no data yet
+    double last_onset = 0.0;      // as last shown; 0 = "No event yet"
+    bool in_alarm = false;
+    double start_time = 0.0;   // detection start
+    double backlog_end = 0.0;  // end of the data found at start-up (catch-up runs), else 0
+    // No new data for NODATA seconds, or the store has not answered that long; the
+    // last data time above is then the time the data stopped at.
+    bool stalled = false;
+    long detections = 0;  // made since start-up
+};
+
+// What one channel achieved in a run, taken at shutdown once every measurement is
+// finished and every row that could be stored is stored.
+struct ChannelOutcome {
+    ChannelSettings settings;
+    ChannelState state = ChannelState::kNotSetUp;
+    double last_data_time = 0.0;  // end of the data processed; 0 = none
+    long detections = 0;
+    long rows_stored = 0;  // event rows inserted for this channel
+};
+
+class Supervisor {
+public:
+    static constexpr int kMaxChannels = 1000;  // THREADS beyond this is refused
+
+    // `store` is not owned, must be connected, and must outlive the supervisor.
+    Supervisor(SupervisorSettings settings, db::WaveStore& store);
+    virtual ~Supervisor();  // shut_down() when start_up() ran and shut_down() did not
+    Supervisor(const Supervisor&) = delete;
+    Supervisor& operator=(const Supervisor&) = delete;
+
+    // Start time, report sender, detectors (all set up before the worker starts, so the
+    // list never changes while the worker walks it), the watch summary (logged), worker.
+    // A catch-up run that can watch nothing starts no worker and raises the stop.
+    // Returns the start time.
+    int64_t start_up();
+
+    // What this run watches, as found by start_up(). Supervisor thread, or any thread
+    // once that thread has been joined.
+    const WatchSummary& watch_summary() const { return watch_; }
+
+    // True when shut_down() gave up waiting for the worker or the report sender (a mail
+    // that could not finish, for instance).
+    bool shutdown_overran() const { return overran_.load(); }
+
+    // Per channel, as shut_down() found it; empty before. Any thread once the supervisor
+    // thread has been joined.
+    const std::vector<ChannelOutcome>& outcomes() const { return outcomes_; }
+
+    // One 300 ms pass at `now` (whole seconds since 1970): data watch, coincidence rule
+    // (when COINCIDENCE is above 1), alarm states.
+    AlarmPass run_once(int64_t now);
+
+    // The data watch's log lines of the last pass (stalls, resumptions, the store outage,
+    // data times in the future), for front ends that show them. Supervisor thread.
+    const std::vector<std::string>& watch_lines() const { return watch_lines_; }
+
+    // Copies of the rows as the last pass showed them. Supervisor thread.
+    std::vector<ChannelRow> rows() const;
+
+    // Bounded shutdown: waits for the worker, finishes open measurements, stores
+    // waiting rows, stops the report sender and waits for it. Idempotent.
+    void shut_down();
+
+    // Any thread.
+    void request_stop() { stop_.request(); }
+    bool stop_requested() const { return stop_.requested(); }
+    StopSignal& stop_signal() { return stop_; }
+    void silence(int seconds = -1);
+    void set_sound_enabled(bool on) { board_.set_sound_enabled(on); }
+    bool sound_enabled() const { return board_.sound_enabled(); }
+    bool caught_up() const { return worker_ && worker_->idle(); }
+    // Stored data the channels passed over as unreadable, gathered by shut_down() (the
+    // detectors go with it). Read once the supervisor thread has ended.
+    const std::vector<SkippedSegment>& skipped_segments() const { return skipped_; }
+
+    const SupervisorSettings& settings() const { return settings_; }
+    const Worker::DetectorList& detectors() const { return detectors_; }  // fixed after start_up
+    const AlarmBoard& alarm_board() const { return board_; }
+    EventStoreSink& event_sink() { return sink_; }
+    report::ReportSender& report_sender() { return sender_; }
+
+private:
+    int clamp_thread_count() const;
+    void check_alarm_settings();
+    DetectionHook detection_hook(int channel);
+    void build_watch();
+    void watch_pass(int64_t now, bool& rows_changed);
+    void coincidence_pass(int64_t now, bool final);
+    void summarise();
+    // A running channel's identity and sample rate, for the look-up of its data end.
+    struct BacklogProbe {
+        size_t index;  // into detectors_
+        std::string station, channel, location;
+        double sample_rate;
+    };
+    std::vector<BacklogProbe> backlog_probes() const;  // before the worker starts
+
+    SupervisorSettings settings_;
+    StopSignal stop_;
+    StoreLink link_;
+    report::ReportSender sender_;
+    EventStoreSink sink_;
+    // Filled by start_up() before the worker starts; changed again only after it ended.
+    Worker::DetectorList detectors_;
+    // Per detector, supervisor thread: filled by start_up() once the worker runs.
+    std::vector<double> backlog_end_;
+    AlarmBoard board_;  // supervisor thread, except silence/sound switch
+    std::vector<ChannelReading> readings_;
+    // Supervisor thread; built by start_up(). The rule exists only for COINCIDENCE > 1,
+    // the mail only when the report sender runs.
+    std::unique_ptr<DataWatchdog> watchdog_;
+    std::unique_ptr<NoDataMail> no_data_mail_;
+    std::unique_ptr<CoincidenceRule> coincidence_;
+    std::vector<std::string> watch_lines_;
+    std::vector<SkippedSegment> skipped_;  // filled by shut_down()
+    int64_t start_time_ = 0;
+    WatchSummary watch_;
+    std::vector<ChannelOutcome> outcomes_;
+    std::atomic<bool> overran_{false};
+    bool started_ = false;
+    bool shut_down_ = false;
+    // Declared last: destroyed (and joined) before the detectors it walks.
+    std::unique_ptr<Worker> worker_;
+};
+
+}  // namespace zelvik::detect

@@ -1,0 +1,163 @@
+// Worker loop. The connection is checked once per pass rather than once per channel, so
+// an outage costs one 2 s pause per pass instead of one per channel.
+#include "engine/worker.h"
+
+#include <algorithm>
+#include <exception>
+#include <stdexcept>
+
+#include "channel/stop_signal.h"
+#include "channel/store_link.h"
+#include "common/log.h"
+#include "engine/compute_lane.h"
+#include "engine/event_store_sink.h"
+
+namespace zelvik::detect {
+
+Worker::Worker(const DetectorList& detectors, StoreLink& link, EventStoreSink* sink,
+               StopSignal& stop, int sleep_seconds, int reconnect_pause_ms, bool beside)
+    : detectors_(detectors),
+      link_(link),
+      sink_(sink),
+      stop_(stop),
+      sleep_seconds_(sleep_seconds),
+      reconnect_pause_ms_(reconnect_pause_ms),
+      beside_(beside) {}
+
+Worker::~Worker() {
+    if (thread_.joinable()) thread_.join();
+}
+
+bool Worker::run_pass() {
+    bool any = false;
+    retry_pending_ = false;
+    reached_store_ = link_.ensure_connected(false, reconnect_pause_ms_);
+    if (reached_store_) {
+        if (sink_ != nullptr) (void)sink_->flush();
+        // The rows of the pass are committed together at its end, after the reads.
+        if (sink_ != nullptr) sink_->begin_pass();
+        if (beside_ && !lane_ && detectors_.size() > 1) lane_ = std::make_unique<ComputeLane>();
+        try {
+            for (const auto& detector : detectors_) {
+                if (stop_.requested()) break;
+                if (visit(*detector))
+                    any = true;
+                else if (detector->needs_retry())
+                    retry_pending_ = true;
+            }
+        } catch (...) {
+            // The lane must not go on with a buffer or a detector while the error unwinds;
+            // what was made before the error is still handed on.
+            if (lane_) (void)lane_->wait();
+            release_held();
+            throw;
+        }
+        settle();
+        if (sink_ != nullptr) (void)sink_->end_pass();
+    }
+    passes_.fetch_add(1);
+    return any;
+}
+
+bool Worker::visit(ChannelDetector& detector) {
+    // While the lane runs a channel, this one holds what it hands on, to be released
+    // after the lane's channel; the worker runs its chain itself, then both settle.
+    const bool lane_busy = lane_ && lane_->busy();
+    if (lane_busy) hold(detector);
+    StepBuffers& buffers = buffers_[free_buffer_];
+    const WindowRead read = detector.read_window(buffers);
+    if (read == WindowRead::kSamples) {
+        if (lane_ && !lane_busy) {
+            hold(detector);
+            lane_->run([&detector, &buffers] { detector.process_window(buffers); });
+            free_buffer_ ^= 1;
+        } else {
+            detector.process_window(buffers);
+            if (lane_busy) settle();
+        }
+    }
+    return read != WindowRead::kStalled;
+}
+
+void Worker::settle() {
+    const std::string error = lane_ ? lane_->wait() : std::string();
+    release_held();
+    if (!error.empty()) throw std::runtime_error(error);
+}
+
+void Worker::hold(ChannelDetector& detector) {
+    detector.use_output(detector.held_output());
+    held_.push_back(&detector);
+}
+
+void Worker::release_held() {
+    for (ChannelDetector* detector : held_) {
+        detector->held_output().release_to(detector->direct_output());
+        detector->use_output(detector->direct_output());
+    }
+    held_.clear();
+}
+
+bool Worker::start(bool stop_when_idle) {
+    if (thread_.joinable()) return false;
+    finished_.reset();
+    thread_ = std::thread([this, stop_when_idle] { body(stop_when_idle); });
+    return true;
+}
+
+bool Worker::idle_pause() {
+    // SLEEP seconds in slices of at most 2 s; SLEEP 0 or 1 still pauses kMinIdlePause,
+    // so an idle store is not asked again at once, at the cost of a whole core. A stop
+    // ends the wait at once.
+    using std::chrono::milliseconds;
+    milliseconds left = std::max(milliseconds(int64_t{sleep_seconds_} * 1000), kMinIdlePause);
+    while (left.count() > 0) {
+        const milliseconds slice = std::min(left, milliseconds(2000));
+        if (stop_.wait_for(slice)) return true;
+        left -= slice;
+    }
+    return stop_.requested();
+}
+
+void Worker::finish_measurements() {
+    if (sink_ != nullptr) sink_->begin_pass();
+    for (const auto& detector : detectors_) detector->finish_open_measurements();
+    if (sink_ != nullptr) (void)sink_->end_pass();
+}
+
+void Worker::body(bool stop_when_idle) noexcept {
+    try {
+        while (!stop_.requested()) {
+            if (run_pass()) continue;
+            // A pass that failed to read is not the end of the data: a catch-up run
+            // waits and tries again, as the live loop does, until every channel is at
+            // the end of what is stored.
+            if (stop_when_idle && reached_store_ && !retry_pending_) {
+                finish_measurements();
+                idle_.store(true);
+                // Wakes the supervisor at once instead of at its next 300 ms pass.
+                stop_.request();
+                break;
+            }
+            if (idle_pause()) break;
+        }
+    } catch (const std::exception& e) {
+        common::log_printf("Worker stopped by an error: %s", e.what());
+    } catch (...) {
+        common::log_write("Worker stopped by an unknown error");
+    }
+    finished_.mark();
+}
+
+bool Worker::join(std::chrono::milliseconds timeout) {
+    if (!thread_.joinable()) return true;
+    if (!finished_.wait_for(timeout)) {
+        common::log_printf("Worker did not end within %lld ms",
+                           static_cast<long long>(timeout.count()));
+        return false;
+    }
+    thread_.join();
+    return true;
+}
+
+}  // namespace zelvik::detect

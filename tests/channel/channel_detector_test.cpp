@@ -1,0 +1,178 @@
+// ChannelDetector on a real SQLite store: a burst is found at its time and stored once;
+// gaps are never fed as zeros (no false alarm on a channel with an offset), a long gap
+// restarts the warm-up, an outage longer than the window is skipped, and channels that
+// cannot run are named once.
+#include "channel/channel_detector.h"
+
+#include <gtest/gtest.h>
+
+#include "channel/stop_signal.h"
+#include "channel/store_link.h"
+#include "engine/event_store_sink.h"
+#include "tests/support/engine_fixture.h"
+
+namespace zelvik::detect {
+namespace {
+
+using test::kT0;
+
+struct Detection {
+    std::string station;
+    double onset;
+};
+
+class ChannelDetectorTest : public ::testing::Test {
+protected:
+    void SetUp() override { ws_ = fx_.connect_store(); }
+
+    std::unique_ptr<ChannelDetector> make(int n, double start) {
+        link_ = std::make_unique<StoreLink>(*ws_, stop_);
+        sink_ = std::make_unique<EventStoreSink>(*link_, 0, 0);
+        auto d = std::make_unique<ChannelDetector>(
+            *link_, sink_.get(), [this](const std::string& s, double onset, double, float) {
+                detections_.push_back({s, onset});
+            });
+        d->setup(fx_.ini(), n, start);
+        return d;
+    }
+
+    test::EngineFixture fx_;
+    std::unique_ptr<db::WaveStore> ws_;
+    StopSignal stop_;
+    std::unique_ptr<StoreLink> link_;
+    std::unique_ptr<EventStoreSink> sink_;
+    std::vector<Detection> detections_;
+    StepBuffers buffers_;
+};
+
+TEST_F(ChannelDetectorTest, FindsBurstAtItsTimeAndStoresOneRow) {
+    fx_.add_channel("AAA", "BHZ", 100);
+    fx_.add_segment("AAA", "BHZ", kT0, 100, test::synthetic_samples(600, 100, {300}));
+    fx_.add_thread(0, "AAA", "BHZ");
+    auto d = make(0, kT0);
+    ASSERT_EQ(d->state(), ChannelState::kRunning);
+
+    EXPECT_TRUE(d->step(buffers_));
+    EXPECT_DOUBLE_EQ(d->read_position(), kT0 + 600);
+    EXPECT_NEAR(d->last_data_time(), kT0 + 600, 1e-6);
+    ASSERT_EQ(detections_.size(), 1u);
+    // The trigger rises within the first STA window of the burst; onset is STA/2 before.
+    EXPECT_NEAR(detections_[0].onset, kT0 + 300, 1.0);
+    EXPECT_DOUBLE_EQ(d->last_onset(), detections_[0].onset);
+    EXPECT_EQ(fx_.event_rows("AAA"), 1);
+
+    EXPECT_FALSE(d->step(buffers_));  // nothing newer: the same window waits
+    EXPECT_DOUBLE_EQ(d->read_position(), kT0 + 600);
+    EXPECT_EQ(fx_.event_rows("AAA"), 1);
+}
+
+TEST_F(ChannelDetectorTest, GapsAreNotFedAsZeros) {
+    // A channel with a large offset: a zero-filled gap would be a step of 20000 counts
+    // into the band-pass filter, a certain false alarm.
+    struct Case {
+        double gap_seconds;
+        size_t restarts;
+    };
+    const Case cases[] = {{5.0, 0}, {20.0, 1}};
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string sta = "G" + std::to_string(n);
+        fx_.add_channel(sta, "BHZ", 100);
+        fx_.add_segment(sta, "BHZ", kT0, 100,
+                        test::synthetic_samples(300, 100, {}, 100, 20000, 0, 0, 7));
+        fx_.add_segment(sta, "BHZ", kT0 + 300 + c.gap_seconds, 100,
+                        test::synthetic_samples(300, 100, {}, 100, 20000, 0, 0, 8));
+        fx_.add_thread(n, sta, "BHZ");
+        auto d = make(n, kT0);
+        while (d->step(buffers_)) {
+        }
+        EXPECT_TRUE(detections_.empty())
+            << sta << " first false onset " << detections_[0].onset - kT0;
+        EXPECT_NEAR(d->last_data_time(), kT0 + 600 + c.gap_seconds, 1e-6) << sta;
+        EXPECT_EQ(fx_.log_count("(" + sta + ".BHZ.\?\?): gap of"), c.restarts) << sta;
+        ++n;
+    }
+}
+
+TEST_F(ChannelDetectorTest, GapFinishesAnOpenMeasurement) {
+    fx_.add_channel("MMM", "BHZ", 100);
+    fx_.add_segment("MMM", "BHZ", kT0, 100, test::synthetic_samples(298, 100, {296}));
+    fx_.add_segment("MMM", "BHZ", kT0 + 300, 100,
+                    test::synthetic_samples(300, 100, {}, 100, 0, 0, 0, 3));
+    fx_.add_thread(0, "MMM", "BHZ");
+    auto d = make(0, kT0);
+    EXPECT_TRUE(d->step(buffers_));
+    ASSERT_EQ(detections_.size(), 1u);
+    // The record had about 2 s of its 5 s when the data stopped; the gap finished it.
+    EXPECT_EQ(fx_.event_rows("MMM"), 1);
+}
+
+TEST_F(ChannelDetectorTest, SkipsAnOutageLongerThanTheWindow) {
+    fx_.add_channel("OUT", "BHZ", 100);
+    fx_.add_segment("OUT", "BHZ", kT0, 100, test::synthetic_samples(600, 100, {}));
+    fx_.add_segment("OUT", "BHZ", kT0 + 3 * 3600, 100,
+                    test::synthetic_samples(600, 100, {300}, 100, 0, 3000, 8, 2));
+    fx_.add_thread(0, "OUT", "BHZ");
+    auto d = make(0, kT0);
+    EXPECT_TRUE(d->step(buffers_));  // first stretch
+    EXPECT_TRUE(d->step(buffers_));  // nothing in the next hour, but later data: jump
+    EXPECT_DOUBLE_EQ(d->read_position(), kT0 + 3 * 3600);
+    EXPECT_TRUE(d->step(buffers_));  // the later stretch, after a fresh warm-up
+    EXPECT_FALSE(d->step(buffers_));
+    ASSERT_EQ(detections_.size(), 1u);
+    EXPECT_NEAR(detections_[0].onset, kT0 + 3 * 3600 + 300, 1.0);
+    EXPECT_EQ(fx_.log_count("(OUT.BHZ.\?\?): no data from"), 1u);
+    EXPECT_EQ(fx_.log_count("(OUT.BHZ.\?\?): gap of"), 1u);
+}
+
+TEST_F(ChannelDetectorTest, ChannelsThatCannotRunAreNamedOnce) {
+    struct Case {
+        const char* sta;
+        const char* key;
+        const char* value;
+        bool sitechan;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"NOR", "STA", "1", false, "sample rate 0"},
+        {"ORD", "ORDER", "9", true, "ORDER 9 outside 1..6"},
+        {"FR2", "FR2", "60", true, "FR2 60.000 Hz not below half"},
+        {"GAR", "STA", "abc", true, "STA 0 s / LTA 10 s not positive"},
+        {"NEG", "LTA", "-5", true, "LTA -5 s not positive"},
+        {"ZRO", "ORDER", "0", true, "ORDER 0 outside"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        if (c.sitechan) fx_.add_channel(c.sta, "BHZ", 100);
+        fx_.add_segment(c.sta, "BHZ", kT0, 100, test::synthetic_samples(60, 100, {}));
+        fx_.add_thread(n, c.sta, "BHZ");
+        fx_.set("THREAD" + std::to_string(n), c.key, c.value);
+        auto d = make(n, kT0);
+        EXPECT_EQ(d->state(), ChannelState::kUnusable) << c.sta;
+        for (int pass = 0; pass < 3; ++pass) EXPECT_FALSE(d->step(buffers_)) << c.sta;
+        EXPECT_EQ(fx_.log_count(std::string("(") + c.sta + ".BHZ.\?\?) skipped: "), 1u) << c.sta;
+        EXPECT_EQ(fx_.log_count(c.reason), 1u) << c.sta << "\n" << fx_.log_text();
+        ++n;
+    }
+}
+
+TEST(ChannelSettings, EmptySectionGivesDefaultsAndLocationIsCut) {
+    test::TempDir dir;
+    const std::string ini = dir.write("zelvik.ini", "[THREAD1]\nLCODE=ABCDEFGHIJ\n");
+    const ChannelSettings a = read_channel_settings(ini, 0);
+    EXPECT_EQ(a.station, "QRS");
+    EXPECT_EQ(a.channel, "BHZ");
+    EXPECT_EQ(a.location, "??");
+    EXPECT_EQ(a.lta_seconds, 10.0);
+    EXPECT_EQ(a.sta_seconds, 1.0);
+    EXPECT_EQ(a.threshold, 5.0);
+    EXPECT_EQ(a.fr1, 0.0f);
+    EXPECT_EQ(a.fr2, 1.0f);
+    EXPECT_EQ(a.order, 3);
+    EXPECT_TRUE(a.sound);
+    EXPECT_EQ(read_channel_settings(ini, 1).location, "ABCDEFG");
+    EXPECT_EQ(channel_settings_problem(a, 20.0), "");
+}
+
+}  // namespace
+}  // namespace zelvik::detect
