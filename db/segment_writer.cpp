@@ -11,7 +11,7 @@
 namespace zelvik::db {
 
 struct SegmentWriter::Statements {
-    OdbcStatement find, insert, chan_find, chan_insert, forget;
+    OdbcStatement find, insert, chan_find, chan_insert, forget, extend, last, overlap;
     char sta[8] = {}, chan[8] = {}, loc[8] = {}, creater[16] = {};
     char cpath[1024] = {};
     double lo = 0, hi = 0, tbegin = 0, tqty = 0, sps = 0, tend = 0;
@@ -25,6 +25,14 @@ struct SegmentWriter::Statements {
     char found_cpath[1024] = {};
     SQLLEN found_ind[4] = {};
     char forget_cpath[1024] = {};
+    // results of `last` and `overlap`
+    double last_tbegin = 0, last_tqty = 0, last_sps = 0;
+    SQLSMALLINT last_datatype = 0;
+    SQLBIGINT last_foff = 0;
+    char last_cpath[1024] = {};
+    SQLLEN last_ind[6] = {};
+    SQLBIGINT overlaps = 0;
+    SQLLEN overlaps_ind = 0;
 };
 
 namespace {
@@ -81,6 +89,9 @@ bool SegmentWriter::prepare() {
         SQLBindParameter(st.get(), n, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19,
                          0, &s.lddate, 0, &s.zero);
     };
+    // "??" stands for no location, which older rows may hold as NULL.
+    const std::string loc_match =
+        "(" + fc("LCODE") + "=? or (" + fc("LCODE") + " is null and ?='?\?'))";
     const struct {
         OdbcStatement* st;
         std::string sql;
@@ -99,6 +110,17 @@ bool SegmentWriter::prepare() {
                         "," + fc("DATATYPE") + "," + fc("FOFF") + "," + fc("CPATH") + "," +
                         fc("TEND") + "," + fc("CREATER") + "," + fc("LDDATE") +
                         ") values (?,?,?,?,?,?,?,?,?,?,?,?)"},
+        // Live streams: the row being extended is found by its start, to a microsecond.
+        {&s.extend, "update " + catalog_.table(f) + " set " + fc("TQTY") + "=?," + fc("TEND") +
+                        "=? where " + fc("STA") + "=? and " + fc("CH") + "=? and " + loc_match +
+                        " and " + fc("TBEGIN") + ">? and " + fc("TBEGIN") + "<?"},
+        {&s.last, "select " + fc("TBEGIN") + "," + fc("TQTY") + "," + fc("SPS") + "," +
+                      fc("DATATYPE") + "," + fc("FOFF") + "," + fc("CPATH") + " from " +
+                      catalog_.table(f) + " where " + fc("STA") + "=? and " + fc("CH") + "=? and " +
+                      loc_match + " order by " + fc("TBEGIN") + " desc"},
+        {&s.overlap, "select count(*) from " + catalog_.table(f) + " where " + fc("STA") +
+                         "=? and " + fc("CH") + "=? and " + loc_match + " and " + fc("TBEGIN") +
+                         "<? and " + fc("TBEGIN") + "+" + fc("TQTY") + ">?"},
         {&s.chan_find, "select " + cc("SPS") + " from " + catalog_.table(c) + " where " +
                            cc("STA") + "=? and " + cc("CHAN") + "=? and " + cc("LCODE") + "=?"},
         {&s.chan_insert, "insert into " + catalog_.table(c) + " (" + cc("STA") + "," + cc("CHAN") +
@@ -132,7 +154,83 @@ bool SegmentWriter::prepare() {
     text(s.chan_insert, 1, s.sta, 8), text(s.chan_insert, 2, s.chan, 8),
         text(s.chan_insert, 3, s.loc, 8);
     dbl(s.chan_insert, 4, &s.sps), stamp(s.chan_insert, 5);
+    dbl(s.extend, 1, &s.tqty), dbl(s.extend, 2, &s.tend), text(s.extend, 3, s.sta, 8),
+        text(s.extend, 4, s.chan, 8), text(s.extend, 5, s.loc, 8), text(s.extend, 6, s.loc, 8),
+        dbl(s.extend, 7, &s.lo), dbl(s.extend, 8, &s.hi);
+    text(s.last, 1, s.sta, 8), text(s.last, 2, s.chan, 8), text(s.last, 3, s.loc, 8),
+        text(s.last, 4, s.loc, 8);
+    SQLBindCol(s.last.get(), 1, SQL_C_DOUBLE, &s.last_tbegin, 0, &s.last_ind[0]);
+    SQLBindCol(s.last.get(), 2, SQL_C_DOUBLE, &s.last_tqty, 0, &s.last_ind[1]);
+    SQLBindCol(s.last.get(), 3, SQL_C_DOUBLE, &s.last_sps, 0, &s.last_ind[2]);
+    SQLBindCol(s.last.get(), 4, SQL_C_SSHORT, &s.last_datatype, 0, &s.last_ind[3]);
+    SQLBindCol(s.last.get(), 5, SQL_C_SBIGINT, &s.last_foff, 0, &s.last_ind[4]);
+    SQLBindCol(s.last.get(), 6, SQL_C_CHAR, s.last_cpath, sizeof s.last_cpath, &s.last_ind[5]);
+    text(s.overlap, 1, s.sta, 8), text(s.overlap, 2, s.chan, 8), text(s.overlap, 3, s.loc, 8),
+        text(s.overlap, 4, s.loc, 8), dbl(s.overlap, 5, &s.hi), dbl(s.overlap, 6, &s.lo);
+    SQLBindCol(s.overlap.get(), 1, SQL_C_SBIGINT, &s.overlaps, 0, &s.overlaps_ind);
     return true;
+}
+
+bool SegmentWriter::extend_segment(const SegmentRecord& segment) {
+    Statements& s = *st_;
+    copy_code(s.sta, segment.station), copy_code(s.chan, segment.channel),
+        copy_code(s.loc, segment.location);
+    s.tqty = segment.tqty;
+    s.tend = segment.tbegin + segment.tqty;
+    s.lo = segment.tbegin - 1e-6;
+    s.hi = segment.tbegin + 1e-6;
+    SQLLEN rows = 0;
+    if (odbc_ok(SQLExecute(s.extend.get())) && odbc_ok(SQLRowCount(s.extend.get(), &rows)) &&
+        rows >= 1)
+        return true;
+    error_ = rows == 0 ? "[" + operation_ + "] the FILELIST row of the growing segment is gone"
+                       : s.extend.error_text(operation_, "cannot extend the FILELIST row");
+    return false;
+}
+
+int SegmentWriter::last_segment(std::string_view station, std::string_view channel,
+                                std::string_view location, SegmentRecord& out) {
+    Statements& s = *st_;
+    copy_code(s.sta, station), copy_code(s.chan, channel), copy_code(s.loc, location);
+    if (!odbc_ok(SQLExecute(s.last.get()))) {
+        error_ = s.last.error_text(operation_, "cannot look up the channel's last segment");
+        return -1;
+    }
+    const SQLRETURN r = SQLFetch(s.last.get());
+    s.last.close_cursor();
+    if (r == SQL_NO_DATA) return 0;
+    if (!odbc_ok(r)) {
+        error_ = s.last.error_text(operation_, "cannot look up the channel's last segment");
+        return -1;
+    }
+    const bool null_any = s.last_ind[0] == SQL_NULL_DATA || s.last_ind[1] == SQL_NULL_DATA ||
+                          s.last_ind[2] == SQL_NULL_DATA;
+    out.tbegin = null_any ? 0 : s.last_tbegin;
+    out.tqty = null_any ? 0 : s.last_tqty;
+    out.sps = null_any ? 0 : s.last_sps;
+    out.datatype = s.last_ind[3] == SQL_NULL_DATA ? int16_t{-1} : s.last_datatype;
+    out.foff = s.last_ind[4] == SQL_NULL_DATA ? 0 : s.last_foff;
+    out.cpath = s.last_ind[5] == SQL_NULL_DATA ? "" : s.last_cpath;
+    return 1;
+}
+
+int SegmentWriter::holds(std::string_view station, std::string_view channel,
+                         std::string_view location, double begin, double end) {
+    Statements& s = *st_;
+    copy_code(s.sta, station), copy_code(s.chan, channel), copy_code(s.loc, location);
+    s.lo = begin;
+    s.hi = end;
+    s.overlaps = 0;
+    SQLRETURN r = SQL_ERROR;
+    if (odbc_ok(SQLExecute(s.overlap.get()))) {
+        r = SQLFetch(s.overlap.get());
+        s.overlap.close_cursor();
+    }
+    if (!odbc_ok(r)) {
+        error_ = s.overlap.error_text(operation_, "cannot look for stored data");
+        return -1;
+    }
+    return s.overlaps > 0 ? 1 : 0;
 }
 
 bool SegmentWriter::find_segments(std::string_view station, std::string_view channel, double lo,

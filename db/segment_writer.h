@@ -66,6 +66,20 @@ public:
     [[nodiscard]] bool add_channel(std::string_view station, std::string_view channel,
                                    std::string_view location, double sps, int64_t load_date);
 
+    // The growing segment of a live stream: sets TQTY (and TEND) of the row of the
+    // channel and location whose TBEGIN is segment.tbegin (to a microsecond). false with
+    // last_error() on a statement error or when no such row exists.
+    [[nodiscard]] bool extend_segment(const SegmentRecord& segment);
+    // The channel's row with the latest TBEGIN (location "??" also matches NULL) into
+    // `out` (its station, channel, location and load_date are not filled).
+    // @retval 1 found, 0 none, -1 error (last_error()).
+    [[nodiscard]] int last_segment(std::string_view station, std::string_view channel,
+                                   std::string_view location, SegmentRecord& out);
+    // Whether a row of the channel overlaps [begin, end).
+    // @retval 1 yes, 0 no, -1 error (last_error()).
+    [[nodiscard]] int holds(std::string_view station, std::string_view channel,
+                            std::string_view location, double begin, double end);
+
     // Makes the rows written since the last commit visible. false with last_error() when
     // the commit failed (the caller rolls back).
     [[nodiscard]] bool commit();
