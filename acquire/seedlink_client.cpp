@@ -93,6 +93,12 @@ int SeedLinkClient::from_io(int io_status, const TcpConnection& c, const std::st
     }
 }
 
+std::chrono::steady_clock::duration SeedLinkClient::tick_span() const {
+    const double s = options_.tick ? options_.tick_s : 3600.0;
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(s));
+}
+
 int SeedLinkClient::run() {
     double wait_s = options_.reconnect_min_s;
     while (!stop_) {
@@ -101,9 +107,15 @@ int SeedLinkClient::run() {
         if (received_data_) wait_s = options_.reconnect_min_s;
         log(std::string(to_string(static_cast<SessionStatus>(status))) + ": " + error_ +
             "; reconnecting in " + seconds_text(wait_s));
-        std::unique_lock<std::mutex> lock(wait_mutex_);
-        wake_.wait_for(lock, std::chrono::duration<double>(wait_s),
-                       [this] { return stop_.load(); });
+        const auto until = std::chrono::steady_clock::now() +
+                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                               std::chrono::duration<double>(wait_s));
+        while (!stop_ && std::chrono::steady_clock::now() < until) {
+            if (options_.tick) options_.tick();
+            std::unique_lock<std::mutex> lock(wait_mutex_);
+            wake_.wait_until(lock, std::min(until, std::chrono::steady_clock::now() + tick_span()),
+                             [this] { return stop_.load(); });
+        }
         wait_s = std::min(wait_s * 2, options_.reconnect_max_s);
     }
     return kSessionStopped;
@@ -131,9 +143,13 @@ int SeedLinkClient::receive(TcpConnection& c) {
     auto last_heard = std::chrono::steady_clock::now();
     Packet packet;
     for (;;) {
+        if (options_.tick) options_.tick();
+        if (stop_) return kSessionStopped;
         const double idle = seconds_since(last_heard);
         const double due = keepalive_pending_ ? options_.network_timeout_s : options_.keepalive_s;
-        if (int r = c.wait_readable(std::max(0.0, due - idle)); r == kIoTimeout) {
+        double wait_s = std::max(0.0, due - idle);
+        if (options_.tick) wait_s = std::min(wait_s, options_.tick_s);
+        if (int r = c.wait_readable(wait_s); r == kIoTimeout) {
             if (seconds_since(last_heard) >= options_.network_timeout_s)
                 return fail(kServerSilent,
                             "nothing received for " + seconds_text(options_.network_timeout_s));

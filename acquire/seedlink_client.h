@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -45,6 +46,10 @@ struct ClientOptions {
     double reconnect_max_s = 60;
     // Decisions and faults, one line each, on the thread running run(). May be empty.
     std::function<void(const std::string&)> log;
+    // Called on the thread running run() at least every tick_s, also while no packet
+    // arrives and between sessions: the caller's chance to commit what it received.
+    std::function<void()> tick;
+    double tick_s = 0.25;
 };
 
 // Where a station's data should resume; given by the caller, updated with each record.
@@ -105,6 +110,7 @@ private:
     static constexpr int kStepDone = 1;  // a handshake step went through (statuses are <= 0)
 
     int fail(int status, std::string text);
+    std::chrono::steady_clock::duration tick_span() const;
     void log(const std::string& line) const;
     int handshake(TcpConnection& c);
     int hello(TcpConnection& c, std::vector<std::string>& capabilities);
