@@ -6,6 +6,7 @@
 
 #include "common/text.h"
 #include "config/connection_config.h"
+#include "tools/live_commands.h"
 #include "tools/store_commands.h"
 
 namespace zelvik::tools {
@@ -40,6 +41,14 @@ constexpr const char* kUsage =
     "                             channel dates become STARTDATE/ENDDATE, an empty location\n"
     "                             \"??\"; channels that cannot be used are named and skipped\n"
     "  events [--limit N]         list the event list, newest first, times in UTC\n"
+    "  seedlink HOST[:PORT] STREAM... [--v3] [--state FILE]\n"
+    "                             store what a SeedLink server sends (port 18000 unless\n"
+    "                             given) until SIGINT/SIGTERM; STREAM is NET_STA or\n"
+    "                             NET_STA:LOC.CHA, '?' and '*' allowed; protocol 4.0 when\n"
+    "                             offered (--v3: 3.1 always); resumes after a restart from\n"
+    "                             the state file (default <DATA>/.zelvik-store/...)\n"
+    "  follow DIR [--state FILE]  store records appended to miniSEED files under DIR (an SDS\n"
+    "                             archive or any folder) and new files, until SIGINT/SIGTERM\n"
     "\n"
     "Response texts (tokens separated by new lines, '|' or ';'):\n"
     "  --sac  ZEROS n, then up to n \"real imaginary\" zeros (missing ones lie at 0),\n"
@@ -110,12 +119,20 @@ int run_store_tool(const std::vector<std::string>& args, std::ostream& out, std:
     }
     const std::string command = rest.front();
     rest.erase(rest.begin());
-    if (command != "init" && command != "import" && command != "response" && command != "events") {
+    const bool live = command == "seedlink" || command == "follow";
+    if (!live && command != "init" && command != "import" && command != "response" &&
+        command != "events") {
         err << "zelvik-store: unknown command \"" << command << "\" (try --help)\n";
         return 2;
     }
     config::ConnectionConfig cfg(connection_args, settings_path);
     cfg.resolve_connection();
+    if (live) {
+        const acquire::StoreTarget target{cfg.data_source_name(), cfg.user_name(), cfg.password(),
+                                          cfg.data_directory()};
+        return command == "seedlink" ? run_seedlink_command(target, rest, err)
+                                     : run_follow_command(target, rest, err);
+    }
     StoreSession session(cfg.data_source_name(), cfg.user_name(), cfg.password(),
                          cfg.data_directory());
     if (!session.open()) {

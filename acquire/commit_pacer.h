@@ -1,0 +1,47 @@
+// Paces the commits of a live store and keeps the source's state file behind them:
+// positions of records added since the last commit are held here and written to the
+// state file only once the store has committed those records.
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <string>
+
+#include "acquire/source_state.h"
+
+namespace zelvik::acquire {
+
+class LiveStore;
+
+class CommitPacer {
+public:
+    // `state` must outlive the pacer. interval: longest wait from a record to its commit.
+    CommitPacer(SourceState& state, double interval_seconds, size_t max_records = 5000);
+
+    // A record of stream `key` was handed to the store; `position` is where the source
+    // resumes after it.
+    void note(const std::string& key, const SourcePosition& position);
+    bool pending() const { return !pending_.empty(); }
+    // Something waits and the interval since the first of it has passed, or it is many.
+    bool due() const;
+    enum class Result {
+        kCommitted,
+        kStoreFailed,    // rolled back: what waited is dropped, resume from the state
+        kStateNotSaved,  // committed, but the state file lags (a restart drops the
+                         // records it sees again as held); tried again next commit
+    };
+    // Commits the store, then saves the state; `error` says what failed.
+    [[nodiscard]] Result commit(LiveStore& store, std::string& error);
+    // Forgets what waits, after the store dropped it.
+    void drop() { pending_.clear(); }
+
+private:
+    SourceState& state_;
+    std::chrono::steady_clock::duration interval_;
+    size_t max_records_;
+    size_t records_ = 0;
+    std::chrono::steady_clock::time_point first_;
+    std::map<std::string, SourcePosition> pending_;
+};
+
+}  // namespace zelvik::acquire
