@@ -39,6 +39,7 @@ void ChannelDetector::set_state(ChannelState next, const std::string& reason) {
     if (before == next && next != ChannelState::kRunning) return;
     const char* what = next == ChannelState::kRunning           ? "runs"
                        : next == ChannelState::kWaitingForStore ? "waits for the store"
+                       : next == ChannelState::kWaitingForData  ? "waits for its first data"
                                                                 : "skipped";
     common::log_printf("Channel %d (%s) %s: %s", settings_.index, name().c_str(), what,
                        reason.c_str());
@@ -55,6 +56,11 @@ ChannelState ChannelDetector::prepare() {
     if (sps < 0) {
         set_state(ChannelState::kWaitingForStore,
                   "sample rate query failed: " + link_.store().last_error());
+        return state_.load();
+    }
+    if (sps == 0.0) {
+        set_state(ChannelState::kWaitingForData,
+                  "not in the store yet (no SITECHAN row); starts when its first data arrive");
         return state_.load();
     }
     const std::string problem = channel_settings_problem(settings_, sps);

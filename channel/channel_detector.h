@@ -26,6 +26,9 @@ enum class ChannelState : int {
     kWaitingForStore = 0,  // setup could not reach the store; retried while it answers
     kRunning = 1,
     kUnusable = 2,  // settings or sample rate refused; retried after a store outage ends
+    // Not in the store yet (no SITECHAN row): looked for again at every visit, and run
+    // from the detection start as soon as the acquisition side has stored its first data.
+    kWaitingForData = 3,
 };
 
 // A stretch of stored data that a channel passed over because it could not be read.

@@ -9,13 +9,15 @@ WatchSummary summarise_watch(const std::vector<SetUpChannel>& channels, const st
     WatchSummary out;
     out.configured = static_cast<int>(channels.size());
     out.data_directory_ok = data_dir_exists;
-    std::string skipped, waiting;
+    std::string skipped, waiting, no_data_yet;
     for (const SetUpChannel& c : channels) {
         if (c.state == ChannelState::kRunning) {
             ++out.running;
             continue;
         }
-        std::string& list = c.state == ChannelState::kWaitingForStore ? waiting : skipped;
+        std::string& list = c.state == ChannelState::kWaitingForStore  ? waiting
+                            : c.state == ChannelState::kWaitingForData ? no_data_yet
+                                                                       : skipped;
         if (!list.empty()) list += ", ";
         list += "THREAD" + std::to_string(c.index) + " " + c.name + " (" + c.reason + ")";
     }
@@ -24,6 +26,7 @@ WatchSummary summarise_watch(const std::vector<SetUpChannel>& channels, const st
     if (channels.empty()) out.text += ": no channel sections (SYSTEM THREADS is 0 or missing)";
     if (!skipped.empty()) out.text += "; skipped: " + skipped;
     if (!waiting.empty()) out.text += "; waiting for the store: " + waiting;
+    if (!no_data_yet.empty()) out.text += "; waiting for first data: " + no_data_yet;
     if (!data_dir_exists) {
         out.text += "; data directory \"" + data_dir + "\" does not exist, no samples can be read";
     }

@@ -117,7 +117,9 @@ std::string data_range_line(db::WaveStore& store, const detect::ChannelSettings&
     if (found == 0) return "NO DATA in the store";
     const double end = detect::channel_data_end(store, c.station, c.channel, c.location, sps, first,
                                                 common::now_utc());
-    return "data " + common::utc_text(first) + " to " + common::utc_text(end) + " UTC";
+    char latency[64];
+    std::snprintf(latency, sizeof latency, ", latency %.0f s", common::now_utc() - end);
+    return "data " + common::utc_text(first) + " to " + common::utc_text(end) + " UTC" + latency;
 }
 
 // One channel section; true when it can run.
@@ -136,7 +138,9 @@ bool check_channel(const config::ProgramSettings& s, detect::StoreLink& link, in
     const double sps = store.get_sps(c.station, c.channel, c.location);
     if (!(sps > 0.0)) {
         say(out, head + "NOT IN THE STORE (" +
-                     (sps < 0 ? store.last_error() : std::string("no SITECHAN row")) + ")");
+                     (sps < 0 ? store.last_error()
+                              : std::string("no SITECHAN row; a run waits for its first data")) +
+                     ")");
         return false;
     }
     char rate[128];

@@ -114,6 +114,27 @@ TEST(Worker, ChannelSetUpWithoutTheStoreRunsOnceItIsBack) {
     EXPECT_EQ(fx.log_count("(PGW.HHZ.\?\?) runs: 100 sps"), 1u);
 }
 
+// A station the acquisition side has not stored yet waits instead of being skipped for
+// the run, and starts from the detection start once its first data are there.
+TEST(Worker, ChannelNotInTheStoreYetStartsWhenItsDataArrive) {
+    test::EngineFixture fx;
+    fx.add_thread(0, "LAT", "HHZ");
+    test::EngineLink e(fx.store());
+    ASSERT_TRUE(e.ws.connect()) << e.ws.last_error();
+    OneChannelWorker run(e, fx.ini(), kT0);
+    auto& [detectors, worker] = run;
+    EXPECT_EQ(detectors[0]->state(), ChannelState::kWaitingForData);
+    EXPECT_FALSE(worker.run_pass());
+    EXPECT_FALSE(detectors[0]->needs_retry());  // a catch-up run does not wait for it
+    fx.add_channel("LAT", "HHZ", 100);
+    fx.add_segment("LAT", "HHZ", kT0, 100, test::synthetic_samples(600, 100, {300}, 100, 0));
+    EXPECT_TRUE(worker.run_pass());
+    EXPECT_EQ(detectors[0]->state(), ChannelState::kRunning);
+    EXPECT_NEAR(detectors[0]->last_onset(), kT0 + 300, 1.0);
+    EXPECT_EQ(fx.log_count("(LAT.HHZ.\?\?) waits for its first data: not in the store yet"), 1u);
+    EXPECT_EQ(fx.log_count("(LAT.HHZ.\?\?) runs: 100 sps"), 1u);
+}
+
 // SLEEP 0 and 1 once made the idle loop ask the store without a pause, at a whole
 // core. Over an idle store the thread now makes a few passes a second at most, and a
 // stop still ends the pause at once.

@@ -128,7 +128,7 @@ TEST_F(ZelvikCheckTest, BrokenConfigurationNamesEveryProblem) {
     EXPECT_EQ(r.exit_status, 1) << r.out << r.err;
     const std::string expected[] = {
         "  THREAD0 ABC.BHZ.??: found",
-        "  THREAD1 XYZ.BHZ.??: NOT IN THE STORE (no SITECHAN row)",
+        "  THREAD1 XYZ.BHZ.??: NOT IN THE STORE (no SITECHAN row; a run waits for its first data)",
         "UNUSABLE: FR2 60.000 Hz not below half the sample rate 100; CANNOT RUN",
         "  [THREAD0] Treshold is not read; did you mean Threshold?",
         "  [SYSTEM] THREAD is not read; did you mean THREADS?",
@@ -153,7 +153,8 @@ TEST_F(ZelvikCheckTest, CatchUpRunSaysWhatItWatchesAndSumsUp) {
     const ChildResult r = run({"--until-caught-up", "--config", ini});
     EXPECT_EQ(r.exit_status, 0) << r.err;
     const std::string watching =
-        "watching 1 of 2 channels; skipped: THREAD1 XYZ.BHZ.?? (sample rate 0 (no SITECHAN row))";
+        "watching 1 of 2 channels; waiting for first data: THREAD1 XYZ.BHZ.?? (not in the store "
+        "yet (no SITECHAN row); starts when its first data arrive)";
     EXPECT_NE(r.err.find("zelvik: " + watching + "\n"), std::string::npos) << r.err;
     EXPECT_NE(log().find(watching), std::string::npos);
     const std::string expected[] = {
@@ -177,8 +178,10 @@ TEST_F(ZelvikCheckTest, CatchUpRunThatCanWatchNothingFails) {
     const Case cases[] = {
         {"THREAD instead of THREADS", settings("THREAD=1\n", channel(0, "ABC")),
          "watching 0 of 0 channels: no channel sections (SYSTEM THREADS is 0 or missing)"},
-        {"every channel skipped", settings("THREADS=1\n", channel(0, "XYZ")),
-         "watching 0 of 1 channels; skipped: THREAD0 XYZ.BHZ.??"},
+        {"no channel in the store", settings("THREADS=1\n", channel(0, "XYZ")),
+         "watching 0 of 1 channels; waiting for first data: THREAD0 XYZ.BHZ.??"},
+        {"every channel skipped", settings("THREADS=1\n", channel(0, "ABC", "60")),
+         "watching 0 of 1 channels; skipped: THREAD0 ABC.BHZ.??"},
         {"no data directory", settings("THREADS=1\n", channel(0, "ABC"), dir_.file("nodata")),
          "watching 1 of 1 channels; data directory \"" + dir_.file("nodata") +
              "\" does not exist, no samples can be read"},
