@@ -75,6 +75,7 @@ int run_follow(const FollowOptions& options, const std::atomic<bool>& stop, cons
     StoreWriterLink link(options.target);
     std::unique_ptr<LiveStore> store;
     CommitPacer pacer(state, kCommitInterval);
+    pacer.set_summary_seconds(options.summary_seconds);
     double backoff = kFirstBackoff;
     std::string error;
 
@@ -123,11 +124,13 @@ int run_follow(const FollowOptions& options, const std::atomic<bool>& stop, cons
             if (result == CommitPacer::Result::kCommitted) backoff = kFirstBackoff;
         }
         if (failed) fail(store->last_error().empty() ? error : store->last_error());
+        if (const std::string line = pacer.summary(); !line.empty()) log(line);
     }
     if (store && pacer.pending()) {
         const auto result = pacer.commit(*store, error);
         if (result != CommitPacer::Result::kCommitted) log(error);
     }
+    if (const std::string line = pacer.summary(true); !line.empty()) log(line);
     return 0;
 }
 
@@ -165,6 +168,7 @@ int run_seedlink(const SeedLinkOptions& options, const std::atomic<bool>& stop, 
     }
     StoreWriterLink link(options.target);
     CommitPacer pacer(state, kCommitInterval);
+    pacer.set_summary_seconds(options.summary_seconds);
     double backoff = kFirstBackoff;
     while (!stop.load()) {
         if (!link.ensure()) {
@@ -207,6 +211,7 @@ int run_seedlink(const SeedLinkOptions& options, const std::atomic<bool>& stop, 
                 if (stop.load() || !failure.empty()) client->request_stop();
                 if (failure.empty() && pacer.due()) commit();
                 if (!failure.empty()) client->request_stop();
+                if (const std::string line = pacer.summary(); !line.empty()) log(line);
             };
             auto owned = make_client(options, state, log, on_record, tick);
             client = owned.get();
@@ -221,6 +226,7 @@ int run_seedlink(const SeedLinkOptions& options, const std::atomic<bool>& stop, 
         pause(backoff, stop);
         backoff = std::min(backoff * 2, kLastBackoff);
     }
+    if (const std::string line = pacer.summary(true); !line.empty()) log(line);
     return 0;
 }
 

@@ -29,8 +29,9 @@ StoredRecord stored_from_decoded(const DecodedRecord& record);
 
 struct FollowOptions {
     StoreTarget target;
-    std::string folder;      // followed recursively
-    std::string state_file;  // byte offset and record end time per file
+    std::string folder;            // followed recursively
+    std::string state_file;        // byte offset and record end time per file
+    double summary_seconds = 600;  // between the lines saying what was stored
 };
 
 // Runs until `stop`; 0 after a clean stop, 1 when the folder or the state file cannot
@@ -39,8 +40,9 @@ int run_follow(const FollowOptions& options, const std::atomic<bool>& stop, cons
 
 struct SeedLinkOptions {
     StoreTarget target;
-    ClientOptions client;    // server, streams, time-outs; its log and tick are set here
-    std::string state_file;  // next sequence number and record end time per station
+    ClientOptions client;          // server, streams, time-outs; its log and tick are set here
+    std::string state_file;        // next sequence number and record end time per station
+    double summary_seconds = 600;  // between the lines saying what was stored
 };
 
 // Runs until `stop`; 0 after a clean stop, 1 when the state file cannot be used.

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "acquire/source_state.h"
 
@@ -33,7 +34,17 @@ public:
     // Commits the store, then saves the state; `error` says what failed.
     [[nodiscard]] Result commit(LiveStore& store, std::string& error);
     // Forgets what waits, after the store dropped it.
-    void drop() { pending_.clear(); }
+    void drop() {
+        pending_.clear();
+        arrivals_.clear();
+        records_ = 0;
+    }
+
+    // Once every `summary_seconds` (and at the end, with `force`): one line with the
+    // records committed since the last line and the time from their arrival to their
+    // commit (p50, p95, max); empty when not due.
+    std::string summary(bool force = false);
+    void set_summary_seconds(double seconds) { summary_every_ = seconds; }
 
 private:
     SourceState& state_;
@@ -42,6 +53,10 @@ private:
     size_t records_ = 0;
     std::chrono::steady_clock::time_point first_;
     std::map<std::string, SourcePosition> pending_;
+    std::vector<std::chrono::steady_clock::time_point> arrivals_;  // of the records waiting
+    std::vector<double> latencies_;  // seconds, of the records committed since the summary
+    std::chrono::steady_clock::time_point summary_at_ = std::chrono::steady_clock::now();
+    double summary_every_ = 600;
 };
 
 }  // namespace zelvik::acquire

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -61,6 +62,23 @@ acquire::Logger stderr_logger(std::ostream& err) {
     };
 }
 
+// Takes "--summary SECONDS" out of `args`; false on a missing or bad value.
+bool take_summary_option(std::vector<std::string>& args, double& seconds, std::ostream& err) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] != "--summary") continue;
+        char* end = nullptr;
+        const double v = i + 1 < args.size() ? std::strtod(args[i + 1].c_str(), &end) : -1;
+        if (i + 1 >= args.size() || end == args[i + 1].c_str() || *end != '\0' || !(v > 0)) {
+            err << "zelvik-store: --summary needs a number of seconds above 0\n";
+            return false;
+        }
+        seconds = v;
+        args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
+        return true;
+    }
+    return true;
+}
+
 // Takes "--state FILE" (or --state=FILE) out of `args`; false on a missing value.
 bool take_state_option(std::vector<std::string>& args, std::string& state, std::ostream& err) {
     for (size_t i = 0; i < args.size(); ++i) {
@@ -108,7 +126,9 @@ int run_seedlink_command(const acquire::StoreTarget& target, const std::vector<s
     std::vector<std::string> args = given;
     acquire::SeedLinkOptions options;
     options.target = target;
-    if (!take_state_option(args, options.state_file, err)) return 2;
+    if (!take_state_option(args, options.state_file, err) ||
+        !take_summary_option(args, options.summary_seconds, err))
+        return 2;
     for (auto it = args.begin(); it != args.end();) {
         if (*it == "--v3") {
             options.client.force_v3 = true;
@@ -155,7 +175,9 @@ int run_follow_command(const acquire::StoreTarget& target, const std::vector<std
     std::vector<std::string> args = given;
     acquire::FollowOptions options;
     options.target = target;
-    if (!take_state_option(args, options.state_file, err)) return 2;
+    if (!take_state_option(args, options.state_file, err) ||
+        !take_summary_option(args, options.summary_seconds, err))
+        return 2;
     if (args.size() != 1) {
         err << "zelvik-store: follow needs one folder\n";
         return 2;
