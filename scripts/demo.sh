@@ -5,12 +5,17 @@
 # shows what it found: the measurement lines of the log and `zelvik-store events`.
 # With --window (and a display) it opens the main window on the same store instead of
 # the headless run; the lists are shown once the window has been left with Exit.
+# With --live the recordings are replayed in real time, as a digitizer writes them, into
+# a folder that `zelvik-store follow` stores from while Zelvik runs beside it; each
+# alarm is shown as it comes with its delay after the data landed (about 4 minutes).
 set -euo pipefail
 WINDOW=0
+LIVE=0
 for arg in "$@"; do
   case "$arg" in
     --window) WINDOW=1 ;;
-    *) echo "usage: $0 [--window]" >&2; exit 2 ;;
+    --live) LIVE=1 ;;
+    *) echo "usage: $0 [--window | --live]" >&2; exit 2 ;;
   esac
 done
 if [[ $WINDOW -eq 1 && -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]]; then
@@ -70,11 +75,16 @@ RECORDINGS=(
   echo "THREADS=${#RECORDINGS[@]}"
   echo "SLEEP=0"
   echo "STORAGE_TIME=0"
-  # The earliest recording starts at 1987-02-02 06:43:11 UTC.
-  echo "BEGIN=1987-02-02 06:43:00"
+  if [[ $LIVE -eq 1 ]]; then
+    echo "BEGIN=-10"  # the replay starts now
+  else
+    # The earliest recording starts at 1987-02-02 06:43:11 UTC.
+    echo "BEGIN=1987-02-02 06:43:00"
+  fi
   echo "[ALARM]"
   echo "WAVFILE=*"
   echo "MAXDURATION=120"
+  echo "NODATA=60"
   n=0
   for rec in "${RECORDINGS[@]}"; do
     read -r _ sta chan <<<"$rec"
@@ -100,6 +110,10 @@ for rec in "${RECORDINGS[@]}"; do
   files+=("$ZELVIK_ROOT/tests/data/real/$file")
 done
 "${STORE[@]}" init
+if [[ $LIVE -eq 1 ]]; then
+  source "$ZELVIK_ROOT/scripts/live_demo.sh"
+  exit 0
+fi
 "${STORE[@]}" import "${files[@]}"
 
 if [[ $WINDOW -eq 1 ]]; then
