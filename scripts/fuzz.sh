@@ -24,7 +24,7 @@ while [[ $# -gt 0 ]]; do
     *) echo "fuzz.sh: unknown argument $1" >&2; exit 2 ;;
   esac
 done
-TARGETS=(ini_round_trip paz_text fap_text smtp_reply miniseed_file sac_file)
+TARGETS=(ini_round_trip paz_text fap_text smtp_reply miniseed_file sac_file mseed_record)
 work="$(mktemp -d "${TMPDIR:-/tmp}/zelvik-fuzz.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:${ASAN_OPTIONS:-}"
