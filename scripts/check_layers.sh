@@ -20,7 +20,8 @@ declare -A MAY_USE=(
   [shell/app]="shell/ui shell engine channel signal db report config common"
   [editor]="db config common"
   [editor/ui]="editor db config common"
-  [tools]="signal db config common"
+  [acquire]="db config common"
+  [tools]="acquire signal db config common"
 )
 for dir in "${!MAY_USE[@]}"; do
   [[ -d $dir ]] || continue
@@ -41,7 +42,7 @@ for dir in "${!MAY_USE[@]}"; do
   done < <(find "$dir" -maxdepth 1 -name '*.h' -o -maxdepth 1 -name '*.cpp')
 done
 
-qt=$(grep -rl '#include <Q' common config signal db report channel engine shell editor tools 2>/dev/null |
+qt=$(grep -rl '#include <Q' common config signal db report channel engine acquire shell editor tools 2>/dev/null |
      grep -v '/ui/' || true)
 if [[ -n $qt ]]; then
   echo "Qt outside */ui/:"; echo "$qt"; status=1

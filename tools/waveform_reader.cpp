@@ -10,9 +10,9 @@
 #include <iterator>
 #include <mutex>
 
+#include "acquire/mseed_record_check.h"
 #include "common/civil_time.h"
 #include "common/text.h"
-#include "acquire/mseed_record_check.h"
 
 namespace zelvik::tools {
 namespace {

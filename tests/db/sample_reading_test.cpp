@@ -112,19 +112,22 @@ TEST_F(ReadSegment, SegmentOfWholeSampleIntervalsGivesEverySample) {
     std::vector<int32_t> v(2000, 1);
     const std::string path = dir.write("g.dat", le_bytes(v.data(), v.size() * 4));
     std::vector<float> buf(4000);
-    struct Case { double tqty, sps; size_t want; };
-    const Case cases[] = {{2.56, 100, 256}, {0.1, 100, 10}, {1.37, 100, 137},
+    struct Case {
+        double tqty, sps;
+        size_t want;
+    };
+    const Case cases[] = {{2.56, 100, 256},   {0.1, 100, 10}, {1.37, 100, 137},
                           {10.01, 100, 1001}, {7.2, 40, 288}, {2.5555, 100, 255}};
     for (const double t0 : {1.6e9 + 0.37, 1.7e9 + 123.456789}) {
         for (const auto& c : cases) {
             const SegmentRow row{t0, c.sps, c.tqty, kInt32, 0, "g.dat"};
-            ASSERT_EQ(read_segment(buf.data(), buf.size(), t0, t0 + 3600, row, path, outcome),
-                      kOk);
+            ASSERT_EQ(read_segment(buf.data(), buf.size(), t0, t0 + 3600, row, path, outcome), kOk);
             EXPECT_EQ(outcome.samples_wanted, c.want) << c.tqty << " s at " << t0;
             if (c.sps != 100 || c.tqty < 1 || c.want == 255) continue;
             const double inside = t0 + 0.3;  // window starts 30 samples into the segment
-            ASSERT_EQ(read_segment(buf.data(), buf.size(), inside, inside + 3600, row, path,
-                                   outcome), kOk);
+            ASSERT_EQ(
+                read_segment(buf.data(), buf.size(), inside, inside + 3600, row, path, outcome),
+                kOk);
             EXPECT_EQ(outcome.samples_wanted, c.want - 30) << c.tqty << " s from inside";
         }
     }

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <limits>
 
-#include "tests/support/temp_dir.h"
 #include "acquire/mseed_record_check.h"
+#include "tests/support/temp_dir.h"
 #include "tools/waveform_reader.h"
 
 namespace zelvik::tools {
