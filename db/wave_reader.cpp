@@ -100,9 +100,11 @@ bool WaveStore::note_fault_locked(const SegmentRow& row, bool times_null, const 
                                   std::vector<SegmentFault>& faults) const {
     SegmentFault fault;
     fault.path = path;
-    fault.reason = out.os_error != 0 ? std::strerror(out.os_error) : "no data file named";
-    // An errno means the file failed (open or read); without one the row is at fault.
-    if (out.os_error != 0) {
+    fault.reason = out.problem != nullptr ? out.problem
+                   : out.os_error != 0    ? std::strerror(out.os_error)
+                                          : "no data file named";
+    // An errno or a refused file means the file failed; without either the row is at fault.
+    if (out.os_error != 0 || out.problem != nullptr) {
         fault.kind = SegmentFault::kUnreadable;
         fault.from = out.begin;
         fault.to = out.end;

@@ -1,7 +1,13 @@
 // WaveStore reading on both drivers: segments into place, the delivered end, filled
 // stretches, location matching, bad rows, where data resumes after a gap.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
+#include <future>
 #include <numeric>
 #include <vector>
 
@@ -119,6 +125,37 @@ TEST_P(WaveStoreRead, FailuresLeaveTheWindowAsItWas) {
     EXPECT_EQ(buf_[0], 0.0f);  // the segment before the failing one stays delivered
     double e0 = kT, e1 = kT;
     EXPECT_EQ(read(e0, e1), kEmptyWindow);
+}
+
+TEST_P(WaveStoreRead, FilesThatAreNotRegularAreUnreadableSegments) {
+    // A FIFO would hold a blocking open() until some writer appeared; a directory
+    // opens but cannot be read. Both are named as unreadable, never waited on.
+    const std::string fifo = store_->data_dir() + "/pipe.dat";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_directories(store_->data_dir() + "/dir.dat");
+    store_->add_segment({"ABC", "BHZ", "??", kT, 10, 10.0, 2, 0, "pipe.dat", std::nullopt});
+    store_->add_segment({"ABC", "BHZ", "??", kT + 20, 10, 10.0, 2, 0, "dir.dat", std::nullopt});
+    ASSERT_TRUE(connect());
+    std::vector<SegmentFault> faults;
+    auto reading = std::async(std::launch::async, [&] {
+        double t0 = kT, t1 = kT + 100;
+        return ws_.read_samples(buf_.data(), buf_.size(), "ABC", "BHZ", "", t0, t1, &filled_,
+                                &faults);
+    });
+    if (reading.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        // Release the blocked reader so that the test ends with a failure, not a hang.
+        const int w = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (w >= 0) ::close(w);
+        reading.wait();
+        FAIL() << "reading blocked on a FIFO";
+    }
+    EXPECT_EQ(reading.get(), kOk);
+    ASSERT_EQ(faults.size(), 2u);
+    for (const SegmentFault& f : faults) {
+        EXPECT_EQ(f.kind, SegmentFault::kUnreadable) << f.path;
+        EXPECT_EQ(f.reason, "not a regular file") << f.path;
+    }
+    EXPECT_EQ(faults[0].path, fifo);
 }
 
 TEST_P(WaveStoreRead, TendThatDisagreesWithTheLengthIsOutsideTheWindow) {
