@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "db/data_root.h"
 #include "db/sample_reading.h"
 #include "db/store_connection.h"
 #include "db/wave_store.h"
@@ -59,6 +60,7 @@ int WaveStore::read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity,
     SQLRETURN f = SQLFetch(q.stmt.get());
     if (f == SQL_NO_DATA) return kNoSegment;
     bool any = false;
+    DataRoot root(data_dir_);
     for (; f != SQL_NO_DATA; f = SQLFetch(q.stmt.get())) {
         if (!odbc_ok(f)) return kStatementError;
         SegmentRow row;
@@ -73,15 +75,20 @@ int WaveStore::read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity,
         const std::string path = data_file_path(data_dir_, row.cpath);
         SegmentOutcome out;
         int r = kSegmentReadError;
+        std::string opened;
+        // A row that names a file outside the data directory is refused before anything
+        // is opened: the store must not be a way to read the rest of the machine.
+        const bool outside = q.ind[5] != SQL_NULL_DATA && !root.admits(path, opened);
         if (!times_null) {
-            r = q.ind[5] == SQL_NULL_DATA ? kFileOpenError
-                                          : read_segment(buffer, capacity, t0, t1, row, path, out);
+            r = q.ind[5] == SQL_NULL_DATA || outside
+                    ? kFileOpenError
+                    : read_segment(buffer, capacity, t0, t1, row, opened, out);
         }
         if (filled != nullptr) add_range(*filled, out.first, out.samples_read);
         double end = out.end;
         if (r != kOk) {
             if (faults == nullptr) return r;
-            if (!note_fault_locked(row, times_null, path, out, t0, t1, *faults)) return r;
+            if (!note_fault_locked(row, times_null, outside, path, out, t0, t1, *faults)) return r;
             end = faults->back().to;
         } else if (faults != nullptr && out.samples_read < out.samples_wanted) {
             const double from = out.begin + static_cast<double>(out.samples_read) / row.sps;
@@ -95,16 +102,16 @@ int WaveStore::read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity,
     return kOk;
 }
 
-bool WaveStore::note_fault_locked(const SegmentRow& row, bool times_null, const std::string& path,
-                                  const SegmentOutcome& out, double t0, double t1,
-                                  std::vector<SegmentFault>& faults) const {
+bool WaveStore::note_fault_locked(const SegmentRow& row, bool times_null, bool outside,
+                                  const std::string& path, const SegmentOutcome& out, double t0,
+                                  double t1, std::vector<SegmentFault>& faults) const {
     SegmentFault fault;
     fault.path = path;
     fault.reason = out.problem != nullptr ? out.problem
                    : out.os_error != 0    ? std::strerror(out.os_error)
                                           : "no data file named";
     // An errno or a refused file means the file failed; without either the row is at fault.
-    if (out.os_error != 0 || out.problem != nullptr) {
+    if (!outside && (out.os_error != 0 || out.problem != nullptr)) {
         fault.kind = SegmentFault::kUnreadable;
         fault.from = out.begin;
         fault.to = out.end;
@@ -116,7 +123,9 @@ bool WaveStore::note_fault_locked(const SegmentRow& row, bool times_null, const 
         }
     } else {
         fault.kind = SegmentFault::kMalformed;
-        fault.reason = "unusable row (TBEGIN, SPS, TQTY or FOFF)";
+        // Never retried: the row, not the file, is wrong, and it stays wrong.
+        fault.reason = outside ? "CPATH outside the data directory"
+                               : "unusable row (TBEGIN, SPS, TQTY or FOFF)";
         const double end = row.tbegin + row.tqty;
         fault.from = !times_null && std::isfinite(row.tbegin) ? std::max(t0, row.tbegin) : t0;
         fault.to = !times_null && std::isfinite(end) && end > fault.from ? std::min(t1, end) : t1;

@@ -105,7 +105,9 @@ public:
     // With `faults` (cleared first), one segment cannot fail the window: a data file
     // that cannot be opened or read, or a malformed row, is left out as a gap, and a
     // short file delivers what it holds; each is described in `faults` and the window
-    // counts as delivered up to the segment's end. Only a data directory that cannot
+    // counts as delivered up to the segment's end. A row whose file resolves (through
+    // "..", "//" or links) outside the data directory is never opened: kFileOpenError
+    // without `faults`, a kMalformed fault with it. Only a data directory that cannot
     // be read at all (moved away, not mounted) still answers kFileOpenError, with the
     // file it tried in `faults`.
     [[nodiscard]] int read_samples(float* buffer, size_t capacity, std::string_view sta,
@@ -197,10 +199,11 @@ private:
     int read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity, double t0, double t1,
                          double& delivered_end, std::vector<FilledRange>* filled,
                          std::vector<SegmentFault>* faults);
-    // Adds the fault of a segment that could not be read; false when the window must
-    // fail instead (the data directory itself cannot be read).
-    bool note_fault_locked(const SegmentRow& row, bool times_null, const std::string& path,
-                           const SegmentOutcome& out, double t0, double t1,
+    // Adds the fault of a segment that could not be read (`outside`: its path was
+    // refused); false when the window must fail instead (the data directory itself
+    // cannot be read).
+    bool note_fault_locked(const SegmentRow& row, bool times_null, bool outside,
+                           const std::string& path, const SegmentOutcome& out, double t0, double t1,
                            std::vector<SegmentFault>& faults) const;
     bool data_directory_readable_locked() const;
     // `select <value_expr> from <t>` for one channel (location rule as in read_samples),

@@ -158,6 +158,63 @@ TEST_P(WaveStoreRead, FilesThatAreNotRegularAreUnreadableSegments) {
     EXPECT_EQ(faults[0].path, fifo);
 }
 
+TEST_P(WaveStoreRead, RowsNeverReadFilesOutsideTheDataDirectory) {
+    namespace fs = std::filesystem;
+    const test::TempDir outside("zelvik-outside");
+    const std::string secret = outside.write("secret.dat", std::string(400, '\x02'));
+    const std::string data = store_->data_dir();
+    const std::string sibling = data + "x";  // shares the directory's name as a prefix
+    fs::create_directories(sibling);
+    fs::copy_file(secret, sibling + "/secret.dat");
+    fs::create_symlink(secret, data + "/out_link.dat");
+    store_->write_int32("sub/ok.dat", std::vector<int32_t>(100, 7));
+    fs::create_symlink(data + "/sub/ok.dat", data + "/in_link.dat");
+    const std::string up = "../" + fs::path(outside.path()).filename().string() + "/secret.dat";
+    struct Case {
+        std::string cpath;
+        bool admitted;
+    };
+    const Case cases[] = {
+        {up, false},
+        {data + "/" + up, false},
+        {"/" + secret, false},         // "//tmp/...": kept as it is by the path rule
+        {"C:\\x\\secret.dat", false},  // a drive path is kept too, here relative
+        {sibling + "/secret.dat", false},
+        {"out_link.dat", false},
+        {"sub/ok.dat", true},
+        {data + "/sub/ok.dat", true},
+        {secret, true},  // an absolute path is joined to the directory: missing, not read
+        {"sub/../sub/ok.dat", true},
+        {"in_link.dat", true},
+    };
+    double at = kT;
+    for (const Case& c : cases) {
+        store_->add_segment({"ABC", "BHZ", "??", at, 5, 10.0, 2, 0, c.cpath, std::nullopt});
+        at += 9;
+    }
+    ASSERT_TRUE(connect());
+    std::vector<SegmentFault> faults;
+    double t0 = kT, t1 = kT + 100;
+    ASSERT_EQ(
+        ws_.read_samples(buf_.data(), buf_.size(), "ABC", "BHZ", "", t0, t1, &filled_, &faults),
+        kOk);
+    fs::remove_all(sibling);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const bool read = cases[i].admitted && cases[i].cpath != secret;
+        const float want = read ? 7.0f : -1.0f;  // 0x02020202 if the secret were read
+        EXPECT_EQ(buf_[i * 90], want) << cases[i].cpath;
+    }
+    ASSERT_EQ(faults.size(), 7u);
+    for (const SegmentFault& f : faults) {
+        if (f.path == data + secret) continue;
+        EXPECT_EQ(f.kind, SegmentFault::kMalformed) << f.path;
+        EXPECT_EQ(f.reason, "CPATH outside the data directory") << f.path;
+    }
+    // Without the fault list the window fails as for a file that cannot be opened.
+    t0 = kT, t1 = kT + 100;
+    EXPECT_EQ(read(t0, t1), kFileOpenError);
+}
+
 TEST_P(WaveStoreRead, TendThatDisagreesWithTheLengthIsOutsideTheWindow) {
     store_->write_int32("t.dat", ramp(100));
     // TEND says the segment reaches into the window, TBEGIN+TQTY says it ended before.
