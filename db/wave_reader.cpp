@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 
@@ -30,7 +31,51 @@ void add_range(std::vector<FilledRange>& ranges, size_t first, size_t count) {
     ranges.insert(it, FilledRange{first, last - first});
 }
 
+// Rows up to this much longer than the longest one known are still found by the
+// bounded select, so a row written since that is a little longer than any before
+// (record lengths vary) is never missed; a longer one raises the bound once read.
+constexpr double kLongestSegmentMargin = 3600.0;  // seconds
+
+std::string channel_key(std::string_view sta, std::string_view chan, std::string_view loc) {
+    return std::string(sta) + "/" + std::string(chan) + "/" +
+           std::string(unlocated(loc) ? "" : loc);
+}
+
 }  // namespace
+
+double WaveStore::segment_floor_locked(std::string_view sta, std::string_view chan,
+                                       std::string_view loc, double t0) {
+    const std::string key = channel_key(sta, chan, loc);
+    auto it = conn_->longest_segment.find(key);
+    if (it == conn_->longest_segment.end()) {
+        const Table f = Table::kFilelist;
+        double longest = 0;
+        // Once per channel and connection: this one walks the channel's whole history.
+        const int found = select_channel_value_locked(
+            "longest_segment", f,
+            "max(" + segment_end_expr_locked() + "-" + catalog_.column(f, "TBEGIN") + ")", sta,
+            chan, loc, longest);
+        // No row yet or an error: unbounded for now, asked again next time.
+        if (found != 1) return -DBL_MAX;
+        it = conn_->longest_segment
+                 .emplace(key, std::isnan(longest) ? INFINITY : std::max(longest, 0.0))
+                 .first;
+    }
+    // A row of infinite (or NaN) length leaves the select unbounded, as it must.
+    return std::isfinite(it->second) ? t0 - (it->second + kLongestSegmentMargin) : -DBL_MAX;
+}
+
+void WaveStore::note_segment_length_locked(std::string_view sta, std::string_view chan,
+                                           std::string_view loc, double length) {
+    const auto it = conn_->longest_segment.find(channel_key(sta, chan, loc));
+    if (it != conn_->longest_segment.end() && length > it->second) it->second = length;
+}
+
+std::string WaveStore::segment_end_expr_locked() const {
+    const Table f = Table::kFilelist;
+    return use_tend_ ? catalog_.column(f, "TEND")
+                     : catalog_.column(f, "TBEGIN") + "+" + catalog_.column(f, "TQTY");
+}
 
 int WaveStore::read_samples(float* buffer, size_t capacity, std::string_view sta,
                             std::string_view chan, std::string_view loc, double& t0, double& t1,
@@ -45,16 +90,21 @@ int WaveStore::read_samples(float* buffer, size_t capacity, std::string_view sta
     SegmentQuery& q = unlocated(loc) ? conn_->unlocated : conn_->located;
     if (!q.stmt.valid()) return kStatementError;
     q.set(sta, chan, loc, t0, t1);
+    q.t2 = segment_floor_locked(sta, chan, loc, t0);
     double delivered_end = t0;
-    const int r = read_rows_locked(q, buffer, capacity, t0, t1, delivered_end, filled, faults);
+    double longest = 0;
+    const int r =
+        read_rows_locked(q, buffer, capacity, t0, t1, delivered_end, longest, filled, faults);
     q.stmt.close_cursor();
+    note_segment_length_locked(sta, chan, loc, longest);
     if (r != kOk) return r;
     t1 = delivered_end;
     return kOk;
 }
 
 int WaveStore::read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity, double t0,
-                                double t1, double& delivered_end, std::vector<FilledRange>* filled,
+                                double t1, double& delivered_end, double& longest,
+                                std::vector<FilledRange>* filled,
                                 std::vector<SegmentFault>* faults) {
     if (!odbc_ok(SQLExecute(q.stmt.get()))) return kStatementError;
     SQLRETURN f = SQLFetch(q.stmt.get());
@@ -69,6 +119,7 @@ int WaveStore::read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity,
         row.tbegin = q.tbegin;
         row.sps = q.sps;
         row.tqty = q.tqty;
+        if (!times_null) longest = std::max(longest, row.tqty);
         row.datatype = q.ind[3] == SQL_NULL_DATA ? int16_t{-1} : static_cast<int16_t>(q.datatype);
         row.foff = q.ind[4] == SQL_NULL_DATA ? 0 : static_cast<int64_t>(q.foff);
         if (q.ind[5] != SQL_NULL_DATA) row.cpath = q.cpath;

@@ -196,9 +196,19 @@ private:
     // select_sac (`sac`) or select_fap.
     int select_response(bool sac, std::string_view sta, std::string_view chan, std::string_view loc,
                         std::string_view net, const StoreTimestamp& when, std::string& out);
+    // `longest` := the longest TQTY among the rows read (seconds).
     int read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity, double t0, double t1,
-                         double& delivered_end, std::vector<FilledRange>* filled,
+                         double& delivered_end, double& longest, std::vector<FilledRange>* filled,
                          std::vector<SegmentFault>* faults);
+    // The lowest TBEGIN a segment overlapping a window from `t0` can have: t0 less the
+    // channel's longest segment and a margin; -DBL_MAX while that is not known.
+    double segment_floor_locked(std::string_view sta, std::string_view chan, std::string_view loc,
+                                double t0);
+    // Raises the channel's known longest segment to `length` seconds.
+    void note_segment_length_locked(std::string_view sta, std::string_view chan,
+                                    std::string_view loc, double length);
+    // TEND, or TBEGIN+TQTY, with the catalogue's names.
+    std::string segment_end_expr_locked() const;
     // Adds the fault of a segment that could not be read (`outside`: its path was
     // refused); false when the window must fail instead (the data directory itself
     // cannot be read).

@@ -215,6 +215,40 @@ TEST_P(WaveStoreRead, RowsNeverReadFilesOutsideTheDataDirectory) {
     EXPECT_EQ(read(t0, t1), kFileOpenError);
 }
 
+TEST_P(WaveStoreRead, BoundedSelectStillFindsLongSegmentsThatBeganLongAgo) {
+    // The select starts its index walk at the window less the longest segment known:
+    // a long row far back, one a little longer added after the first read, and one
+    // read later that is longer still must all be found, with or without TEND.
+    store_->write_int32("s.dat", std::vector<int32_t>(10, 1));
+    store_->write_int32("l.dat", std::vector<int32_t>(200000, 2));
+    for (int i = 0; i < 100; i += 2)  // [T+i, T+i+1): one second on, one off
+        store_->add_segment({"ABC", "BHZ", "??", kT + i, 1, 10.0, 2, 0, "s.dat", kT + i + 1});
+    auto long_row = [&](double length, double end) {
+        store_->add_segment({"ABC", "BHZ", "??", end - length, length, 10.0, 2, 0, "l.dat", end});
+    };
+    long_row(5000, kT + 20);  // longest at the first read
+    for (bool tend : {false, true}) {
+        ASSERT_TRUE(connect(tend));
+        buf_.assign(buf_.size(), -1.0f);
+        double t0 = kT + 10, t1 = kT + 30;
+        ASSERT_EQ(read(t0, t1), kOk);
+        EXPECT_EQ(buf_[50], 2.0f) << tend;  // T+15, between short rows: the long one
+        EXPECT_EQ(buf_[45], 1.0f) << tend;  // T+14.5: a short row
+        // T+25, between short rows: covered only by the row added in the first pass.
+        EXPECT_EQ(buf_[150], tend ? 2.0f : -1.0f) << tend;
+        if (!tend) long_row(8000, kT + 50);  // within an hour of the longest: still found
+        t0 = kT + 40, t1 = kT + 60;
+        ASSERT_EQ(read(t0, t1), kOk);
+        EXPECT_EQ(buf_[50], 2.0f) << tend;  // T+45
+        buf_.assign(buf_.size(), -1.0f);
+        t0 = kT + 90, t1 = kT + 100;
+        ASSERT_EQ(read(t0, t1), kOk);
+        EXPECT_EQ(buf_[45], 1.0f) << tend;
+        EXPECT_EQ(buf_[55], -1.0f) << tend;
+        EXPECT_NEAR(t1, kT + 99, 1e-6) << tend;
+    }
+}
+
 TEST_P(WaveStoreRead, TendThatDisagreesWithTheLengthIsOutsideTheWindow) {
     store_->write_int32("t.dat", ramp(100));
     // TEND says the segment reaches into the window, TBEGIN+TQTY says it ended before.
