@@ -1,6 +1,7 @@
 // Store speed on a warm SQLite store: one hour of one 100 sps int32 channel through
-// read_samples (target: at most 2 ms per call), and zelvik-store import of the shared
-// miniSEED set (target: at least 20 million samples per second, data files synced).
+// read_samples (target: at most 2 ms per call), a live window at the end of 1 and 30
+// days of 1 s segments (the cost must not grow with the history), and zelvik-store
+// import of the shared miniSEED set (target: at least 20 million samples per second).
 #include <benchmark/benchmark.h>
 #include <libmseed.h>
 
@@ -119,6 +120,59 @@ void BM_ReadOneHourInt32(benchmark::State& state) {
         360000.0 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ReadOneHourInt32)->Unit(benchmark::kMillisecond);
+
+// The live reader's query: the last 10 s of a channel after state.range(0) days of 1 s
+// segments (100 sps int32, every row naming the same small file).
+void BM_LiveWindowAfterDays(benchmark::State& state) {
+    BenchStore store;
+    const long rows = state.range(0) * 86400;
+    if (store.tool({"init"}) != 0) {
+        state.SkipWithError("init failed");
+        return;
+    }
+    std::ofstream(store.data() + "/live.dat", std::ios::binary) << std::string(400, '\1');
+    {
+        zelvik::db::OdbcEnvironment env;
+        zelvik::db::OdbcConnection conn(env);
+        std::string error;
+        (void)conn.connect(store.dsn, "", "", error);
+        zelvik::db::OdbcStatement st(conn);
+        const std::string sql =
+            "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i+1 FROM n WHERE i<" +
+            std::to_string(rows - 1) +
+            ") INSERT INTO FILELIST (STA,CH,LCODE,TBEGIN,TQTY,SPS,DATATYPE,FOFF,CPATH) "
+            "SELECT 'LIVE','BHZ','?\?'," +
+            std::to_string(kHourStart) + "+i,1,100,2,0,'live.dat' FROM n";
+        if (!SQL_SUCCEEDED(st.exec_direct(sql))) {
+            state.SkipWithError("rows not written");
+            return;
+        }
+    }
+    zelvik::db::WaveStore ws;
+    (void)ws.set_param("ODBC", store.dsn);
+    (void)ws.set_param("DATA", store.data());
+    (void)ws.set_param("USE_TEND", "0");
+    if (!ws.connect()) {
+        state.SkipWithError(ws.last_error().c_str());
+        return;
+    }
+    std::vector<float> buffer(360001);
+    const double end = kHourStart + static_cast<double>(rows);
+    // The first read of a connection may look over the channel's history once; the
+    // live reader then reads window after window on the same connection.
+    double w0 = end - 10, w1 = end;
+    (void)ws.read_samples(buffer.data(), buffer.size(), "LIVE", "BHZ", "", w0, w1);
+    for (auto _ : state) {
+        double t0 = end - 10, t1 = end - 10 + 3600;
+        if (ws.read_samples(buffer.data(), buffer.size(), "LIVE", "BHZ", "", t0, t1) != 0 ||
+            t1 != end) {
+            state.SkipWithError("read failed");
+            break;
+        }
+        benchmark::DoNotOptimize(buffer.data());
+    }
+}
+BENCHMARK(BM_LiveWindowAfterDays)->Arg(1)->Arg(30)->Unit(benchmark::kMillisecond);
 
 void BM_ImportSharedSet(benchmark::State& state) {
     std::vector<std::string> files;

@@ -3,10 +3,12 @@
 #include "config/connection_config.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -45,14 +47,27 @@ std::string default_settings_path(std::string_view argv0) {
 }
 
 std::string settings_file_problem(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO would otherwise hold open() until some writer came.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return std::strerror(errno);
-    // open() succeeds on a directory; only a read tells.
-    char byte = 0;
-    const ssize_t n = ::read(fd, &byte, 1);
-    const int err = errno;
+    struct stat st {};
+    std::string problem;
+    if (::fstat(fd, &st) != 0) {
+        problem = std::strerror(errno);
+    } else if (S_ISDIR(st.st_mode)) {
+        problem = std::strerror(EISDIR);
+    } else if (!S_ISREG(st.st_mode)) {
+        // A device such as /dev/zero reads without end and would pass for a file of
+        // no keys; a directory, a FIFO or a socket holds no settings either.
+        problem = "not a regular file";
+    } else if (static_cast<uint64_t>(st.st_size) > kMaxSettingsFileBytes) {
+        problem = "larger than 1 MB (" + std::to_string(st.st_size) + " bytes)";
+    } else {
+        char byte = 0;
+        if (::read(fd, &byte, 1) < 0) problem = std::strerror(errno);
+    }
     ::close(fd);
-    return n < 0 ? std::strerror(err) : std::string();
+    return problem;
 }
 
 std::string default_qsx_path() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,8 +30,12 @@ inline constexpr const char* kDefaultSystemDir = "/etc";
 // or of /proc/self/exe when `argv0` holds no "/", followed by "zelvik.ini".
 std::string default_settings_path(std::string_view argv0);
 
+// A settings file is a few kilobytes; one this large is a wrong path, not settings.
+inline constexpr size_t kMaxSettingsFileBytes = 1u << 20;
+
 // Why a settings file named on the command line (--config) cannot serve: "" when it
-// can be read, else the reason ("No such file or directory", "Is a directory", ...).
+// can be read, else the reason ("No such file or directory", "not a regular file",
+// "larger than 1 MB", ...). Never blocks (a FIFO is refused unopened for reading).
 // A missing zelvik.ini beside the program is no error (every key has its default); a
 // file the operator named and mistyped is.
 std::string settings_file_problem(const std::string& path);

@@ -1,5 +1,6 @@
-// Private-profile ("ini") files, key by key: each call reads the whole file, and a write
-// replaces it atomically. Reading never fails (a missing or unreadable file is a file
+// Private-profile ("ini") files, key by key: a query reads and parses the file only when
+// it changed since the last one (a load asks for many keys), and a write replaces it
+// atomically. Reading never fails (a missing or unreadable file is a file
 // without keys). Many keys at once are set on one IniText (config/ini_text.h) instead.
 #pragma once
 

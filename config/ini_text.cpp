@@ -102,6 +102,16 @@ bool has_line_break(std::string_view text) {
     return text.find('\n') != std::string_view::npos || text.find('\r') != std::string_view::npos;
 }
 
+// The form names are matched in: ASCII letters in lower case, as iequals compares
+// (never the locale's tolower, which may fold other bytes too).
+std::string folded(std::string_view name) {
+    std::string s(name);
+    for (char& c : s) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return s;
+}
+
 std::string_view line_break_of(std::string_view content) {
     const size_t nl = content.find('\n');
     return (nl != std::string_view::npos && nl > 0 && content[nl - 1] == '\r') ? "\r\n" : "\n";
@@ -188,6 +198,40 @@ bool IniText::remove_section(std::string_view section) {
     const size_t to = span->end < lines.size() ? lines[span->end].begin : bytes_.size();
     bytes_.erase(from, to - from);
     return true;
+}
+
+IniIndex::IniIndex(std::string_view bytes) {
+    Section* current = nullptr;  // null outside a section, or in a repeated one
+    for (const Line& line : split_lines(bytes)) {
+        const std::string_view text = text_of(bytes, line);
+        if (const auto name = section_name(text)) {
+            names_.emplace_back(*name);
+            const auto [it, first] = first_section.emplace(folded(*name), sections_.size());
+            current = first ? &sections_.emplace_back() : nullptr;
+            continue;
+        }
+        if (current == nullptr) continue;
+        if (const auto kv = key_value(text)) {
+            current->first_key.emplace(folded(kv->first), current->entries.size());
+            current->entries.emplace_back(std::string(kv->first), std::string(unquote(kv->second)));
+        }
+    }
+}
+
+std::optional<std::string_view> IniIndex::value(std::string_view section,
+                                                std::string_view key) const {
+    const auto s = first_section.find(folded(common::trim(section)));
+    if (s == first_section.end()) return std::nullopt;
+    const Section& sec = sections_[s->second];
+    const auto k = sec.first_key.find(folded(common::trim(key)));
+    if (k == sec.first_key.end()) return std::nullopt;
+    return std::string_view(sec.entries[k->second].second);
+}
+
+std::vector<std::pair<std::string, std::string>> IniIndex::section(std::string_view section) const {
+    const auto s = first_section.find(folded(common::trim(section)));
+    if (s == first_section.end()) return {};
+    return sections_[s->second].entries;
 }
 
 }  // namespace zelvik::config::ini

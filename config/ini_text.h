@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -49,6 +50,29 @@ public:
 
 private:
     std::string bytes_;
+};
+
+// The answers of IniText's three queries for a whole file, found in one pass over it:
+// each look-up then costs a hash, not a scan of the file. Read-only once built, so
+// threads may share one.
+class IniIndex {
+public:
+    IniIndex() = default;
+    explicit IniIndex(std::string_view bytes);
+
+    // As IniText::value, section() and section_names() on the same bytes.
+    std::optional<std::string_view> value(std::string_view section, std::string_view key) const;
+    std::vector<std::pair<std::string, std::string>> section(std::string_view section) const;
+    const std::vector<std::string>& section_names() const { return names_; }
+
+private:
+    struct Section {
+        std::vector<std::pair<std::string, std::string>> entries;  // file order
+        std::unordered_map<std::string, size_t> first_key;         // lower-case key -> entry
+    };
+    std::vector<std::string> names_;                        // every header, repeats included
+    std::vector<Section> sections_;                         // first of each name only
+    std::unordered_map<std::string, size_t> first_section;  // lower-case name -> sections_
 };
 
 }  // namespace zelvik::config::ini

@@ -4,6 +4,7 @@
 #include "db/sample_reading.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,17 +20,28 @@
 namespace zelvik::db {
 namespace {
 
-// Owns a read-only descriptor; -1 means closed.
+// Owns a read-only descriptor of a regular file; -1 means closed. Opened without
+// blocking: a FIFO named by a row would otherwise hold the worker in open() until a
+// writer appears, and a device would answer reads without end.
 class ReadOnlyFile {
 public:
     explicit ReadOnlyFile(const std::string& path)
-        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
+        struct stat st {};
+        if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
+            ::close(fd_);
+            fd_ = -1;
+            not_regular_ = true;
+        }
+    }
     ~ReadOnlyFile() {
         if (fd_ >= 0) ::close(fd_);  // not retried on EINTR: the descriptor is gone either way
     }
     ReadOnlyFile(const ReadOnlyFile&) = delete;
     ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
     bool is_open() const { return fd_ >= 0; }
+    // True when the path opened but is no regular file (FIFO, device, directory).
+    bool not_regular() const { return not_regular_; }
 
     // Reads up to `size` bytes at `offset`; the count read, or -1 on an error.
     ssize_t read_at(unsigned char* buf, size_t size, int64_t offset) const {
@@ -47,6 +59,7 @@ public:
 
 private:
     int fd_;
+    bool not_regular_ = false;
 };
 
 template <typename T>
@@ -165,12 +178,14 @@ int read_segment(float* out, size_t capacity, double start, double end, const Se
     outcome.samples_wanted = delivers_samples(row.datatype) ? n : 0;
     outcome.samples_read = 0;
     outcome.os_error = 0;
+    outcome.problem = nullptr;
     // A segment clipped by the buffer delivered only up to the buffer's end.
     outcome.end = n_d < whole ? b + n_d / row.sps : f;
 
     ReadOnlyFile file(path);
     if (!file.is_open()) {
-        outcome.os_error = errno;
+        outcome.os_error = file.not_regular() ? 0 : errno;
+        if (file.not_regular()) outcome.problem = "not a regular file";
         return kFileOpenError;
     }
     if (n == 0) return kOk;

@@ -47,11 +47,14 @@ struct SegmentOutcome {
     size_t samples_read =
         0;  // samples taken from the file and written (0 for formats that deliver nothing)
     int os_error = 0;  // errno of a failed open or read, else 0
+    // Why the file was refused when no errno says it ("not a regular file"), else null.
+    const char* problem = nullptr;
 };
 
 // Reads the part of `row` inside [start, end) from `path` into out[0..capacity).
 // Samples a short file cannot supply are written as zeros (and not counted as read).
-// @retval 0; kSegmentOutsideWindow when the row lies outside the window; kFileOpenError;
+// @retval 0; kSegmentOutsideWindow when the row lies outside the window; kFileOpenError
+//         (also for a path that is no regular file, with outcome.problem set);
 //         kSegmentReadError on a read fault or a malformed row (SPS not > 0 or not
 //         finite, TQTY < 0, FOFF < 0, non-finite times).
 [[nodiscard]] int read_segment(float* out, size_t capacity, double start, double end,

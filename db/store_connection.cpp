@@ -45,7 +45,7 @@ bool ChannelQuery::prepare(const OdbcConnection& conn, const std::string& sql, b
     text(sta, &sta_ind);
     text(chan, &chan_ind);
     if (with_loc) text(loc, &loc_ind);
-    double* times[2] = {&t0, &t1};
+    double* times[3] = {&t0, &t1, &t2};
     for (int i = 0; i < doubles; ++i)
         SQLBindParameter(stmt.get(), ++n, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, times[i],
                          0, &zero_ind);
@@ -81,11 +81,14 @@ int StoreConnection::prepare_segments(const StoreCatalog& c, const std::string& 
     const std::string head = "select " + tb + "," + c.column(f, "SPS") + "," + c.column(f, "TQTY") +
                              "," + c.column(f, "DATATYPE") + "," + c.column(f, "FOFF") + "," +
                              c.column(f, "CPATH") + " from " + c.table(f) + " where ";
-    const std::string tail = " and " + end_expr + ">? and " + tb + "<? order by " + tb;
-    if (!located.prepare(dbc, head + channel_condition(c, f, true) + tail, true, 2))
+    // The lower bound on TBEGIN lets the (STA, CH, TBEGIN) index start near the window
+    // instead of at the channel's first row.
+    const std::string tail =
+        " and " + end_expr + ">? and " + tb + "<? and " + tb + ">? order by " + tb;
+    if (!located.prepare(dbc, head + channel_condition(c, f, true) + tail, true, 3))
         return kSegmentPrepareError;
     located.bind_results();
-    if (!unlocated.prepare(dbc, head + channel_condition(c, f, false) + tail, false, 2))
+    if (!unlocated.prepare(dbc, head + channel_condition(c, f, false) + tail, false, 3))
         return kSegmentPrepareError;
     unlocated.bind_results();
     return kOk;

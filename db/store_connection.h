@@ -3,6 +3,7 @@
 // query sets. A lost connection is dropped whole and never reused. Internal to db/.
 #pragma once
 
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -21,12 +22,12 @@ struct ChannelQuery {
     bool located = false;
     char sta[8] = {}, chan[8] = {}, loc[8] = {};
     SQLLEN sta_ind = SQL_NTS, chan_ind = SQL_NTS, loc_ind = SQL_NTS;
-    double t0 = 0, t1 = 0;
+    double t0 = 0, t1 = 0, t2 = 0;  // time parameters, in statement order
     SQLLEN zero_ind = 0;
 
     // Copies the codes (each at most 7 characters) and times into the parameters.
     void set(std::string_view s, std::string_view c, std::string_view l, double a, double b);
-    // Prepares `sql` and binds sta, chan, [loc], then `doubles` time parameters.
+    // Prepares `sql` and binds sta, chan, [loc], then `doubles` (at most 3) time parameters.
     bool prepare(const OdbcConnection& conn, const std::string& sql, bool with_loc, int doubles);
 };
 
@@ -53,14 +54,19 @@ public:
     OdbcStatement probe;
     SegmentQuery located, unlocated;
     NextStartQuery next_located, next_unlocated;
+    // Per channel ("sta/chan/loc"): the longest segment (end - TBEGIN, seconds) of the
+    // store, found on the first read of this connection and raised by longer rows read
+    // since. It bounds the segment select from below.
+    std::map<std::string, double> longest_segment;
     EventListQueries events;
     EventBatchQueries event_batches;
     ResponseQueries responses;
 
     // Prepares the probe; kProbePrepareError (slot left empty) or 0.
     int prepare_probe(const StoreCatalog& c);
-    // Prepares the two segment selects with `end_expr` as the segment end; the unlocated
-    // one only when the located one succeeded. kSegmentPrepareError or 0.
+    // Prepares the two segment selects with `end_expr` as the segment end, TBEGIN bounded
+    // from below by the third time parameter; the unlocated one only when the located one
+    // succeeded. kSegmentPrepareError or 0.
     int prepare_segments(const StoreCatalog& c, const std::string& end_expr);
     // Prepares the two next-start selects; false when either failed (slot left empty).
     bool prepare_next_start(const StoreCatalog& c);

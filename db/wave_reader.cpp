@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 
+#include "db/data_root.h"
 #include "db/sample_reading.h"
 #include "db/store_connection.h"
 #include "db/wave_store.h"
@@ -29,7 +31,51 @@ void add_range(std::vector<FilledRange>& ranges, size_t first, size_t count) {
     ranges.insert(it, FilledRange{first, last - first});
 }
 
+// Rows up to this much longer than the longest one known are still found by the
+// bounded select, so a row written since that is a little longer than any before
+// (record lengths vary) is never missed; a longer one raises the bound once read.
+constexpr double kLongestSegmentMargin = 3600.0;  // seconds
+
+std::string channel_key(std::string_view sta, std::string_view chan, std::string_view loc) {
+    return std::string(sta) + "/" + std::string(chan) + "/" +
+           std::string(unlocated(loc) ? "" : loc);
+}
+
 }  // namespace
+
+double WaveStore::segment_floor_locked(std::string_view sta, std::string_view chan,
+                                       std::string_view loc, double t0) {
+    const std::string key = channel_key(sta, chan, loc);
+    auto it = conn_->longest_segment.find(key);
+    if (it == conn_->longest_segment.end()) {
+        const Table f = Table::kFilelist;
+        double longest = 0;
+        // Once per channel and connection: this one walks the channel's whole history.
+        const int found = select_channel_value_locked(
+            "longest_segment", f,
+            "max(" + segment_end_expr_locked() + "-" + catalog_.column(f, "TBEGIN") + ")", sta,
+            chan, loc, longest);
+        // No row yet or an error: unbounded for now, asked again next time.
+        if (found != 1) return -DBL_MAX;
+        it = conn_->longest_segment
+                 .emplace(key, std::isnan(longest) ? INFINITY : std::max(longest, 0.0))
+                 .first;
+    }
+    // A row of infinite (or NaN) length leaves the select unbounded, as it must.
+    return std::isfinite(it->second) ? t0 - (it->second + kLongestSegmentMargin) : -DBL_MAX;
+}
+
+void WaveStore::note_segment_length_locked(std::string_view sta, std::string_view chan,
+                                           std::string_view loc, double length) {
+    const auto it = conn_->longest_segment.find(channel_key(sta, chan, loc));
+    if (it != conn_->longest_segment.end() && length > it->second) it->second = length;
+}
+
+std::string WaveStore::segment_end_expr_locked() const {
+    const Table f = Table::kFilelist;
+    return use_tend_ ? catalog_.column(f, "TEND")
+                     : catalog_.column(f, "TBEGIN") + "+" + catalog_.column(f, "TQTY");
+}
 
 int WaveStore::read_samples(float* buffer, size_t capacity, std::string_view sta,
                             std::string_view chan, std::string_view loc, double& t0, double& t1,
@@ -44,21 +90,27 @@ int WaveStore::read_samples(float* buffer, size_t capacity, std::string_view sta
     SegmentQuery& q = unlocated(loc) ? conn_->unlocated : conn_->located;
     if (!q.stmt.valid()) return kStatementError;
     q.set(sta, chan, loc, t0, t1);
+    q.t2 = segment_floor_locked(sta, chan, loc, t0);
     double delivered_end = t0;
-    const int r = read_rows_locked(q, buffer, capacity, t0, t1, delivered_end, filled, faults);
+    double longest = 0;
+    const int r =
+        read_rows_locked(q, buffer, capacity, t0, t1, delivered_end, longest, filled, faults);
     q.stmt.close_cursor();
+    note_segment_length_locked(sta, chan, loc, longest);
     if (r != kOk) return r;
     t1 = delivered_end;
     return kOk;
 }
 
 int WaveStore::read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity, double t0,
-                                double t1, double& delivered_end, std::vector<FilledRange>* filled,
+                                double t1, double& delivered_end, double& longest,
+                                std::vector<FilledRange>* filled,
                                 std::vector<SegmentFault>* faults) {
     if (!odbc_ok(SQLExecute(q.stmt.get()))) return kStatementError;
     SQLRETURN f = SQLFetch(q.stmt.get());
     if (f == SQL_NO_DATA) return kNoSegment;
     bool any = false;
+    DataRoot root(data_dir_);
     for (; f != SQL_NO_DATA; f = SQLFetch(q.stmt.get())) {
         if (!odbc_ok(f)) return kStatementError;
         SegmentRow row;
@@ -67,21 +119,27 @@ int WaveStore::read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity,
         row.tbegin = q.tbegin;
         row.sps = q.sps;
         row.tqty = q.tqty;
+        if (!times_null) longest = std::max(longest, row.tqty);
         row.datatype = q.ind[3] == SQL_NULL_DATA ? int16_t{-1} : static_cast<int16_t>(q.datatype);
         row.foff = q.ind[4] == SQL_NULL_DATA ? 0 : static_cast<int64_t>(q.foff);
         if (q.ind[5] != SQL_NULL_DATA) row.cpath = q.cpath;
         const std::string path = data_file_path(data_dir_, row.cpath);
         SegmentOutcome out;
         int r = kSegmentReadError;
+        std::string opened;
+        // A row that names a file outside the data directory is refused before anything
+        // is opened: the store must not be a way to read the rest of the machine.
+        const bool outside = q.ind[5] != SQL_NULL_DATA && !root.admits(path, opened);
         if (!times_null) {
-            r = q.ind[5] == SQL_NULL_DATA ? kFileOpenError
-                                          : read_segment(buffer, capacity, t0, t1, row, path, out);
+            r = q.ind[5] == SQL_NULL_DATA || outside
+                    ? kFileOpenError
+                    : read_segment(buffer, capacity, t0, t1, row, opened, out);
         }
         if (filled != nullptr) add_range(*filled, out.first, out.samples_read);
         double end = out.end;
         if (r != kOk) {
             if (faults == nullptr) return r;
-            if (!note_fault_locked(row, times_null, path, out, t0, t1, *faults)) return r;
+            if (!note_fault_locked(row, times_null, outside, path, out, t0, t1, *faults)) return r;
             end = faults->back().to;
         } else if (faults != nullptr && out.samples_read < out.samples_wanted) {
             const double from = out.begin + static_cast<double>(out.samples_read) / row.sps;
@@ -95,14 +153,16 @@ int WaveStore::read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity,
     return kOk;
 }
 
-bool WaveStore::note_fault_locked(const SegmentRow& row, bool times_null, const std::string& path,
-                                  const SegmentOutcome& out, double t0, double t1,
-                                  std::vector<SegmentFault>& faults) const {
+bool WaveStore::note_fault_locked(const SegmentRow& row, bool times_null, bool outside,
+                                  const std::string& path, const SegmentOutcome& out, double t0,
+                                  double t1, std::vector<SegmentFault>& faults) const {
     SegmentFault fault;
     fault.path = path;
-    fault.reason = out.os_error != 0 ? std::strerror(out.os_error) : "no data file named";
-    // An errno means the file failed (open or read); without one the row is at fault.
-    if (out.os_error != 0) {
+    fault.reason = out.problem != nullptr ? out.problem
+                   : out.os_error != 0    ? std::strerror(out.os_error)
+                                          : "no data file named";
+    // An errno or a refused file means the file failed; without either the row is at fault.
+    if (!outside && (out.os_error != 0 || out.problem != nullptr)) {
         fault.kind = SegmentFault::kUnreadable;
         fault.from = out.begin;
         fault.to = out.end;
@@ -114,7 +174,9 @@ bool WaveStore::note_fault_locked(const SegmentRow& row, bool times_null, const 
         }
     } else {
         fault.kind = SegmentFault::kMalformed;
-        fault.reason = "unusable row (TBEGIN, SPS, TQTY or FOFF)";
+        // Never retried: the row, not the file, is wrong, and it stays wrong.
+        fault.reason = outside ? "CPATH outside the data directory"
+                               : "unusable row (TBEGIN, SPS, TQTY or FOFF)";
         const double end = row.tbegin + row.tqty;
         fault.from = !times_null && std::isfinite(row.tbegin) ? std::max(t0, row.tbegin) : t0;
         fault.to = !times_null && std::isfinite(end) && end > fault.from ? std::min(t1, end) : t1;

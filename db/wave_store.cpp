@@ -113,11 +113,7 @@ int WaveStore::prepare_all_locked() {
     // Probe and segment statements do not stop the sequence: without them reading
     // fails later with its own code, while the connection still serves the rest.
     (void)c.prepare_probe(catalog_);
-    const Table f = Table::kFilelist;
-    const std::string end_expr =
-        use_tend_ ? catalog_.column(f, "TEND")
-                  : catalog_.column(f, "TBEGIN") + "+" + catalog_.column(f, "TQTY");
-    (void)c.prepare_segments(catalog_, end_expr);
+    (void)c.prepare_segments(catalog_, segment_end_expr_locked());
     (void)c.prepare_next_start(catalog_);
     if (!c.events.prepare(c.dbc, catalog_)) {
         last_error_ = c.events.last_error();

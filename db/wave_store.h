@@ -105,7 +105,9 @@ public:
     // With `faults` (cleared first), one segment cannot fail the window: a data file
     // that cannot be opened or read, or a malformed row, is left out as a gap, and a
     // short file delivers what it holds; each is described in `faults` and the window
-    // counts as delivered up to the segment's end. Only a data directory that cannot
+    // counts as delivered up to the segment's end. A row whose file resolves (through
+    // "..", "//" or links) outside the data directory is never opened: kFileOpenError
+    // without `faults`, a kMalformed fault with it. Only a data directory that cannot
     // be read at all (moved away, not mounted) still answers kFileOpenError, with the
     // file it tried in `faults`.
     [[nodiscard]] int read_samples(float* buffer, size_t capacity, std::string_view sta,
@@ -194,13 +196,24 @@ private:
     // select_sac (`sac`) or select_fap.
     int select_response(bool sac, std::string_view sta, std::string_view chan, std::string_view loc,
                         std::string_view net, const StoreTimestamp& when, std::string& out);
+    // `longest` := the longest TQTY among the rows read (seconds).
     int read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity, double t0, double t1,
-                         double& delivered_end, std::vector<FilledRange>* filled,
+                         double& delivered_end, double& longest, std::vector<FilledRange>* filled,
                          std::vector<SegmentFault>* faults);
-    // Adds the fault of a segment that could not be read; false when the window must
-    // fail instead (the data directory itself cannot be read).
-    bool note_fault_locked(const SegmentRow& row, bool times_null, const std::string& path,
-                           const SegmentOutcome& out, double t0, double t1,
+    // The lowest TBEGIN a segment overlapping a window from `t0` can have: t0 less the
+    // channel's longest segment and a margin; -DBL_MAX while that is not known.
+    double segment_floor_locked(std::string_view sta, std::string_view chan, std::string_view loc,
+                                double t0);
+    // Raises the channel's known longest segment to `length` seconds.
+    void note_segment_length_locked(std::string_view sta, std::string_view chan,
+                                    std::string_view loc, double length);
+    // TEND, or TBEGIN+TQTY, with the catalogue's names.
+    std::string segment_end_expr_locked() const;
+    // Adds the fault of a segment that could not be read (`outside`: its path was
+    // refused); false when the window must fail instead (the data directory itself
+    // cannot be read).
+    bool note_fault_locked(const SegmentRow& row, bool times_null, bool outside,
+                           const std::string& path, const SegmentOutcome& out, double t0, double t1,
                            std::vector<SegmentFault>& faults) const;
     bool data_directory_readable_locked() const;
     // `select <value_expr> from <t>` for one channel (location rule as in read_samples),

@@ -17,11 +17,8 @@ int WaveStore::last_data_end(std::string_view sta, std::string_view chan, std::s
         last_error_ = "[last_data_end] Not connected";
         return -1;
     }
-    const Table f = Table::kFilelist;
-    const std::string end_expr =
-        use_tend_ ? catalog_.column(f, "TEND")
-                  : catalog_.column(f, "TBEGIN") + "+" + catalog_.column(f, "TQTY");
-    return select_channel_value_locked("last_data_end", f, "max(" + end_expr + ")", sta, chan, loc,
+    return select_channel_value_locked("last_data_end", Table::kFilelist,
+                                       "max(" + segment_end_expr_locked() + ")", sta, chan, loc,
                                        end);
 }
 

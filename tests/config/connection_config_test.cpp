@@ -3,10 +3,14 @@
 // temporary directory for every test, so the machine's own files never take part.
 #include "config/connection_config.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -170,6 +174,35 @@ TEST_F(ConnectionConfigTest, GetParamAnswersByNameWithoutRegardToCase) {
     EXPECT_EQ(out, "unchanged");
     EXPECT_FALSE(c.get_param(static_cast<const char*>(nullptr), out));
     EXPECT_EQ(out, "Unknown param");
+}
+
+// A file named with --config that holds no settings is refused with its reason, and
+// the check never blocks: a FIFO used to hold open() until a writer came.
+TEST_F(ConnectionConfigTest, SettingsFileProblemRefusesWhatHoldsNoSettings) {
+    const std::string fifo = dir_.file("fifo.ini");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto checked = std::async(std::launch::async, [&] { return settings_file_problem(fifo); });
+    if (checked.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        const int w = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // releases the open
+        if (w >= 0) ::close(w);
+        checked.wait();
+        FAIL() << "the check blocked on a FIFO";
+    }
+    EXPECT_EQ(checked.get(), "not a regular file");
+    struct Case {
+        std::string path;
+        std::string problem;
+    };
+    const Case cases[] = {
+        {"/dev/zero", "not a regular file"},
+        {dir_.write("big.ini", std::string(kMaxSettingsFileBytes + 1, ';')),
+         "larger than 1 MB (1048577 bytes)"},
+        {dir_.write("full.ini", std::string(kMaxSettingsFileBytes, ';')), ""},
+        {dir_.write("zelvik.ini", "[SYSTEM]\nTHREADS=1\n"), ""},
+        {dir_.path(), "Is a directory"},
+        {dir_.file("missing.ini"), "No such file or directory"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(settings_file_problem(c.path), c.problem) << c.path;
 }
 
 }  // namespace

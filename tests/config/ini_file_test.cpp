@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/support/temp_dir.h"
 
@@ -122,6 +124,31 @@ TEST(IniRead, OversizedFileIsReadOnlyUpToTheLimit) {
     EXPECT_EQ(ini::read_string(path, "B", "KEY", "d", 16), "d");
     EXPECT_FALSE(ini::write_string(path, "A", "KEY", "3"));
     EXPECT_FALSE(ini::last_error().empty());
+}
+
+TEST(IniRead, EveryChangeOfTheFileIsSeen) {
+    // Queries share a parsed copy of the file: each kind of change, even one that keeps
+    // the size within the same time stamp tick, must reach the next query.
+    TempDir dir;
+    const std::string path = dir.write("z.ini", "[A]\nKEY=1\n");
+    EXPECT_EQ(ini::read_string(path, "a", "key", "d", 16), "1");
+    ASSERT_TRUE(ini::write_string(path, "A", "KEY", "2"));  // replaced by a rename
+    EXPECT_EQ(ini::read_string(path, "A", "KEY", "d", 16), "2");
+    dir.write("z.ini", "[A]\nKEY=3\n");  // rewritten in place, same size
+    EXPECT_EQ(ini::read_string(path, "A", "KEY", "d", 16), "3");
+    std::filesystem::remove(path);
+    EXPECT_EQ(ini::read_string(path, "A", "KEY", "d", 16), "d");
+    // A file that has been still for a while is trusted by its identity; a change still
+    // shows, since it moves the change time.
+    dir.write("z.ini", "[A]\nKEY=4\n[B]\nX=1\n");
+    const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::seconds(10);
+    std::filesystem::last_write_time(path, old);
+    ::sleep(2);
+    EXPECT_EQ(ini::read_string(path, "A", "KEY", "d", 16), "4");
+    EXPECT_EQ(ini::read_section_names(path), (std::vector<std::string>{"A", "B"}));
+    dir.write("z.ini", "[A]\nKEY=5\n[B]\nX=1\n");
+    std::filesystem::last_write_time(path, old);
+    EXPECT_EQ(ini::read_string(path, "A", "KEY", "d", 16), "5");
 }
 
 TEST(IniWrite, ChangesOnlyTheLineItMust) {

@@ -1,7 +1,13 @@
 // WaveStore reading on both drivers: segments into place, the delivered end, filled
 // stretches, location matching, bad rows, where data resumes after a gap.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
+#include <future>
 #include <numeric>
 #include <vector>
 
@@ -119,6 +125,128 @@ TEST_P(WaveStoreRead, FailuresLeaveTheWindowAsItWas) {
     EXPECT_EQ(buf_[0], 0.0f);  // the segment before the failing one stays delivered
     double e0 = kT, e1 = kT;
     EXPECT_EQ(read(e0, e1), kEmptyWindow);
+}
+
+TEST_P(WaveStoreRead, FilesThatAreNotRegularAreUnreadableSegments) {
+    // A FIFO would hold a blocking open() until some writer appeared; a directory
+    // opens but cannot be read. Both are named as unreadable, never waited on.
+    const std::string fifo = store_->data_dir() + "/pipe.dat";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_directories(store_->data_dir() + "/dir.dat");
+    store_->add_segment({"ABC", "BHZ", "??", kT, 10, 10.0, 2, 0, "pipe.dat", std::nullopt});
+    store_->add_segment({"ABC", "BHZ", "??", kT + 20, 10, 10.0, 2, 0, "dir.dat", std::nullopt});
+    ASSERT_TRUE(connect());
+    std::vector<SegmentFault> faults;
+    auto reading = std::async(std::launch::async, [&] {
+        double t0 = kT, t1 = kT + 100;
+        return ws_.read_samples(buf_.data(), buf_.size(), "ABC", "BHZ", "", t0, t1, &filled_,
+                                &faults);
+    });
+    if (reading.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        // Release the blocked reader so that the test ends with a failure, not a hang.
+        const int w = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (w >= 0) ::close(w);
+        reading.wait();
+        FAIL() << "reading blocked on a FIFO";
+    }
+    EXPECT_EQ(reading.get(), kOk);
+    ASSERT_EQ(faults.size(), 2u);
+    for (const SegmentFault& f : faults) {
+        EXPECT_EQ(f.kind, SegmentFault::kUnreadable) << f.path;
+        EXPECT_EQ(f.reason, "not a regular file") << f.path;
+    }
+    EXPECT_EQ(faults[0].path, fifo);
+}
+
+TEST_P(WaveStoreRead, RowsNeverReadFilesOutsideTheDataDirectory) {
+    namespace fs = std::filesystem;
+    const test::TempDir outside("zelvik-outside");
+    const std::string secret = outside.write("secret.dat", std::string(400, '\x02'));
+    const std::string data = store_->data_dir();
+    const std::string sibling = data + "x";  // shares the directory's name as a prefix
+    fs::create_directories(sibling);
+    fs::copy_file(secret, sibling + "/secret.dat");
+    fs::create_symlink(secret, data + "/out_link.dat");
+    store_->write_int32("sub/ok.dat", std::vector<int32_t>(100, 7));
+    fs::create_symlink(data + "/sub/ok.dat", data + "/in_link.dat");
+    const std::string up = "../" + fs::path(outside.path()).filename().string() + "/secret.dat";
+    struct Case {
+        std::string cpath;
+        bool admitted;
+    };
+    const Case cases[] = {
+        {up, false},
+        {data + "/" + up, false},
+        {"/" + secret, false},         // "//tmp/...": kept as it is by the path rule
+        {"C:\\x\\secret.dat", false},  // a drive path is kept too, here relative
+        {sibling + "/secret.dat", false},
+        {"out_link.dat", false},
+        {"sub/ok.dat", true},
+        {data + "/sub/ok.dat", true},
+        {secret, true},  // an absolute path is joined to the directory: missing, not read
+        {"sub/../sub/ok.dat", true},
+        {"in_link.dat", true},
+    };
+    double at = kT;
+    for (const Case& c : cases) {
+        store_->add_segment({"ABC", "BHZ", "??", at, 5, 10.0, 2, 0, c.cpath, std::nullopt});
+        at += 9;
+    }
+    ASSERT_TRUE(connect());
+    std::vector<SegmentFault> faults;
+    double t0 = kT, t1 = kT + 100;
+    ASSERT_EQ(
+        ws_.read_samples(buf_.data(), buf_.size(), "ABC", "BHZ", "", t0, t1, &filled_, &faults),
+        kOk);
+    fs::remove_all(sibling);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const bool read = cases[i].admitted && cases[i].cpath != secret;
+        const float want = read ? 7.0f : -1.0f;  // 0x02020202 if the secret were read
+        EXPECT_EQ(buf_[i * 90], want) << cases[i].cpath;
+    }
+    ASSERT_EQ(faults.size(), 7u);
+    for (const SegmentFault& f : faults) {
+        if (f.path == data + secret) continue;
+        EXPECT_EQ(f.kind, SegmentFault::kMalformed) << f.path;
+        EXPECT_EQ(f.reason, "CPATH outside the data directory") << f.path;
+    }
+    // Without the fault list the window fails as for a file that cannot be opened.
+    t0 = kT, t1 = kT + 100;
+    EXPECT_EQ(read(t0, t1), kFileOpenError);
+}
+
+TEST_P(WaveStoreRead, BoundedSelectStillFindsLongSegmentsThatBeganLongAgo) {
+    // The select starts its index walk at the window less the longest segment known:
+    // a long row far back, one a little longer added after the first read, and one
+    // read later that is longer still must all be found, with or without TEND.
+    store_->write_int32("s.dat", std::vector<int32_t>(10, 1));
+    store_->write_int32("l.dat", std::vector<int32_t>(200000, 2));
+    for (int i = 0; i < 100; i += 2)  // [T+i, T+i+1): one second on, one off
+        store_->add_segment({"ABC", "BHZ", "??", kT + i, 1, 10.0, 2, 0, "s.dat", kT + i + 1});
+    auto long_row = [&](double length, double end) {
+        store_->add_segment({"ABC", "BHZ", "??", end - length, length, 10.0, 2, 0, "l.dat", end});
+    };
+    long_row(5000, kT + 20);  // longest at the first read
+    for (bool tend : {false, true}) {
+        ASSERT_TRUE(connect(tend));
+        buf_.assign(buf_.size(), -1.0f);
+        double t0 = kT + 10, t1 = kT + 30;
+        ASSERT_EQ(read(t0, t1), kOk);
+        EXPECT_EQ(buf_[50], 2.0f) << tend;  // T+15, between short rows: the long one
+        EXPECT_EQ(buf_[45], 1.0f) << tend;  // T+14.5: a short row
+        // T+25, between short rows: covered only by the row added in the first pass.
+        EXPECT_EQ(buf_[150], tend ? 2.0f : -1.0f) << tend;
+        if (!tend) long_row(8000, kT + 50);  // within an hour of the longest: still found
+        t0 = kT + 40, t1 = kT + 60;
+        ASSERT_EQ(read(t0, t1), kOk);
+        EXPECT_EQ(buf_[50], 2.0f) << tend;  // T+45
+        buf_.assign(buf_.size(), -1.0f);
+        t0 = kT + 90, t1 = kT + 100;
+        ASSERT_EQ(read(t0, t1), kOk);
+        EXPECT_EQ(buf_[45], 1.0f) << tend;
+        EXPECT_EQ(buf_[55], -1.0f) << tend;
+        EXPECT_NEAR(t1, kT + 99, 1e-6) << tend;
+    }
 }
 
 TEST_P(WaveStoreRead, TendThatDisagreesWithTheLengthIsOutsideTheWindow) {

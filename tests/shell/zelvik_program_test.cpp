@@ -201,6 +201,8 @@ TEST_F(ZelvikProgramTest, UnreadableSettingsAndBadBeginStopAtOnce) {
          "zelvik: cannot read settings file " + missing + ": No such file or directory\n"},
         {{ZELVIK_BINARY, "--check", "--config", dir_.path()},
          "zelvik: cannot read settings file " + dir_.path() + ": Is a directory\n"},
+        {{ZELVIK_BINARY, "--headless", "--config", "/dev/zero"},
+         "zelvik: cannot read settings file /dev/zero: not a regular file\n"},
         {{ZELVIK_BINARY, "--headless", "ODBC=x", "BEGIN=3600"},
          "zelvik: BEGIN argument 'BEGIN=3600' is no date (YYYY-MM-DD, YYYY.MM.DD or YYYY/MM/DD, "
          "time hh:mm:ss optional) and no count of seconds back (-N)\n"},
