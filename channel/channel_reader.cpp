@@ -49,16 +49,22 @@ void ChannelReader::choose_response(InstrumentResponse& response) {
     common::log_printf("Response for %s.%s.%s is NONE", sta, cha, loc);
 }
 
+double ChannelReader::window_seconds(double sample_rate) {
+    return sample_rate > 0.0 ? std::min(kWindowSeconds, kMaxWindowSamples / sample_rate)
+                             : kWindowSeconds;
+}
+
 WindowRead ChannelReader::read(StepBuffers& buffers, double sample_rate) {
+    const double window = window_seconds(sample_rate);
     double t0 = position_;
-    double t1 = t0 + kWindowSeconds;
-    const size_t capacity = static_cast<size_t>(sample_rate * kWindowSeconds) + 2;
+    double t1 = t0 + window;
+    const size_t capacity = static_cast<size_t>(sample_rate * window) + 2;
     if (buffers.samples.size() < capacity) buffers.samples.resize(capacity);
     const int r = link_.store().read_samples(buffers.samples.data(), capacity, settings_.station,
                                              settings_.channel, settings_.location, t0, t1,
                                              &buffers.filled, &buffers.faults);
     if (r == db::kNoSegment)
-        return jump_to_next_data(t0 + kWindowSeconds) ? WindowRead::kMoved : WindowRead::kStalled;
+        return jump_to_next_data(t0 + window) ? WindowRead::kMoved : WindowRead::kStalled;
     if (r == db::kConnectionLost) link_.mark_lost();
     if (r != 0) {
         // Retried next pass, but a lasting fault (the data directory gone) is named

@@ -43,6 +43,9 @@ std::string channel_settings_problem(const ChannelSettings& s, double sample_rat
     if (!(sample_rate > 0.0) || !std::isfinite(sample_rate)) {
         std::snprintf(text, sizeof text, "sample rate %g (%s)", sample_rate,
                       sample_rate == 0.0 ? "no SITECHAN row" : "store error");
+    } else if (sample_rate > kMaxSampleRate) {
+        std::snprintf(text, sizeof text, "sample rate %g sps above the %g sps a channel may have",
+                      sample_rate, kMaxSampleRate);
     } else if (s.order < order.min || s.order > order.max) {
         std::snprintf(text, sizeof text, "ORDER %d outside %d..%d", s.order, order.min, order.max);
     } else if (!(s.sta_seconds > 0.0) || !(s.lta_seconds > 0.0) || !std::isfinite(s.sta_seconds) ||

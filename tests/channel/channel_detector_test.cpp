@@ -128,25 +128,27 @@ TEST_F(ChannelDetectorTest, SkipsAnOutageLongerThanTheWindow) {
 TEST_F(ChannelDetectorTest, ChannelsThatCannotRunAreNamedOnce) {
     struct Case {
         const char* sta;
-        const char* key;
-        const char* value;
-        bool sitechan;
+        double sps;  // SITECHAN rate; 0 = no row
+        std::vector<std::pair<const char*, const char*>> keys;
         const char* reason;
     };
     const Case cases[] = {
-        {"NOR", "STA", "1", false, "sample rate 0"},
-        {"ORD", "ORDER", "9", true, "ORDER 9 outside 1..6"},
-        {"FR2", "FR2", "60", true, "FR2 60.000 Hz not below half"},
-        {"GAR", "STA", "abc", true, "STA 0 s / LTA 10 s not positive"},
-        {"NEG", "LTA", "-5", true, "LTA -5 s not positive"},
-        {"ZRO", "ORDER", "0", true, "ORDER 0 outside"},
+        {"NOR", 0, {{"STA", "1"}}, "sample rate 0"},
+        {"ORD", 100, {{"ORDER", "9"}}, "ORDER 9 outside 1..6"},
+        {"FR2", 100, {{"FR2", "60"}}, "FR2 60.000 Hz not below half"},
+        {"GAR", 100, {{"STA", "abc"}}, "STA 0 s / LTA 10 s not positive"},
+        {"NEG", 100, {{"LTA", "-5"}}, "LTA -5 s not positive"},
+        {"ZRO", 100, {{"ORDER", "0"}}, "ORDER 0 outside"},
+        // A typo in SITECHAN would size every window at gigabytes of samples.
+        {"MEG", 1e6, {}, "sample rate 1e+06 sps above the 20000 sps"},
+        {"GIG", 1e9, {{"STA", "1e-8"}, {"LTA", "1e-7"}}, "sample rate 1e+09 sps above"},
     };
     int n = 0;
     for (const Case& c : cases) {
-        if (c.sitechan) fx_.add_channel(c.sta, "BHZ", 100);
+        if (c.sps > 0) fx_.add_channel(c.sta, "BHZ", c.sps);
         fx_.add_segment(c.sta, "BHZ", kT0, 100, test::synthetic_samples(60, 100, {}));
         fx_.add_thread(n, c.sta, "BHZ");
-        fx_.set("THREAD" + std::to_string(n), c.key, c.value);
+        for (const auto& [key, value] : c.keys) fx_.set("THREAD" + std::to_string(n), key, value);
         auto d = make(n, kT0);
         EXPECT_EQ(d->state(), ChannelState::kUnusable) << c.sta;
         for (int pass = 0; pass < 3; ++pass) EXPECT_FALSE(d->step(buffers_)) << c.sta;
