@@ -130,16 +130,24 @@ bool ChannelReader::accept_faults(const std::vector<db::SegmentFault>& faults) {
 }
 
 void ChannelReader::log_skipped(const db::SegmentFault& f) {
-    // A segment that spans two windows is reported in both; its file is named once.
+    // A segment that spans two windows is reported in both; its file is named once. Rows
+    // at fault are named each, but a row that stops the reading is met at every pass
+    // at the same place and named once.
+    const bool malformed = f.kind == db::SegmentFault::kMalformed;
     const bool seen = std::any_of(skipped_.begin(), skipped_.end(), [&](const db::SegmentFault& s) {
-        return s.path == f.path && s.kind == f.kind;
+        return s.path == f.path && s.kind == f.kind && (!malformed || s.from == f.from);
     });
-    if (!seen || f.kind == db::SegmentFault::kMalformed) {
+    if (seen && malformed) return;
+    if (!seen) {
         const char* what = f.kind == db::SegmentFault::kShort ? "is short" : "cannot be read";
-        if (f.kind == db::SegmentFault::kMalformed) what = "has an unusable row";
-        common::log_printf("Channel %d (%s): data file %s %s (%s); %s to %s taken as a gap",
-                           settings_.index, name().c_str(), f.path.c_str(), what, f.reason.c_str(),
-                           common::utc_text(f.from).c_str(), common::utc_text(f.to).c_str());
+        if (malformed) what = "has an unusable row";
+        // A row that passes nothing over stops the reading where its data end.
+        const std::string span =
+            f.to > f.from
+                ? common::utc_text(f.from) + " to " + common::utc_text(f.to) + " taken as a gap"
+                : "no data read from it after " + common::utc_text(f.from);
+        common::log_printf("Channel %d (%s): data file %s %s (%s); %s", settings_.index,
+                           name().c_str(), f.path.c_str(), what, f.reason.c_str(), span.c_str());
     }
     // Bounded: a store of broken rows must not grow the list without end.
     if (skipped_.size() < 10000) skipped_.push_back(f);

@@ -88,8 +88,10 @@ bool delivers_samples(int16_t datatype) {
            datatype == kUInt16;
 }
 
+// An infinite TQTY is read like any length that outruns its file: up to where the
+// file ends, which the caller then takes for the end of the row.
 bool malformed(const SegmentRow& row) {
-    return !std::isfinite(row.tbegin) || !std::isfinite(row.tqty) || !std::isfinite(row.sps) ||
+    return !std::isfinite(row.tbegin) || std::isnan(row.tqty) || !std::isfinite(row.sps) ||
            row.sps <= 0.0 || row.tqty < 0.0 || row.foff < 0;
 }
 

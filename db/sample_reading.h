@@ -48,7 +48,7 @@ struct SegmentOutcome {
 // Samples a short file cannot supply are written as zeros (and not counted as read).
 // @retval 0; kSegmentOutsideWindow when the row lies outside the window; kFileOpenError;
 //         kSegmentReadError on a read fault or a malformed row (SPS not > 0 or not
-//         finite, TQTY < 0, FOFF < 0, non-finite times).
+//         finite, TQTY < 0 or NaN, FOFF < 0, a TBEGIN not finite).
 [[nodiscard]] int read_segment(float* out, size_t capacity, double start, double end,
                                const SegmentRow& row, const std::string& path,
                                SegmentOutcome& outcome);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "db/sample_reading.h"
@@ -28,6 +29,11 @@ void add_range(std::vector<FilledRange>& ranges, size_t first, size_t count) {
     }
     ranges.insert(it, FilledRange{first, last - first});
 }
+
+// Longest stretch a row that cannot be read whole is passed over as a gap. A longer
+// claim (a TQTY of 1e12 s, or infinite) is a fault of the row, not missing data: taken
+// at its word it would move the read position years ahead, past any data that come.
+constexpr double kLongestRowGapSeconds = 86400.0;
 
 }  // namespace
 
@@ -85,7 +91,16 @@ int WaveStore::read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity,
             end = faults->back().to;
         } else if (faults != nullptr && out.samples_read < out.samples_wanted) {
             const double from = out.begin + static_cast<double>(out.samples_read) / row.sps;
-            faults->push_back({SegmentFault::kShort, path, from, out.end, "file too short"});
+            if (row.tbegin + row.tqty - from > kLongestRowGapSeconds) {
+                // The file ends at `from`: what it holds was read, and there it stops.
+                char reason[96];
+                std::snprintf(reason, sizeof reason, "TQTY %g s, but the file ends %g s in",
+                              row.tqty, from - row.tbegin);
+                faults->push_back({SegmentFault::kMalformed, path, from, from, reason});
+                end = from;
+            } else {
+                faults->push_back({SegmentFault::kShort, path, from, out.end, "file too short"});
+            }
         }
         // The end of what was delivered is the latest segment end seen, not the last
         // segment's length added to the window start.
@@ -114,10 +129,16 @@ bool WaveStore::note_fault_locked(const SegmentRow& row, bool times_null, const 
         }
     } else {
         fault.kind = SegmentFault::kMalformed;
-        fault.reason = "unusable row (TBEGIN, SPS, TQTY or FOFF)";
+        char reason[128];
+        std::snprintf(reason, sizeof reason, "TBEGIN %.3f, SPS %g, TQTY %g, FOFF %lld", row.tbegin,
+                      row.sps, row.tqty, static_cast<long long>(row.foff));
+        fault.reason = times_null ? "TBEGIN, SPS or TQTY is NULL" : reason;
         const double end = row.tbegin + row.tqty;
         fault.from = !times_null && std::isfinite(row.tbegin) ? std::max(t0, row.tbegin) : t0;
-        fault.to = !times_null && std::isfinite(end) && end > fault.from ? std::min(t1, end) : t1;
+        // Its claimed span is passed over as a gap, unless the claim itself is absurd.
+        const bool bounded = !times_null && std::isfinite(end) && end > fault.from &&
+                             end - fault.from <= kLongestRowGapSeconds;
+        fault.to = bounded ? std::min(t1, end) : fault.from;
     }
     if (!(fault.to >= fault.from)) fault.to = fault.from;
     faults.push_back(std::move(fault));
