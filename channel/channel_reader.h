@@ -15,6 +15,10 @@ namespace zelvik::detect {
 
 class StoreLink;
 
+// What a channel without a usable response stores, for the lines that say so.
+inline constexpr const char* kUnconvertedAmplitudes =
+    "amplitudes are not converted (rows store AMP 0 and PER 0)";
+
 // Scratch space of the worker, reused by every step so that a step allocates nothing.
 struct StepBuffers {
     std::vector<float> samples;
@@ -47,7 +51,8 @@ public:
     ChannelReader(StoreLink& link, const ChannelSettings& settings);
 
     // Sets `response` to the one valid now: from the PAZ table, else the FAP table, else
-    // none. Logs which one it is, and the store's error when a query fails.
+    // none. Logs which one it is (or why its text cannot serve), and the store's error
+    // when a query fails.
     void choose_response(InstrumentResponse& response);
 
     // Reads [position, position + window_seconds()) at `sample_rate` into `buffers` and moves the

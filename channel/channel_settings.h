@@ -30,7 +30,8 @@ ChannelSettings read_channel_settings(const std::string& settings_path, int n);
 
 // Why the channel cannot run at `sample_rate` samples per second, or "" when it can:
 // rate not above 0 or above kMaxSampleRate, ORDER outside 1..6, STA or LTA not positive or not
-// finite or shorter than a sample, FR1 negative or not below FR2, FR2 at or above half the rate.
+// finite, STA not shorter than LTA, STA shorter than a sample, both windows together more
+// than the trigger holds, FR1 negative or not below FR2, FR2 at or above half the rate.
 std::string channel_settings_problem(const ChannelSettings& s, double sample_rate);
 
 }  // namespace zelvik::detect

@@ -13,6 +13,9 @@ namespace zelvik::db {
 // Sample formats of FILELIST.DATATYPE (little-endian). Other codes deliver nothing.
 enum SampleFormat : int16_t { kInt8 = 0, kInt16 = 1, kInt32 = 2, kFloat32 = 3, kUInt16 = 5 };
 
+// Whether a DATATYPE is one of the formats above, which deliver samples.
+bool delivers_samples(int16_t datatype);
+
 // Bytes per stored sample of a DATATYPE: 1, 2, 4, 4, 2; 4 for codes that deliver nothing.
 size_t bytes_per_sample(int16_t datatype);
 

@@ -89,6 +89,15 @@ int WaveStore::read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity,
             if (faults == nullptr) return r;
             if (!note_fault_locked(row, times_null, path, out, t0, t1, *faults)) return r;
             end = faults->back().to;
+        } else if (faults != nullptr && !delivers_samples(row.datatype) && out.end > out.begin) {
+            // Read without error, but nothing came of it: the row says why, not the gap
+            // the channel would otherwise find after it.
+            char reason[96];
+            std::snprintf(reason, sizeof reason, "DATATYPE %d is no sample format (0-3 or 5)",
+                          row.datatype);
+            const bool bounded = row.tbegin + row.tqty - out.begin <= kLongestRowGapSeconds;
+            if (!bounded) end = out.begin;
+            faults->push_back({SegmentFault::kMalformed, path, out.begin, end, reason});
         } else if (faults != nullptr && out.samples_read < out.samples_wanted) {
             const double from = out.begin + static_cast<double>(out.samples_read) / row.sps;
             if (row.tbegin + row.tqty - from > kLongestRowGapSeconds) {

@@ -142,6 +142,9 @@ TEST_F(ChannelDetectorTest, ChannelsThatCannotRunAreNamedOnce) {
         // A typo in SITECHAN would size every window at gigabytes of samples.
         {"MEG", 1e6, {}, "sample rate 1e+06 sps above the 20000 sps"},
         {"GIG", 1e9, {{"STA", "1e-8"}, {"LTA", "1e-7"}}, "sample rate 1e+09 sps above"},
+        {"SGL", 100, {{"STA", "10"}, {"LTA", "10"}}, "STA 10 s not shorter than LTA 10 s"},
+        // 1e11 samples: no wrap round to a negative int and "shorter than one sample".
+        {"LNG", 100, {{"LTA", "1e9"}}, "STA 1 s + LTA 1e+09 s at 100 sps are 100000000100 samples"},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -155,6 +158,38 @@ TEST_F(ChannelDetectorTest, ChannelsThatCannotRunAreNamedOnce) {
         EXPECT_EQ(fx_.log_count(std::string("(") + c.sta + ".BHZ.\?\?) skipped: "), 1u) << c.sta;
         EXPECT_EQ(fx_.log_count(c.reason), 1u) << c.sta << "\n" << fx_.log_text();
         ++n;
+    }
+}
+
+TEST_F(ChannelDetectorTest, UnusableResponsesAreNamedAsSuch) {
+    std::string long_fap;
+    for (int i = 1; i <= 100001; ++i) long_fap += std::to_string(i) + " 1e8 0\n";
+    struct Case {
+        const char* sta;
+        bool paz;
+        std::string text;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"PZM", true, "ZEROS 0\nPOLES 1000000\nCONSTANT 1\n",
+         "announces 0 zeros and 1000000 poles"},
+        {"PZG", true, "garbage", "not a pole-zero text"},
+        {"FPL", false, long_fap, "table has 100001 lines, more than 100000"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        fx_.add_channel(c.sta, "BHZ", 100);
+        fx_.add_thread(n, c.sta, "BHZ");
+        test::TestResponse r{c.sta,        "BHZ",        "??",        "", "2000-01-01 00:00:00",
+                             std::nullopt, std::nullopt, std::nullopt};
+        (c.paz ? r.sac : r.fap) = c.text;
+        fx_.store().add_response(r);
+        auto d = make(n++, kT0);
+        EXPECT_EQ(d->state(), ChannelState::kRunning) << c.sta;
+        const std::string line = std::string("Response for ") + c.sta + ".BHZ.?? is ";
+        EXPECT_EQ(fx_.log_count(line + "UNUSABLE: "), 1u) << fx_.log_text();
+        EXPECT_EQ(fx_.log_count(c.reason), 1u) << c.sta << "\n" << fx_.log_text();
+        EXPECT_EQ(fx_.log_count(line + (c.paz ? "PAZ" : "FAP")), 0u) << c.sta;
     }
 }
 

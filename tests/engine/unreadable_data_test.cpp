@@ -154,6 +154,22 @@ TEST_F(UnreadableData, AbsurdLengthNeitherRacesAheadNorHidesLaterData) {
     EXPECT_EQ(onsets_near(kT0 + 900), 1u);
 }
 
+TEST_F(UnreadableData, UnknownSampleFormatIsNamedOnceNotOnlyAsAGap) {
+    // Two hours of DATATYPE 99 in one file, then readable data: the rows are named, with
+    // their format, once; the gap they leave is not the only word about them.
+    fx_.store().write_int32("odd.i32", test::synthetic_samples(7200, 100, {}));
+    add_row(kT0, 3600, "odd.i32", 99);
+    add_row(kT0 + 3600, 3600, "odd.i32", 99);
+    add_burst_segment(kT0 + 7200, "c.i32", 9);
+    auto d = make();
+    while (d->step(buffers_)) {
+    }
+    EXPECT_EQ(fx_.log_count("odd.i32 has an unusable row (DATATYPE 99 is no sample format"), 1u)
+        << fx_.log_text();
+    EXPECT_EQ(onsets_near(kT0 + 7500), 1u);
+    EXPECT_NEAR(d->read_position(), kT0 + 7800, 1e-6);
+}
+
 TEST_F(UnreadableData, DataDirectoryAwayIsWaitedForNotSkipped) {
     add_burst_segment(kT0, "a.i32", 4);
     const std::string dir = fx_.store().data_dir();
