@@ -4,6 +4,7 @@
 #include "channel/channel_detector.h"
 
 #include <cstdio>
+#include <exception>
 
 #include "channel/store_link.h"
 #include "common/channel_id.h"
@@ -46,6 +47,20 @@ void ChannelDetector::set_state(ChannelState next, const std::string& reason) {
 }
 
 ChannelState ChannelDetector::prepare() {
+    try {
+        return prepare_channel();
+    } catch (const std::exception& e) {
+        refuse(std::string("setup failed: ") + e.what());
+        return state_.load();
+    }
+}
+
+void ChannelDetector::refuse(const std::string& reason) {
+    outages_seen_ = link_.outages_ended();
+    set_state(ChannelState::kUnusable, reason);
+}
+
+ChannelState ChannelDetector::prepare_channel() {
     // An outage is the worker's to retry (once per pass, not once per channel).
     if (link_.down()) {
         set_state(ChannelState::kWaitingForStore, "no connection");
@@ -65,13 +80,11 @@ ChannelState ChannelDetector::prepare() {
     }
     const std::string problem = channel_settings_problem(settings_, sps);
     if (!problem.empty()) {
-        outages_seen_ = link_.outages_ended();
-        set_state(ChannelState::kUnusable, problem);
+        refuse(problem);
         return state_.load();
     }
     if (!chain_.build(sps)) {
-        outages_seen_ = link_.outages_ended();
-        set_state(ChannelState::kUnusable, chain_.last_error());
+        refuse(chain_.last_error());
         return state_.load();
     }
     reader_.choose_response(chain_.response());
@@ -92,6 +105,18 @@ bool ChannelDetector::step(StepBuffers& buffers) {
 
 WindowRead ChannelDetector::read_window(StepBuffers& buffers) {
     const common::ScopedLogHold hold(output_->log_hold());
+    // One channel's failure (memory, above all) is that channel's: it is skipped with
+    // the reason and the worker goes on with the others.
+    try {
+        return read_next(buffers);
+    } catch (const std::exception& e) {
+        refuse(std::string("reading failed: ") + e.what());
+        reader_.set_retry(false);
+        return WindowRead::kStalled;
+    }
+}
+
+WindowRead ChannelDetector::read_next(StepBuffers& buffers) {
     reader_.set_retry(false);
     if (state_.load() != ChannelState::kRunning) {
         const bool retry =
@@ -106,7 +131,11 @@ WindowRead ChannelDetector::read_window(StepBuffers& buffers) {
 
 void ChannelDetector::process_window(const StepBuffers& buffers) {
     const common::ScopedLogHold hold(output_->log_hold());
-    chain_.process_window(buffers);
+    try {
+        chain_.process_window(buffers);
+    } catch (const std::exception& e) {
+        refuse(std::string("processing failed: ") + e.what());
+    }
 }
 
 void ChannelDetector::finish_open_measurements() {

@@ -58,7 +58,7 @@ public:
     // nothing while the state stays the same. Worker thread once the worker runs.
     ChannelState prepare();
 
-    // Worker thread. Reads [read_position, read_position + 3600 s) and processes what
+    // Worker thread. Reads the window from read_position on and processes what
     // was delivered. True when the read position moved on (samples processed, segments
     // passed that deliver none, or a jump over an outage to later data).
     bool step(StepBuffers& buffers);
@@ -67,7 +67,8 @@ public:
     // another's. read_window(): worker thread, the part that asks the store; reads the
     // next window into `buffers` and moves the read position. After kSamples,
     // process_window() runs what was read through the chain, on any one thread at a
-    // time, before the detector's next read_window().
+    // time, before the detector's next read_window(). Neither throws: a failure skips
+    // the channel with its reason (kUnusable), as a refused setting does.
     WindowRead read_window(StepBuffers& buffers);
     void process_window(const StepBuffers& buffers);
 
@@ -112,6 +113,10 @@ public:
     double sample_rate() const { return chain_.sample_rate(); }  // worker thread
 
 private:
+    ChannelState prepare_channel();
+    WindowRead read_next(StepBuffers& buffers);
+    // Skips the channel with `reason` until a store outage has ended.
+    void refuse(const std::string& reason);
     void set_state(ChannelState next, const std::string& reason);
 
     // Open measurements keep the sink they were given for their whole life, which may

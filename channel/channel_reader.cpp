@@ -29,36 +29,44 @@ void ChannelReader::choose_response(InstrumentResponse& response) {
     const char* sta = settings_.station.c_str();
     const char* cha = settings_.channel.c_str();
     const char* loc = settings_.location.c_str();
-    std::string text;
-    int found = store.select_sac(sta, cha, loc, "", now, text);
-    if (found < 0) common::log_write(store.response_last_error());
-    if (found > 0) {
-        (void)response.parse_paz(text);  // kind PAZ even when the text does not parse
-        common::log_printf("Response for %s.%s.%s is PAZ", sta, cha, loc);
-        return;
-    }
-    text.clear();
-    found = store.select_fap(sta, cha, loc, "", now, text);
-    if (found < 0) common::log_write(store.response_last_error());
-    if (found > 0) {
-        (void)response.parse_fap(text);
-        common::log_printf("Response for %s.%s.%s is FAP", sta, cha, loc);
+    for (const bool paz : {true, false}) {
+        std::string text;
+        const int found = paz ? store.select_sac(sta, cha, loc, "", now, text)
+                              : store.select_fap(sta, cha, loc, "", now, text);
+        if (found < 0) common::log_write(store.response_last_error());
+        if (found <= 0) continue;
+        // The kind follows the table even when the text does not serve; the line then
+        // says why, and that amplitudes are not converted.
+        (void)(paz ? response.parse_paz(text) : response.parse_fap(text));
+        const std::string problem = response_text_problem(paz, text);
+        if (problem.empty()) {
+            common::log_printf("Response for %s.%s.%s is %s", sta, cha, loc, paz ? "PAZ" : "FAP");
+        } else {
+            common::log_printf("Response for %s.%s.%s is UNUSABLE: %s; %s", sta, cha, loc,
+                               problem.c_str(), kUnconvertedAmplitudes);
+        }
         return;
     }
     response = InstrumentResponse();
     common::log_printf("Response for %s.%s.%s is NONE", sta, cha, loc);
 }
 
+double ChannelReader::window_seconds(double sample_rate) {
+    return sample_rate > 0.0 ? std::min(kWindowSeconds, kMaxWindowSamples / sample_rate)
+                             : kWindowSeconds;
+}
+
 WindowRead ChannelReader::read(StepBuffers& buffers, double sample_rate) {
+    const double window = window_seconds(sample_rate);
     double t0 = position_;
-    double t1 = t0 + kWindowSeconds;
-    const size_t capacity = static_cast<size_t>(sample_rate * kWindowSeconds) + 2;
+    double t1 = t0 + window;
+    const size_t capacity = static_cast<size_t>(sample_rate * window) + 2;
     if (buffers.samples.size() < capacity) buffers.samples.resize(capacity);
     const int r = link_.store().read_samples(buffers.samples.data(), capacity, settings_.station,
                                              settings_.channel, settings_.location, t0, t1,
                                              &buffers.filled, &buffers.faults);
     if (r == db::kNoSegment)
-        return jump_to_next_data(t0 + kWindowSeconds) ? WindowRead::kMoved : WindowRead::kStalled;
+        return jump_to_next_data(t0 + window) ? WindowRead::kMoved : WindowRead::kStalled;
     if (r == db::kConnectionLost) link_.mark_lost();
     if (r != 0) {
         // Retried next pass, but a lasting fault (the data directory gone) is named
@@ -124,19 +132,31 @@ bool ChannelReader::accept_faults(const std::vector<db::SegmentFault>& faults) {
 }
 
 void ChannelReader::log_skipped(const db::SegmentFault& f) {
-    // A segment that spans two windows is reported in both; its file is named once.
+    // A segment that spans two windows is reported in both; its file is named once. Rows
+    // at fault are named once per file and reason (a row that stops the reading is met
+    // at every pass, the rows of a file in an unknown format at every window).
+    const bool malformed = f.kind == db::SegmentFault::kMalformed;
     const bool seen = std::any_of(skipped_.begin(), skipped_.end(), [&](const db::SegmentFault& s) {
-        return s.path == f.path && s.kind == f.kind;
+        return s.path == f.path && s.kind == f.kind && (!malformed || s.reason == f.reason);
     });
-    if (!seen || f.kind == db::SegmentFault::kMalformed) {
+    // The same row met again at the same place is no new stretch passed over.
+    const bool repeat =
+        malformed && std::any_of(skipped_.begin(), skipped_.end(), [&](const db::SegmentFault& s) {
+            return s.path == f.path && s.reason == f.reason && s.from == f.from;
+        });
+    if (!seen) {
         const char* what = f.kind == db::SegmentFault::kShort ? "is short" : "cannot be read";
-        if (f.kind == db::SegmentFault::kMalformed) what = "has an unusable row";
-        common::log_printf("Channel %d (%s): data file %s %s (%s); %s to %s taken as a gap",
-                           settings_.index, name().c_str(), f.path.c_str(), what, f.reason.c_str(),
-                           common::utc_text(f.from).c_str(), common::utc_text(f.to).c_str());
+        if (malformed) what = "has an unusable row";
+        // A row that passes nothing over stops the reading where its data end.
+        const std::string span =
+            f.to > f.from
+                ? common::utc_text(f.from) + " to " + common::utc_text(f.to) + " taken as a gap"
+                : "no data read from it after " + common::utc_text(f.from);
+        common::log_printf("Channel %d (%s): data file %s %s (%s); %s", settings_.index,
+                           name().c_str(), f.path.c_str(), what, f.reason.c_str(), span.c_str());
     }
     // Bounded: a store of broken rows must not grow the list without end.
-    if (skipped_.size() < 10000) skipped_.push_back(f);
+    if (!repeat && skipped_.size() < 10000) skipped_.push_back(f);
 }
 
 bool ChannelReader::jump_to_next_data(double window_end) {

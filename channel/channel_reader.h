@@ -15,6 +15,10 @@ namespace zelvik::detect {
 
 class StoreLink;
 
+// What a channel without a usable response stores, for the lines that say so.
+inline constexpr const char* kUnconvertedAmplitudes =
+    "amplitudes are not converted (rows store AMP 0 and PER 0)";
+
 // Scratch space of the worker, reused by every step so that a step allocates nothing.
 struct StepBuffers {
     std::vector<float> samples;
@@ -34,6 +38,12 @@ enum class WindowRead {
 class ChannelReader {
 public:
     static constexpr double kWindowSeconds = 3600.0;  // longest stretch one read covers
+    // Most samples one window may hold (16 MB of floats): fast channels read shorter
+    // windows rather than larger buffers.
+    static constexpr double kMaxWindowSamples = 4194304.0;
+
+    // Seconds one read covers at `sample_rate`: kWindowSeconds, less for fast channels.
+    static double window_seconds(double sample_rate);
     // How long a data file may stay unreadable before its segment is skipped as a gap.
     static constexpr double kUnreadableGraceSeconds = 5.0;
 
@@ -41,10 +51,11 @@ public:
     ChannelReader(StoreLink& link, const ChannelSettings& settings);
 
     // Sets `response` to the one valid now: from the PAZ table, else the FAP table, else
-    // none. Logs which one it is, and the store's error when a query fails.
+    // none. Logs which one it is (or why its text cannot serve), and the store's error
+    // when a query fails.
     void choose_response(InstrumentResponse& response);
 
-    // Reads [position, position + 3600 s) at `sample_rate` into `buffers` and moves the
+    // Reads [position, position + window_seconds()) at `sample_rate` into `buffers` and moves the
     // position on. Worker thread.
     WindowRead read(StepBuffers& buffers, double sample_rate);
 

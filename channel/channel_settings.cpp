@@ -7,6 +7,7 @@
 
 #include "config/program_settings.h"
 #include "config/settings_schema.h"
+#include "signal/sta_lta_trigger.h"
 
 namespace zelvik::detect {
 
@@ -39,20 +40,35 @@ ChannelSettings read_channel_settings(const std::string& settings_path, int n) {
 
 std::string channel_settings_problem(const ChannelSettings& s, double sample_rate) {
     const config::IntRange order = config::spec_of(config::Setting::kOrder).zelvik_range;
-    char text[160];
+    char text[200];
     if (!(sample_rate > 0.0) || !std::isfinite(sample_rate)) {
         std::snprintf(text, sizeof text, "sample rate %g (%s)", sample_rate,
                       sample_rate == 0.0 ? "no SITECHAN row" : "store error");
+    } else if (sample_rate > kMaxSampleRate) {
+        std::snprintf(text, sizeof text, "sample rate %g sps above the %g sps a channel may have",
+                      sample_rate, kMaxSampleRate);
     } else if (s.order < order.min || s.order > order.max) {
         std::snprintf(text, sizeof text, "ORDER %d outside %d..%d", s.order, order.min, order.max);
     } else if (!(s.sta_seconds > 0.0) || !(s.lta_seconds > 0.0) || !std::isfinite(s.sta_seconds) ||
                !std::isfinite(s.lta_seconds)) {
         std::snprintf(text, sizeof text, "STA %g s / LTA %g s not positive", s.sta_seconds,
                       s.lta_seconds);
-    } else if (static_cast<int>(s.sta_seconds * sample_rate) < 1 ||
-               static_cast<int>(s.lta_seconds * sample_rate) < 1) {
+    } else if (!(s.sta_seconds < s.lta_seconds)) {
+        std::snprintf(text, sizeof text, "STA %g s not shorter than LTA %g s", s.sta_seconds,
+                      s.lta_seconds);
+    } else if (std::floor(s.sta_seconds * sample_rate) < 1.0) {
+        // In doubles: a window of 1e10 samples must not wrap round to a negative int.
         std::snprintf(text, sizeof text, "STA %g s / LTA %g s shorter than one sample at %g sps",
                       s.sta_seconds, s.lta_seconds, sample_rate);
+    } else if (std::floor(s.sta_seconds * sample_rate) + std::floor(s.lta_seconds * sample_rate) >
+               StaLtaTrigger::kMaxWindowSamples) {
+        std::snprintf(
+            text, sizeof text,
+            "STA %g s + LTA %g s at %g sps are %.0f samples, more than the %d the "
+            "trigger holds",
+            s.sta_seconds, s.lta_seconds, sample_rate,
+            std::floor(s.sta_seconds * sample_rate) + std::floor(s.lta_seconds * sample_rate),
+            StaLtaTrigger::kMaxWindowSamples);
     } else if (!(s.fr1 >= 0.0f) || !(s.fr1 < s.fr2)) {
         std::snprintf(text, sizeof text, "FR1 %.3f Hz not in [0, FR2 %.3f Hz)", s.fr1, s.fr2);
     } else if (!(s.fr2 < sample_rate / 2)) {

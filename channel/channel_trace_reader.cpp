@@ -109,7 +109,7 @@ bool ChannelTraceReader::read(const TraceRequest& request, ChannelSnapshot& out)
 
 bool ChannelTraceReader::read_span(TraceComputer& computer, double from, double to,
                                    ChannelTrace& out) {
-    const double window = ChannelDetector::kWindowSeconds;
+    const double window = ChannelReader::window_seconds(out.sample_rate);
     const size_t capacity = static_cast<size_t>(out.sample_rate * window) + 2;
     if (buffer_.size() < capacity) buffer_.resize(capacity);
     double t = from;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <vector>
 
+#include "channel/channel_settings.h"
 #include "db/wave_store.h"
 
 namespace zelvik::detect {
@@ -24,7 +25,8 @@ double channel_data_end(db::WaveStore& store, const std::string& station,
         else
             hi = mid;
     }
-    const auto capacity = static_cast<size_t>(std::max(sample_rate, 0.0)) + 2;
+    // The probe is one second; a rate no channel may have must not size it.
+    const auto capacity = static_cast<size_t>(std::clamp(sample_rate, 0.0, kMaxSampleRate)) + 2;
     std::vector<float> probe(capacity);
     lo = std::max(lo, from);
     hi = std::max(now, lo + 1.0);

@@ -96,17 +96,19 @@ void convert(int16_t datatype, const unsigned char* src, size_t n, float* dst) {
     }
 }
 
-bool delivers_samples(int16_t datatype) {
-    return datatype == kInt8 || datatype == kInt16 || datatype == kInt32 || datatype == kFloat32 ||
-           datatype == kUInt16;
-}
-
+// An infinite TQTY is read like any length that outruns its file: up to where the
+// file ends, which the caller then takes for the end of the row.
 bool malformed(const SegmentRow& row) {
-    return !std::isfinite(row.tbegin) || !std::isfinite(row.tqty) || !std::isfinite(row.sps) ||
+    return !std::isfinite(row.tbegin) || std::isnan(row.tqty) || !std::isfinite(row.sps) ||
            row.sps <= 0.0 || row.tqty < 0.0 || row.foff < 0;
 }
 
 }  // namespace
+
+bool delivers_samples(int16_t datatype) {
+    return datatype == kInt8 || datatype == kInt16 || datatype == kInt32 || datatype == kFloat32 ||
+           datatype == kUInt16;
+}
 
 size_t bytes_per_sample(int16_t datatype) {
     switch (datatype) {

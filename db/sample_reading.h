@@ -13,6 +13,9 @@ namespace zelvik::db {
 // Sample formats of FILELIST.DATATYPE (little-endian). Other codes deliver nothing.
 enum SampleFormat : int16_t { kInt8 = 0, kInt16 = 1, kInt32 = 2, kFloat32 = 3, kUInt16 = 5 };
 
+// Whether a DATATYPE is one of the formats above, which deliver samples.
+bool delivers_samples(int16_t datatype);
+
 // Bytes per stored sample of a DATATYPE: 1, 2, 4, 4, 2; 4 for codes that deliver nothing.
 size_t bytes_per_sample(int16_t datatype);
 
@@ -56,7 +59,7 @@ struct SegmentOutcome {
 // @retval 0; kSegmentOutsideWindow when the row lies outside the window; kFileOpenError
 //         (also for a path that is no regular file, with outcome.problem set);
 //         kSegmentReadError on a read fault or a malformed row (SPS not > 0 or not
-//         finite, TQTY < 0, FOFF < 0, non-finite times).
+//         finite, TQTY < 0 or NaN, FOFF < 0, a TBEGIN not finite).
 [[nodiscard]] int read_segment(float* out, size_t capacity, double start, double end,
                                const SegmentRow& row, const std::string& path,
                                SegmentOutcome& outcome);

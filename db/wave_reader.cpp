@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "db/data_root.h"
@@ -40,6 +41,11 @@ std::string channel_key(std::string_view sta, std::string_view chan, std::string
     return std::string(sta) + "/" + std::string(chan) + "/" +
            std::string(unlocated(loc) ? "" : loc);
 }
+
+// Longest stretch a row that cannot be read whole is passed over as a gap. A longer
+// claim (a TQTY of 1e12 s, or infinite) is a fault of the row, not missing data: taken
+// at its word it would move the read position years ahead, past any data that come.
+constexpr double kLongestRowGapSeconds = 86400.0;
 
 }  // namespace
 
@@ -141,9 +147,27 @@ int WaveStore::read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity,
             if (faults == nullptr) return r;
             if (!note_fault_locked(row, times_null, outside, path, out, t0, t1, *faults)) return r;
             end = faults->back().to;
+        } else if (faults != nullptr && !delivers_samples(row.datatype) && out.end > out.begin) {
+            // Read without error, but nothing came of it: the row says why, not the gap
+            // the channel would otherwise find after it.
+            char reason[96];
+            std::snprintf(reason, sizeof reason, "DATATYPE %d is no sample format (0-3 or 5)",
+                          row.datatype);
+            const bool bounded = row.tbegin + row.tqty - out.begin <= kLongestRowGapSeconds;
+            if (!bounded) end = out.begin;
+            faults->push_back({SegmentFault::kMalformed, path, out.begin, end, reason});
         } else if (faults != nullptr && out.samples_read < out.samples_wanted) {
             const double from = out.begin + static_cast<double>(out.samples_read) / row.sps;
-            faults->push_back({SegmentFault::kShort, path, from, out.end, "file too short"});
+            if (row.tbegin + row.tqty - from > kLongestRowGapSeconds) {
+                // The file ends at `from`: what it holds was read, and there it stops.
+                char reason[96];
+                std::snprintf(reason, sizeof reason, "TQTY %g s, but the file ends %g s in",
+                              row.tqty, from - row.tbegin);
+                faults->push_back({SegmentFault::kMalformed, path, from, from, reason});
+                end = from;
+            } else {
+                faults->push_back({SegmentFault::kShort, path, from, out.end, "file too short"});
+            }
         }
         // The end of what was delivered is the latest segment end seen, not the last
         // segment's length added to the window start.
@@ -175,11 +199,18 @@ bool WaveStore::note_fault_locked(const SegmentRow& row, bool times_null, bool o
     } else {
         fault.kind = SegmentFault::kMalformed;
         // Never retried: the row, not the file, is wrong, and it stays wrong.
-        fault.reason = outside ? "CPATH outside the data directory"
-                               : "unusable row (TBEGIN, SPS, TQTY or FOFF)";
+        char reason[128];
+        std::snprintf(reason, sizeof reason, "TBEGIN %.3f, SPS %g, TQTY %g, FOFF %lld", row.tbegin,
+                      row.sps, row.tqty, static_cast<long long>(row.foff));
+        fault.reason = outside      ? "CPATH outside the data directory"
+                       : times_null ? "TBEGIN, SPS or TQTY is NULL"
+                                    : reason;
         const double end = row.tbegin + row.tqty;
         fault.from = !times_null && std::isfinite(row.tbegin) ? std::max(t0, row.tbegin) : t0;
-        fault.to = !times_null && std::isfinite(end) && end > fault.from ? std::min(t1, end) : t1;
+        // Its claimed span is passed over as a gap, unless the claim itself is absurd.
+        const bool bounded = !times_null && std::isfinite(end) && end > fault.from &&
+                             end - fault.from <= kLongestRowGapSeconds;
+        fault.to = bounded ? std::min(t1, end) : fault.from;
     }
     if (!(fault.to >= fault.from)) fault.to = fault.from;
     faults.push_back(std::move(fault));

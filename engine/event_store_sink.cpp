@@ -1,7 +1,8 @@
 // The Store steps of a measurement, one transaction per batch of rows: the existence
 // test of every row and the insert of those not found, each in statements of many rows
 // (a few round trips to a server per pass rather than two per row), then one purge of old rows with
-// the newest onset of the batch (the rows a per-row purge would have left), then the commit. Rows
+// the newest onset of the batch (the rows a per-row purge would have left), never of rows
+// younger than STORAGE_TIME before now, then the commit. Rows
 // leave the queue only once their transaction is committed; the existence test makes a second
 // attempt harmless when a commit did reach the table but its answer was lost.
 // Errors of a live connection are logged and the row is given up (retrying a statement
@@ -18,6 +19,7 @@
 #include "channel/store_link.h"
 #include "common/channel_id.h"
 #include "common/civil_time.h"
+#include "common/clock.h"
 #include "common/log.h"
 #include "db/wave_store.h"
 
@@ -25,6 +27,13 @@ namespace zelvik::detect {
 
 EventStoreSink::EventStoreSink(StoreLink& link, int storage_days, int reconnect_pause_ms)
     : link_(link), storage_days_(storage_days), pause_ms_(reconnect_pause_ms) {}
+
+double EventStoreSink::purge_limit(double onset) const {
+    // Onsets are data times and may lie anywhere (a channel dated years ahead); the
+    // current time bounds the purge so that such a channel cannot empty the list.
+    const double keep = storage_days_ * 86400.0;
+    return std::min(onset - keep, common::now_utc() - keep);
+}
 
 size_t EventStoreSink::pending() const {
     const common::MutexLock lock(mutex_);
@@ -150,7 +159,7 @@ EventStoreSink::Step EventStoreSink::write_rows(const std::vector<Row>& rows, bo
         inserted.push_back(&rows[i]);
     }
     if (!store.insert_events(missing.data(), missing.size())) return Step::kRowFailed;
-    if (purge && !store.delete_data(newest - storage_days_ * 86400.0)) return Step::kPurgeFailed;
+    if (purge && !store.delete_data(purge_limit(newest))) return Step::kPurgeFailed;
     return Step::kWritten;
 }
 
@@ -164,7 +173,7 @@ EventStoreSink::Outcome EventStoreSink::store_singly(const std::vector<Row>& row
 
 EventStoreSink::Outcome EventStoreSink::store_row(const Row& row) {
     db::WaveStore& store = link_.store();
-    if (storage_days_ > 0 && !store.delete_data(row.onset - storage_days_ * 86400.0)) {
+    if (storage_days_ > 0 && !store.delete_data(purge_limit(row.onset))) {
         common::log_write(store.event_last_error());
     }
     const int exists = store.is_exist(row.station, row.onset);

@@ -24,7 +24,8 @@ class EventStoreSink : public MeasurementSink {
 public:
     static constexpr size_t kMaxPending = 10000;
 
-    // `link` is not owned and must outlive the sink. storage_days <= 0 never purges.
+    // `link` is not owned and must outlive the sink. storage_days <= 0 never purges; a
+    // purge takes rows older than storage_days before the newest onset and before now.
     EventStoreSink(StoreLink& link, int storage_days, int reconnect_pause_ms = 2000);
 
     // Worker thread (DetectionRecord::finish). Queues the row behind any that wait;
@@ -65,6 +66,8 @@ private:
     Step write_rows(const std::vector<Row>& rows, bool purge, std::vector<const Row*>& inserted);
     Outcome store_row(const Row& row);
     Outcome lost_or(Outcome otherwise);  // kUnreachable when the connection is gone
+    // Rows of detections before this time go: STORAGE_TIME before `onset` and before now.
+    double purge_limit(double onset) const;
 
     StoreLink& link_;
     const int storage_days_;

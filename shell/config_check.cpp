@@ -98,16 +98,20 @@ std::string response_line(db::WaveStore& store, const detect::ChannelSettings& c
                               : store.select_fap(c.station, c.channel, c.location, "", now, text);
         if (found < 0) return "response look-up FAILS: " + store.response_last_error();
         if (found == 0) continue;
+        // The run's own verdict on the text, in the run's words.
+        const std::string problem = detect::response_text_problem(paz, text);
+        if (!problem.empty())
+            return std::string("response UNUSABLE: ") + problem + "; " +
+                   detect::kUnconvertedAmplitudes;
         detect::InstrumentResponse r;
-        const bool parsed = paz ? r.parse_paz(text) : r.parse_fap(text);
+        (void)(paz ? r.parse_paz(text) : r.parse_fap(text));
         char line[160];
         const double at_1hz = r.evaluate(1.0f);
-        std::snprintf(line, sizeof line, "response %s%s, %g counts/m at 1 Hz%s",
-                      paz ? "PAZ" : "FAP", parsed ? "" : " (TEXT DOES NOT PARSE)", at_1hz,
-                      at_1hz > 0.0 ? "" : " (amplitudes at 1 Hz stay in counts)");
+        std::snprintf(line, sizeof line, "response %s, %g counts/m at 1 Hz%s", paz ? "PAZ" : "FAP",
+                      at_1hz, at_1hz > 0.0 ? "" : " (amplitudes at 1 Hz are not converted)");
         return line;
     }
-    return "response NONE (amplitudes stay in counts)";
+    return std::string("response NONE; ") + detect::kUnconvertedAmplitudes;
 }
 
 std::string data_range_line(db::WaveStore& store, const detect::ChannelSettings& c, double sps) {
@@ -143,12 +147,17 @@ bool check_channel(const config::ProgramSettings& s, detect::StoreLink& link, in
                      ")");
         return false;
     }
+    const bool runs = detector.state() == detect::ChannelState::kRunning;
+    // A warm-up is only worth naming for settings that can run.
     char rate[128];
-    std::snprintf(rate, sizeof rate, "found, %g sps, warm-up %.0f s, ", sps,
-                  detect::DetectionRule::warmup_length_for(sps, c.lta_seconds) / sps);
+    if (runs) {
+        std::snprintf(rate, sizeof rate, "found, %g sps, warm-up %.0f s, ", sps,
+                      detect::DetectionRule::warmup_length_for(sps, c.lta_seconds) / sps);
+    } else {
+        std::snprintf(rate, sizeof rate, "found, %g sps, ", sps);
+    }
     say(out, head + rate + data_range_line(store, c, sps));
     say(out, "    " + response_line(store, c));
-    const bool runs = detector.state() == detect::ChannelState::kRunning;
     say(out, std::string("    settings ") +
                  (runs ? "usable: " + detector.state_reason() + "; can run"
                        : "UNUSABLE: " + detector.state_reason() + "; CANNOT RUN"));

@@ -183,6 +183,16 @@ double InstrumentResponse::evaluate_fap(float f) const {
 std::string response_text_problem(bool paz, std::string_view text) {
     InstrumentResponse r;
     if (paz) {
+        int zeros = 0, poles = 0;
+        if (announced_count(text, "ZEROS", 6, zeros) && announced_count(text, "POLES", 6, poles) &&
+            (zeros > InstrumentResponse::kMaxPazCount ||
+             poles > InstrumentResponse::kMaxPazCount)) {
+            char counts[128];
+            std::snprintf(counts, sizeof counts,
+                          "the pole-zero text announces %d zeros and %d poles, more than %d", zeros,
+                          poles, InstrumentResponse::kMaxPazCount);
+            return counts;
+        }
         if (!r.parse_paz(text)) {
             return "not a pole-zero text: it needs \"ZEROS n\" and \"POLES m\" lines, each "
                    "followed by up to n (m) \"real imaginary\" pairs, and \"CONSTANT c\"";
@@ -197,6 +207,12 @@ std::string response_text_problem(bool paz, std::string_view text) {
         return {};
     }
     if (!r.parse_fap(text)) {
+        size_t entries = 0;
+        for (const std::string_view token : tokens_of(text)) entries += token.empty() ? 0 : 1;
+        if (entries > static_cast<size_t>(InstrumentResponse::kMaxFapEntries)) {
+            return "the frequency-amplitude-phase table has " + std::to_string(entries) +
+                   " lines, more than " + std::to_string(InstrumentResponse::kMaxFapEntries);
+        }
         return "not a frequency-amplitude-phase text: it needs lines \"frequency amplitude "
                "phase\" with frequency (Hz) and amplitude (counts per metre) not 0";
     }

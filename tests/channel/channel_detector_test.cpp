@@ -128,29 +128,34 @@ TEST_F(ChannelDetectorTest, SkipsAnOutageLongerThanTheWindow) {
 TEST_F(ChannelDetectorTest, ChannelsThatCannotRunAreNamedOnce) {
     struct Case {
         const char* sta;
-        const char* key;
-        const char* value;
-        bool sitechan;
+        double sps;  // SITECHAN rate; 0 = no row
+        std::vector<std::pair<const char*, const char*>> keys;
         const char* reason;
     };
     const Case cases[] = {
         // Not in the store yet: it waits (and is looked for at every step) rather than
         // being skipped, and says so once.
-        {"NOR", "STA", "1", false, "not in the store yet (no SITECHAN row)"},
-        {"ORD", "ORDER", "9", true, "ORDER 9 outside 1..6"},
-        {"FR2", "FR2", "60", true, "FR2 60.000 Hz not below half"},
-        {"GAR", "STA", "abc", true, "STA 0 s / LTA 10 s not positive"},
-        {"NEG", "LTA", "-5", true, "LTA -5 s not positive"},
-        {"ZRO", "ORDER", "0", true, "ORDER 0 outside"},
+        {"NOR", 0, {{"STA", "1"}}, "not in the store yet (no SITECHAN row)"},
+        {"ORD", 100, {{"ORDER", "9"}}, "ORDER 9 outside 1..6"},
+        {"FR2", 100, {{"FR2", "60"}}, "FR2 60.000 Hz not below half"},
+        {"GAR", 100, {{"STA", "abc"}}, "STA 0 s / LTA 10 s not positive"},
+        {"NEG", 100, {{"LTA", "-5"}}, "LTA -5 s not positive"},
+        {"ZRO", 100, {{"ORDER", "0"}}, "ORDER 0 outside"},
+        // A typo in SITECHAN would size every window at gigabytes of samples.
+        {"MEG", 1e6, {}, "sample rate 1e+06 sps above the 20000 sps"},
+        {"GIG", 1e9, {{"STA", "1e-8"}, {"LTA", "1e-7"}}, "sample rate 1e+09 sps above"},
+        {"SGL", 100, {{"STA", "10"}, {"LTA", "10"}}, "STA 10 s not shorter than LTA 10 s"},
+        // 1e11 samples: no wrap round to a negative int and "shorter than one sample".
+        {"LNG", 100, {{"LTA", "1e9"}}, "STA 1 s + LTA 1e+09 s at 100 sps are 100000000100 samples"},
     };
     int n = 0;
     for (const Case& c : cases) {
-        if (c.sitechan) fx_.add_channel(c.sta, "BHZ", 100);
+        if (c.sps > 0) fx_.add_channel(c.sta, "BHZ", c.sps);
         fx_.add_segment(c.sta, "BHZ", kT0, 100, test::synthetic_samples(60, 100, {}));
         fx_.add_thread(n, c.sta, "BHZ");
-        fx_.set("THREAD" + std::to_string(n), c.key, c.value);
+        for (const auto& [key, value] : c.keys) fx_.set("THREAD" + std::to_string(n), key, value);
         auto d = make(n, kT0);
-        const bool waits = !c.sitechan;
+        const bool waits = c.sps == 0;
         EXPECT_EQ(d->state(), waits ? ChannelState::kWaitingForData : ChannelState::kUnusable)
             << c.sta;
         for (int pass = 0; pass < 3; ++pass) EXPECT_FALSE(d->step(buffers_)) << c.sta;
@@ -158,6 +163,38 @@ TEST_F(ChannelDetectorTest, ChannelsThatCannotRunAreNamedOnce) {
         EXPECT_EQ(fx_.log_count(std::string("(") + c.sta + ".BHZ.\?\?" + said), 1u) << c.sta;
         EXPECT_EQ(fx_.log_count(c.reason), 1u) << c.sta << "\n" << fx_.log_text();
         ++n;
+    }
+}
+
+TEST_F(ChannelDetectorTest, UnusableResponsesAreNamedAsSuch) {
+    std::string long_fap;
+    for (int i = 1; i <= 100001; ++i) long_fap += std::to_string(i) + " 1e8 0\n";
+    struct Case {
+        const char* sta;
+        bool paz;
+        std::string text;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"PZM", true, "ZEROS 0\nPOLES 1000000\nCONSTANT 1\n",
+         "announces 0 zeros and 1000000 poles"},
+        {"PZG", true, "garbage", "not a pole-zero text"},
+        {"FPL", false, long_fap, "table has 100001 lines, more than 100000"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        fx_.add_channel(c.sta, "BHZ", 100);
+        fx_.add_thread(n, c.sta, "BHZ");
+        test::TestResponse r{c.sta,        "BHZ",        "??",        "", "2000-01-01 00:00:00",
+                             std::nullopt, std::nullopt, std::nullopt};
+        (c.paz ? r.sac : r.fap) = c.text;
+        fx_.store().add_response(r);
+        auto d = make(n++, kT0);
+        EXPECT_EQ(d->state(), ChannelState::kRunning) << c.sta;
+        const std::string line = std::string("Response for ") + c.sta + ".BHZ.?? is ";
+        EXPECT_EQ(fx_.log_count(line + "UNUSABLE: "), 1u) << fx_.log_text();
+        EXPECT_EQ(fx_.log_count(c.reason), 1u) << c.sta << "\n" << fx_.log_text();
+        EXPECT_EQ(fx_.log_count(line + (c.paz ? "PAZ" : "FAP")), 0u) << c.sta;
     }
 }
 

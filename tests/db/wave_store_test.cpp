@@ -286,6 +286,35 @@ TEST_P(WaveStoreRead, MalformedRowsNeitherCrashNorOverrun) {
     }
 }
 
+TEST_P(WaveStoreRead, AnAbsurdLengthEndsAtTheDataTheFileHolds) {
+    // The file holds 10 s from T+10; the row claims 1e12 s, or an infinite length.
+    store_->write_int32("long.dat", ramp(100));
+    const bool pg = GetParam() == "postgres";
+    for (const char* tqty : {"1e12", pg ? "'Infinity'" : "9e999"}) {
+        ASSERT_TRUE(store_->exec("delete from FILELIST"));
+        store_->add_segment(
+            {"ABC", "BHZ", "??", kT + 10, 10, 10.0, 2, 0, "long.dat", std::nullopt});
+        ASSERT_TRUE(store_->exec(std::string("update FILELIST set TQTY=") + tqty));
+        ASSERT_TRUE(connect());
+        std::vector<SegmentFault> faults;
+        double t0 = kT, t1 = kT + 100;
+        ASSERT_EQ(
+            ws_.read_samples(buf_.data(), buf_.size(), "ABC", "BHZ", "", t0, t1, &filled_, &faults),
+            kOk)
+            << tqty;
+        EXPECT_NEAR(t1, kT + 20, 1e-6) << tqty;  // not the window's end
+        ASSERT_EQ(faults.size(), 1u) << tqty;
+        EXPECT_EQ(faults[0].kind, SegmentFault::kMalformed) << tqty;
+        EXPECT_NE(faults[0].reason.find("TQTY"), std::string::npos) << faults[0].reason;
+        // Read again from there: nothing more, and the delivered end does not move.
+        t0 = t1, t1 = t0 + 100;
+        ASSERT_EQ(
+            ws_.read_samples(buf_.data(), buf_.size(), "ABC", "BHZ", "", t0, t1, &filled_, &faults),
+            kOk);
+        EXPECT_NEAR(t1, kT + 20, 1e-6) << tqty;
+    }
+}
+
 TEST_P(WaveStoreRead, NextDataStartFindsWhereTheChannelResumes) {
     segment("later.dat", kT + 3600, 100);
     segment("much_later.dat", kT + 9000, 100);

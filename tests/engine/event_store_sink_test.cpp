@@ -8,6 +8,7 @@
 
 #include "channel/stop_signal.h"
 #include "channel/store_link.h"
+#include "common/clock.h"
 #include "db/wave_store.h"
 #include "tests/support/engine_fixture.h"
 #include "tests/support/store_fixture.h"
@@ -35,6 +36,30 @@ TEST(EventStoreSink, StoresOnceAndPurgesOldRows) {
     EXPECT_EQ(fx.event_rows(), 1);
     EXPECT_EQ(fx.event_rows("CCC"), 1);
     EXPECT_EQ(sink.pending(), 0u);
+}
+
+TEST(EventStoreSink, PurgeNeverTakesRowsYoungerThanStorageTimeBeforeNow) {
+    // A channel dated ten years ahead must not make the other channels' rows "old".
+    const double now = test::kT0 + 100 * 86400.0;
+    common::set_clock_for_testing([now] { return now; });
+    for (const bool in_pass : {false, true}) {
+        test::EngineFixture fx;
+        auto ws = fx.connect_store();
+        StopSignal stop;
+        StoreLink link(*ws, stop);
+        EventStoreSink sink(link, 30, 0);
+        sink.store(measurement("DAY", now - 86400.0));
+        sink.store(measurement("OLD", now - 40 * 86400.0));
+        if (in_pass) sink.begin_pass();
+        sink.store(measurement("FUT", now + 3650 * 86400.0));
+        if (in_pass) {
+            EXPECT_EQ(sink.end_pass(), 0u);
+        }
+        EXPECT_EQ(fx.event_rows("DAY"), 1) << in_pass;
+        EXPECT_EQ(fx.event_rows("FUT"), 1) << in_pass;
+        EXPECT_EQ(fx.event_rows("OLD"), 0) << in_pass;
+    }
+    common::set_clock_for_testing({});
 }
 
 // One pass's rows in statements of many rows on SQLite: stored rows found, repeats left

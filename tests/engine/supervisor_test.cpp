@@ -93,6 +93,30 @@ TEST(Supervisor, CatchUpRunStoresEveryDetectionAndRaisesAlarms) {
     }
 }
 
+TEST(Supervisor, AChannelWithAnAbsurdRateDoesNotStopTheOthers) {
+    // 1e7 sps with windows of 10 and 100 samples passes the trigger but would size each
+    // hour's window at 144 GB.
+    test::EngineFixture fx;
+    fx.add_channel("BAD", "HHZ", 1e7);
+    fx.add_segment("BAD", "HHZ", kT0, 100, test::synthetic_samples(600, 100, {300}));
+    fx.add_thread(0, "BAD", "HHZ");
+    fx.set("THREAD0", "STA", "1e-6");
+    fx.set("THREAD0", "LTA", "1e-5");
+    fx.add_channel("GUD", "HHZ", 100);
+    fx.add_segment("GUD", "HHZ", kT0, 100, test::synthetic_samples(600, 100, {300}));
+    fx.add_thread(1, "GUD", "HHZ");
+    auto ws = fx.connect_store();
+    SupervisorSettings s = settings_for(fx, 2);
+    s.stop_when_idle = true;
+    Supervisor sup(s, *ws);
+    (void)sup.start_up();
+    ASSERT_TRUE(run_until_caught_up(sup));
+    sup.shut_down();
+    EXPECT_EQ(fx.event_rows("GUD"), 1);
+    EXPECT_EQ(fx.log_count("(BAD.HHZ.\?\?) skipped: sample rate 1e+07 sps above"), 1u);
+    EXPECT_EQ(fx.log_count("stopped by"), 0u) << fx.log_text();
+}
+
 TEST(Supervisor, ShutdownStopsTheReportSenderEvenWithoutChannels) {
     // With mail configured and no channel, nothing but the shutdown itself raises the
     // report stop flag; the sender must not be left to wait out its period.

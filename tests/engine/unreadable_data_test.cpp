@@ -135,6 +135,41 @@ TEST_F(UnreadableData, ShortFileIsNamedOnceWithTheMissingRange) {
     EXPECT_NEAR(d->read_position(), kT0 + 600, 1e-6);
 }
 
+TEST_F(UnreadableData, AbsurdLengthNeitherRacesAheadNorHidesLaterData) {
+    // A typo in TQTY: the file holds 600 s. The read position must stop where the data
+    // stop, so that data arriving behind it are still read.
+    fx_.store().write_int32("a.i32", test::synthetic_samples(600, 100, {300}, 100, 0, 3000, 8, 7));
+    add_row(kT0, 1e12, "a.i32");
+    auto d = make();
+    ASSERT_TRUE(d->step(buffers_));
+    for (int pass = 0; pass < 3; ++pass) {
+        EXPECT_FALSE(d->step(buffers_));
+        EXPECT_FALSE(d->needs_retry());  // the end of the data: a catch-up run ends
+    }
+    EXPECT_NEAR(d->read_position(), kT0 + 600, 1e-6);
+    EXPECT_EQ(fx_.log_count("a.i32 has an unusable row"), 1u) << fx_.log_text();
+    add_burst_segment(kT0 + 600, "b.i32", 8);
+    ASSERT_TRUE(d->step(buffers_));
+    EXPECT_EQ(onsets_near(kT0 + 300), 1u);
+    EXPECT_EQ(onsets_near(kT0 + 900), 1u);
+}
+
+TEST_F(UnreadableData, UnknownSampleFormatIsNamedOnceNotOnlyAsAGap) {
+    // Two hours of DATATYPE 99 in one file, then readable data: the rows are named, with
+    // their format, once; the gap they leave is not the only word about them.
+    fx_.store().write_int32("odd.i32", test::synthetic_samples(7200, 100, {}));
+    add_row(kT0, 3600, "odd.i32", 99);
+    add_row(kT0 + 3600, 3600, "odd.i32", 99);
+    add_burst_segment(kT0 + 7200, "c.i32", 9);
+    auto d = make();
+    while (d->step(buffers_)) {
+    }
+    EXPECT_EQ(fx_.log_count("odd.i32 has an unusable row (DATATYPE 99 is no sample format"), 1u)
+        << fx_.log_text();
+    EXPECT_EQ(onsets_near(kT0 + 7500), 1u);
+    EXPECT_NEAR(d->read_position(), kT0 + 7800, 1e-6);
+}
+
 TEST_F(UnreadableData, DataDirectoryAwayIsWaitedForNotSkipped) {
     add_burst_segment(kT0, "a.i32", 4);
     const std::string dir = fx_.store().data_dir();

@@ -148,6 +148,25 @@ TEST_F(ZelvikCheckTest, BrokenConfigurationNamesEveryProblem) {
     EXPECT_NE(no_dir.out.find("DOES NOT EXIST"), std::string::npos) << no_dir.out;
 }
 
+TEST_F(ZelvikCheckTest, UnusableResponseAndAbsurdRateAreNamedAsARunNamesThem) {
+    store_->add_channel("PZM", "BHZ", std::nullopt, 100.0);
+    store_->add_response({"PZM", "BHZ", "??", "", "2000-01-01 00:00:00", std::nullopt,
+                          "ZEROS 0\nPOLES 1000000\nCONSTANT 1\n", std::nullopt});
+    store_->add_channel("GIG", "BHZ", std::nullopt, 1e9);
+    const ChildResult r =
+        run({"--check", "--config",
+             settings("THREADS=2\n", channel(0, "PZM") + channel(1, "GIG") + "LTA=10\n")});
+    const std::string expected[] = {
+        "    response UNUSABLE: the pole-zero text announces 0 zeros and 1000000 poles, more than "
+        "100; amplitudes are not converted (rows store AMP 0 and PER 0)",
+        "  THREAD1 GIG.BHZ.??: found, 1e+09 sps, NO DATA",
+        "UNUSABLE: sample rate 1e+09 sps above the 20000 sps a channel may have; CANNOT RUN",
+    };
+    for (const std::string& line : expected) {
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+    }
+}
+
 TEST_F(ZelvikCheckTest, CatchUpRunSaysWhatItWatchesAndSumsUp) {
     const std::string ini = settings("THREADS=2\n", channel(0, "ABC") + channel(1, "XYZ"));
     const ChildResult r = run({"--until-caught-up", "--config", ini});
