@@ -36,8 +36,7 @@ bool ChannelChain::build(double sample_rate) {
            measurement_filter_.design(2, "BP", 0.6f, 1.9f, dt) &&
            rule_->init(sample_rate_, settings_.lta_seconds, settings_.sta_seconds,
                        settings_.threshold) &&
-           broad_picker_.configure(sample_rate_, settings_.sta_seconds) &&
-           band_picker_.configure(sample_rate_, settings_.sta_seconds);
+           refiner_.configure(sample_rate_, settings_.sta_seconds);
 }
 
 std::string ChannelChain::last_error() const {
@@ -86,11 +85,7 @@ void ChannelChain::feed_stretch(const float* x, size_t count, double t_first) {
         }
         const double gap = t_first - expected;
         // The pick needs the samples before a detection as one run.
-        if (gap > sample_interval_ / 2) {
-            broad_picker_.restart();
-            band_picker_.restart();
-            if (i < count) previous_sample_ = static_cast<double>(x[i]);
-        }
+        if (gap > sample_interval_ / 2) refiner_.restart();
         if (gap > settings_.lta_seconds) {
             common::log_printf("Channel %d (%s): gap of %.2f s before %s, warm-up starts again",
                                settings_.index, name().c_str(), gap,
@@ -115,7 +110,7 @@ void ChannelChain::feed_stretch(const float* x, size_t count, double t_first) {
         while (k < n) {
             const size_t d = rule.scan(y, k, n, clock);
             const size_t end = d < n ? d + 1 : n;
-            push_history(x + block + k, y + k, end - k);
+            refiner_.push(x + block + k, y + k, end - k);
             if (!open_.empty()) {
                 for (size_t j = k; j < end; ++j) feed_records(m[j], clock.time(j));
             }
@@ -140,7 +135,7 @@ void ChannelChain::on_detection(double m, double t) {
     detections_.fetch_add(1, std::memory_order_relaxed);
     // The picker holds the trigger-filter output up to and including this sample, so the
     // pick is final now; the record logs and stores it with its measurement.
-    const OnsetPick pick = refine_onset(t, onset);
+    const OnsetPick pick = refiner_.pick(t, onset);
     grades_[pick.grade].fetch_add(1, std::memory_order_relaxed);
     open_.push_back(std::make_unique<DetectionRecord>(
         settings_.station, settings_.channel, settings_.location, onset, response_, &records_));
@@ -149,28 +144,6 @@ void ChannelChain::on_detection(double m, double t) {
     (void)record.set_window(sample_rate_, kRecordSeconds);  // a refused window finishes the record
     record.add(m, t);
     detection_call_(onset, rule_->trigger().sta_variance(), rule_->trigger().ratio());
-}
-
-void ChannelChain::push_history(const float* x, const double* y, size_t count) {
-    double d[kBlockSamples];
-    double previous = previous_sample_;
-    for (size_t j = 0; j < count; ++j) {
-        d[j] = static_cast<double>(x[j]) - previous;
-        previous = static_cast<double>(x[j]);
-    }
-    previous_sample_ = previous;
-    broad_picker_.push(d, count);
-    band_picker_.push(y, count);
-}
-
-OnsetPick ChannelChain::refine_onset(double crossing_time, double trigger_onset) {
-    const OnsetPick broad = broad_picker_.pick(crossing_time, trigger_onset);
-    const OnsetPick band = band_picker_.pick(crossing_time, trigger_onset);
-    const bool broad_ok = broad.fallback == PickFallback::kNone;
-    const bool band_ok = band.fallback == PickFallback::kNone;
-    if (broad_ok && band_ok) return broad.snr >= band.snr ? broad : band;
-    if (broad_ok || band_ok) return broad_ok ? broad : band;
-    return broad;  // both fell back, for the same lack of history or each without a minimum
 }
 
 void ChannelChain::finish_open_measurements() {

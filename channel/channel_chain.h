@@ -13,7 +13,7 @@
 #include "channel/channel_reader.h"
 #include "channel/channel_settings.h"
 #include "channel/detection_record.h"
-#include "signal/aic_picker.h"
+#include "channel/onset_refiner.h"
 #include "signal/detection_rule.h"
 #include "signal/iir_filter.h"
 #include "signal/instrument_response.h"
@@ -69,8 +69,6 @@ private:
     void feed_stretch(const float* x, size_t count, double t_first);
     void feed_records(double m, double t);  // gives a sample to every open measurement
     void on_detection(double m, double t);  // opens the measurement, reports the detection
-    void push_history(const float* x, const double* y, size_t count);
-    OnsetPick refine_onset(double crossing_time, double trigger_onset);
 
     const ChannelSettings& settings_;
     MeasurementSink& records_;
@@ -80,12 +78,7 @@ private:
     InstrumentResponse response_;
     IirFilter trigger_filter_;
     IirFilter measurement_filter_;
-    // The pick is tried on two views of the last few seconds: the first differences of the
-    // samples (every frequency above the drift, where an impulsive P is sharpest) and the
-    // trigger-filter output (the band the channel was set up for); the clearer one wins.
-    AicPicker broad_picker_;
-    AicPicker band_picker_;
-    double previous_sample_ = 0.0;       // last sample fed, for the first differences
+    OnsetRefiner refiner_;               // the last few seconds before a detection, for its pick
     std::optional<DetectionRule> rule_;  // re-made when the warm-up starts again
     double sample_rate_ = 0.0;
     double sample_interval_ = 0.0;
