@@ -35,7 +35,8 @@ bool ChannelChain::build(double sample_rate) {
     return trigger_filter_.design(settings_.order, "BP", settings_.fr1, settings_.fr2, dt) &&
            measurement_filter_.design(2, "BP", 0.6f, 1.9f, dt) &&
            rule_->init(sample_rate_, settings_.lta_seconds, settings_.sta_seconds,
-                       settings_.threshold);
+                       settings_.threshold) &&
+           refiner_.configure(sample_rate_, settings_.sta_seconds);
 }
 
 std::string ChannelChain::last_error() const {
@@ -83,6 +84,8 @@ void ChannelChain::feed_stretch(const float* x, size_t count, double t_first) {
                 std::ceil((expected - sample_interval_ / 2 - t_first) * sample_rate_));
         }
         const double gap = t_first - expected;
+        // The pick needs the samples before a detection as one run.
+        if (gap > sample_interval_ / 2) refiner_.restart();
         if (gap > settings_.lta_seconds) {
             common::log_printf("Channel %d (%s): gap of %.2f s before %s, warm-up starts again",
                                settings_.index, name().c_str(), gap,
@@ -107,6 +110,7 @@ void ChannelChain::feed_stretch(const float* x, size_t count, double t_first) {
         while (k < n) {
             const size_t d = rule.scan(y, k, n, clock);
             const size_t end = d < n ? d + 1 : n;
+            refiner_.push(x + block + k, y + k, end - k);
             if (!open_.empty()) {
                 for (size_t j = k; j < end; ++j) feed_records(m[j], clock.time(j));
             }
@@ -129,9 +133,14 @@ void ChannelChain::on_detection(double m, double t) {
     const double onset = rule_->onset();
     last_onset_.store(onset, std::memory_order_relaxed);
     detections_.fetch_add(1, std::memory_order_relaxed);
+    // The picker holds the trigger-filter output up to and including this sample, so the
+    // pick is final now; the record logs and stores it with its measurement.
+    const OnsetPick pick = refiner_.pick(t, onset);
+    grades_[pick.grade].fetch_add(1, std::memory_order_relaxed);
     open_.push_back(std::make_unique<DetectionRecord>(
         settings_.station, settings_.channel, settings_.location, onset, response_, &records_));
     DetectionRecord& record = *open_.back();
+    record.set_pick(pick);
     (void)record.set_window(sample_rate_, kRecordSeconds);  // a refused window finishes the record
     record.add(m, t);
     detection_call_(onset, rule_->trigger().sta_variance(), rule_->trigger().ratio());

@@ -13,6 +13,7 @@
 #include "channel/channel_reader.h"
 #include "channel/channel_settings.h"
 #include "channel/detection_record.h"
+#include "channel/onset_refiner.h"
 #include "signal/detection_rule.h"
 #include "signal/iir_filter.h"
 #include "signal/instrument_response.h"
@@ -57,6 +58,10 @@ public:
     double last_data_time() const { return last_data_time_.load(std::memory_order_relaxed); }
     double last_onset() const { return last_onset_.load(std::memory_order_relaxed); }
     long detections() const { return detections_.load(std::memory_order_relaxed); }
+    // Detections whose pick earned grade g (0..4). Any thread.
+    long detections_of_grade(int g) const {
+        return g >= 0 && g < 5 ? grades_[g].load(std::memory_order_relaxed) : 0;
+    }
 
 private:
     std::string name() const;  // "STA.CHA.LOC"
@@ -73,6 +78,7 @@ private:
     InstrumentResponse response_;
     IirFilter trigger_filter_;
     IirFilter measurement_filter_;
+    OnsetRefiner refiner_;               // the last few seconds before a detection, for its pick
     std::optional<DetectionRule> rule_;  // re-made when the warm-up starts again
     double sample_rate_ = 0.0;
     double sample_interval_ = 0.0;
@@ -80,6 +86,7 @@ private:
     std::atomic<double> last_data_time_{0.0};  // read by the supervisor
     std::atomic<double> last_onset_{0.0};      // read by the supervisor
     std::atomic<long> detections_{0};          // read by the supervisor and the front end
+    std::atomic<long> grades_[5] = {};         // detections by pick grade, read by the summary
 };
 
 }  // namespace zelvik::detect

@@ -105,6 +105,8 @@ public:
     double last_onset() const { return chain_.last_onset(); }
     // Detections made since setup. Any thread.
     long detections() const { return chain_.detections(); }
+    // Detections whose pick earned grade g (0 clearest .. 4). Any thread.
+    long detections_of_grade(int g) const { return chain_.detections_of_grade(g); }
     // Why the channel is in its state, as last logged ("no SITECHAN row", ...). Written
     // by whichever thread runs prepare(): read it on the supervisor thread only before
     // the worker starts.

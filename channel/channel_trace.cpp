@@ -43,6 +43,7 @@ bool TraceComputer::build_chain() {
         last_error_ = rule_->last_error();
         return false;
     }
+    (void)refiner_.configure(rate_, settings_.sta_seconds);  // the rule accepted both
     return true;
 }
 
@@ -64,6 +65,7 @@ void TraceComputer::feed(const float* x, size_t count, double t_first, ChannelTr
         const double expected = last_time_ + interval_;
         if (t_first < expected - interval_ / 2)
             i = static_cast<size_t>(std::ceil((expected - interval_ / 2 - t_first) * rate_));
+        if (t_first - expected > interval_ / 2) refiner_.restart();
         if (t_first - expected > settings_.lta_seconds && !build_chain()) return;
     }
     for (; i < count; ++i) {
@@ -71,8 +73,12 @@ void TraceComputer::feed(const float* x, size_t count, double t_first, ChannelTr
         const double v = static_cast<double>(x[i]);
         const double y = filter_.apply(v);
         const bool detection = rule_->process(y, t);
+        refiner_.push(x + i, &y, 1);
         if (t < out.span_start || t >= out.span_end) continue;
-        if (detection) out.onsets.push_back(rule_->onset());
+        if (detection) {
+            out.onsets.push_back(rule_->onset());
+            out.picks.push_back(refiner_.pick(t, rule_->onset()));
+        }
         TraceStretch& s = stretch_for(t, out);
         s.raw.push_back(x[i]);
         s.filtered.push_back(static_cast<float>(y));

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "channel/channel_settings.h"
+#include "channel/onset_refiner.h"
 #include "signal/detection_rule.h"
 #include "signal/iir_filter.h"
 
@@ -27,6 +28,7 @@ struct ChannelTrace {
     double span_start = 0, span_end = 0;  // seconds since 1970; samples kept in [start, end)
     std::vector<TraceStretch> stretches;  // in time order, a gap between each two
     std::vector<double> onsets;           // detections the rule made inside the span
+    std::vector<OnsetPick> picks;         // their refined onsets, parallel to onsets
 };
 
 // Feeds stretches of samples through a trigger filter and detection rule set up exactly
@@ -58,6 +60,7 @@ private:
 
     ChannelSettings settings_;
     IirFilter filter_;
+    OnsetRefiner refiner_;
     std::optional<DetectionRule> rule_;  // re-made when the warm-up starts again
     double rate_ = 0, interval_ = 0;
     double last_time_ = 0;  // time of the last sample fed; 0 = none yet

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <new>
 #include <utility>
 
@@ -15,6 +16,37 @@
 #include "signal/window_measurement.h"
 
 namespace zelvik::detect {
+namespace {
+
+// "YYYY-MM-DD hh:mm:ss.mmm", UTC, rounded to the millisecond.
+std::string utc_millis_text(double epoch) {
+    const auto ms = static_cast<int64_t>(std::llround(epoch * 1000.0));
+    const int64_t seconds = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+    char tail[8];
+    std::snprintf(tail, sizeof tail, ".%03d", static_cast<int>(ms - seconds * 1000));
+    std::string text = common::utc_text(static_cast<double>(seconds));
+    text.append(tail);
+    return text;
+}
+
+void log_pick(const Measurement& m) {
+    const OnsetPick& p = *m.pick;
+    const std::string when = utc_millis_text(p.time);
+    if (p.fallback == PickFallback::kNone) {
+        (void)common::log_printf(
+            "Pick: %s.%s.%s P %s UTC, %+.3f s from the trigger onset, +-%.3f s, SNR %.1f, "
+            "grade %d",
+            m.station.c_str(), m.channel.c_str(), m.location.c_str(), when.c_str(),
+            p.time - p.trigger_onset, p.uncertainty, p.snr, p.grade);
+    } else {
+        (void)common::log_printf("Pick: %s.%s.%s P %s UTC, the trigger onset kept (%s), grade %d",
+                                 m.station.c_str(), m.channel.c_str(), m.location.c_str(),
+                                 when.c_str(), to_string(p.fallback), p.grade);
+    }
+}
+
+}  // namespace
+
 DetectionRecord::DetectionRecord(std::string station, std::string channel, std::string location,
                                  double onset, const InstrumentResponse& response,
                                  MeasurementSink* sink)
@@ -25,7 +57,8 @@ DetectionRecord::DetectionRecord(std::string station, std::string channel, std::
               -1.0f,
               -1.0f,
               -1.0f,
-              -1.0},
+              -1.0,
+              std::nullopt},
       response_(response),
       sink_(sink) {}
 
@@ -80,6 +113,7 @@ void DetectionRecord::finish() {
         "Ch: %s.%s.%s Ev_time: %s amp(cnt):%.3f amp(mkm):%.6f T(s):%.4f calib=%.4f",
         result_.station.c_str(), result_.channel.c_str(), result_.location.c_str(), when.c_str(),
         result_.amplitude_counts, result_.amplitude_um, result_.period, result_.factor);
+    if (result_.pick) log_pick(result_);
     finished_ = true;
     if (sink_ != nullptr) sink_->store(result_);
 }

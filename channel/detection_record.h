@@ -4,7 +4,10 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "signal/aic_picker.h"
 
 namespace zelvik::detect {
 
@@ -13,11 +16,12 @@ class InstrumentResponse;
 // One finished measurement, as logged.
 struct Measurement {
     std::string station, channel, location;
-    double onset;            // seconds since 1970, UTC
-    float amplitude_counts;  // half the largest peak-to-peak swing, counts
-    float amplitude_um;      // micrometres of displacement, -1 = not converted
-    float period;            // dominant period, seconds; 0 when none was found
-    double factor;           // micrometres per count, -1 = no usable response
+    double onset;                   // seconds since 1970, UTC
+    float amplitude_counts;         // half the largest peak-to-peak swing, counts
+    float amplitude_um;             // micrometres of displacement, -1 = not converted
+    float period;                   // dominant period, seconds; 0 when none was found
+    double factor;                  // micrometres per count, -1 = no usable response
+    std::optional<OnsetPick> pick;  // the refined onset, when the chain made one
 };
 
 // Where finished measurements go (the event list of the waveform store). Called on the
@@ -51,6 +55,10 @@ public:
     // finishes the record without taking the sample; a full window finishes it too.
     // Returns false when the record was finished already or has no window, else true.
     bool add(double value, double time);
+
+    // The refined onset of this detection; logged after the measurement line and handed
+    // on with the measurement.
+    void set_pick(const OnsetPick& pick) { result_.pick = pick; }
 
     bool finished() const { return finished_; }
     const Measurement& result() const { return result_; }  // valid once finished()

@@ -48,6 +48,7 @@ const std::array<TableDefault, kTableCount>& defaults() {
                      "IM_EM",  "PER",    "RESIDUALS", "AMPL",   "LDDATE",   "WGT",      "ARID",
                      "MS",     "MB",     "AMPTIME",   "DIST",   "CODA",     "REGCLASS", "MCODA",
                      "MPSP",   "MPLP",   "CHANTYPE",  "REMARK", "AFILTYPE", "PFILTYPE", "MWA"}},
+        {"PICKS", {"STA", "CH", "LCODE", "TONSET", "TPICK", "GRADE", "SNR", "LDDATE"}},
     }};
     return kDefaults;
 }
@@ -75,6 +76,7 @@ void StoreCatalog::reset() {
     for (int i = 0; i < kTableCount; ++i) {
         const auto& d = defaults()[static_cast<size_t>(i)];
         tables_[static_cast<size_t>(i)].name = d.name;
+        tables_[static_cast<size_t>(i)].found = false;
         tables_[static_cast<size_t>(i)].columns.assign(d.columns.begin(), d.columns.end());
     }
 }
@@ -122,6 +124,7 @@ void StoreCatalog::resolve_tables(const OdbcConnection& conn) {
         for (int i = 0; i < kTableCount; ++i) {
             if (upper == defaults()[static_cast<size_t>(i)].name) {
                 tables_[static_cast<size_t>(i)].name = as_written;
+                tables_[static_cast<size_t>(i)].found = true;
                 break;
             }
         }

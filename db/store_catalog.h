@@ -27,8 +27,9 @@ enum class Table : int {
     kContreg,
     kCalibration,
     kArrival,
+    kPicks,  // refined onsets; written only where the store has the table
 };
-inline constexpr int kTableCount = 14;
+inline constexpr int kTableCount = 15;
 
 class StoreCatalog {
 public:
@@ -42,6 +43,8 @@ public:
 
     // Table name as resolved.
     const std::string& table(Table t) const;
+    // Whether the last build() found the table in the database (any letter case).
+    bool found(Table t) const { return tables_[static_cast<size_t>(t)].found; }
     // Column name as resolved; `default_name` is the upper-case default (e.g. "TBEGIN").
     // A name the table does not have is a programming error (asserts; returns it as given).
     const std::string& column(Table t, std::string_view default_name) const;
@@ -53,6 +56,7 @@ private:
     struct Descriptor {
         std::string name;
         std::vector<std::string> columns;  // parallel to default_columns()
+        bool found = false;                // listed by the database at the last build()
     };
     void resolve_tables(const OdbcConnection& conn);
     void resolve_columns(const OdbcConnection& conn, Table t);

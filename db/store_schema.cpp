@@ -34,6 +34,11 @@ std::vector<std::string> store_schema_statements() {
         "EVENT_TYPE INTEGER NOT NULL, AMP DOUBLE PRECISION, PER DOUBLE PRECISION, LDDATE "
         "TIMESTAMP)",
         "CREATE INDEX EVENTLIST_STA_TBEGIN ON EVENTLIST (STA, TBEGIN)",
+        // One row per detection: the trigger's onset and the refined one, with the pick's
+        // grade (0 clearest .. 4 unusable) and SNR; times as TBEGIN is stored.
+        "CREATE TABLE PICKS (STA VARCHAR(7) NOT NULL, CH VARCHAR(7) NOT NULL, LCODE VARCHAR(7), "
+        "TONSET DOUBLE PRECISION NOT NULL, TPICK DOUBLE PRECISION NOT NULL, GRADE INTEGER NOT "
+        "NULL, SNR DOUBLE PRECISION, LDDATE TIMESTAMP)",
     };
 }
 

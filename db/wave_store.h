@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "db/event_row.h"
+#include "db/pick_row.h"
 #include "db/store_catalog.h"
 #include "db/store_status.h"
 
@@ -166,6 +167,14 @@ public:
     [[nodiscard]] bool find_events(const EventRow* rows, size_t count, bool* exists);
     [[nodiscard]] bool insert_events(const EventRow* rows, size_t count);
     std::string event_last_error() const;
+
+    // PICKS rows, beside the event list: has_picks() says whether the connected store has
+    // the table (any letter case, from the catalogue); insert_picks writes rows[0..count)
+    // with LDDATE the current UTC time. Belongs between begin_events() and end_events().
+    // @retval false no such table, a code over 7 characters or a statement error
+    //               (event_last_error()).
+    bool has_picks() const;
+    [[nodiscard]] bool insert_picks(const PickRow* rows, size_t count);
 
     // The event list operations between begin_events() and end_events() form one
     // transaction (the rows of one worker pass): the store sees one commit for them.

@@ -41,8 +41,10 @@ size_t EventStoreSink::pending() const {
 }
 
 void EventStoreSink::store(const Measurement& m) {
-    Row row{m.station, common::channel_id(m.station, m.channel, m.location), m.onset,
-            m.amplitude_um, m.period};
+    Row row{m.station, common::channel_id(m.station, m.channel, m.location),
+            m.onset,   m.amplitude_um,
+            m.period,  m.pick,
+            m.channel, m.location};
     {
         const common::MutexLock lock(mutex_);
         pending_.push_back(std::move(row));
@@ -103,6 +105,7 @@ EventStoreSink::Outcome EventStoreSink::lost_or(Outcome otherwise) {
 EventStoreSink::Outcome EventStoreSink::store_batch(const std::vector<Row>& rows, size_t& settled) {
     db::WaveStore& store = link_.store();
     bool purge = storage_days_ > 0;
+    bool picks = true;
     for (;;) {
         if (!store.begin_events()) {
             const std::string error = store.event_last_error();
@@ -111,7 +114,7 @@ EventStoreSink::Outcome EventStoreSink::store_batch(const std::vector<Row>& rows
             return store_singly(rows, settled);
         }
         std::vector<const Row*> inserted;
-        const Step step = write_rows(rows, purge, inserted);
+        const Step step = write_rows(rows, purge, picks, inserted);
         if (step == Step::kWritten) {
             if (before_commit_) before_commit_();
             if (store.end_events(true)) {
@@ -131,12 +134,14 @@ EventStoreSink::Outcome EventStoreSink::store_batch(const std::vector<Row>& rows
         if (lost_or(Outcome::kDone) == Outcome::kUnreachable) return Outcome::kUnreachable;
         common::log_write(error);
         if (step == Step::kRowFailed) return store_singly(rows, settled);
-        purge = false;  // a failed purge does not stop the rows: again without it
+        // Neither a failed purge nor failed picks stop the event rows: again without them.
+        if (step == Step::kPicksFailed) picks = false;
+        if (step == Step::kPurgeFailed) purge = false;
     }
 }
 
 EventStoreSink::Step EventStoreSink::write_rows(const std::vector<Row>& rows, bool purge,
-                                                std::vector<const Row*>& inserted) {
+                                                bool picks, std::vector<const Row*>& inserted) {
     db::WaveStore& store = link_.store();
     inserted.clear();
     std::vector<db::EventRow> batch;
@@ -159,8 +164,22 @@ EventStoreSink::Step EventStoreSink::write_rows(const std::vector<Row>& rows, bo
         inserted.push_back(&rows[i]);
     }
     if (!store.insert_events(missing.data(), missing.size())) return Step::kRowFailed;
+    if (picks && !write_picks(inserted)) return Step::kPicksFailed;
     if (purge && !store.delete_data(purge_limit(newest))) return Step::kPurgeFailed;
     return Step::kWritten;
+}
+
+bool EventStoreSink::write_picks(const std::vector<const Row*>& rows) {
+    db::WaveStore& store = link_.store();
+    if (!store.has_picks()) return true;
+    std::vector<db::PickRow> picks;
+    for (const Row* row : rows) {
+        if (!row->pick) continue;
+        const OnsetPick& p = *row->pick;
+        picks.push_back(
+            {row->station, row->channel, row->location, p.trigger_onset, p.time, p.grade, p.snr});
+    }
+    return picks.empty() || store.insert_picks(picks.data(), picks.size());
 }
 
 EventStoreSink::Outcome EventStoreSink::store_singly(const std::vector<Row>& rows,
@@ -179,6 +198,7 @@ EventStoreSink::Outcome EventStoreSink::store_row(const Row& row) {
     const int exists = store.is_exist(row.station, row.onset);
     if (exists > 0) return Outcome::kDone;
     if (exists == 0 && store.insert_data(row.station, row.onset, row.amplitude, row.period)) {
+        if (!write_picks({&row})) common::log_write(store.event_last_error());
         const common::MutexLock lock(mutex_);
         ++stored_[row.channel_name];
         return Outcome::kDone;

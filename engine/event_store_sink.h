@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,13 +58,18 @@ private:
         double onset;
         double amplitude;  // micrometres, -1 = not converted
         double period;
+        std::optional<OnsetPick> pick;  // its PICKS row, where the store has that table
+        std::string channel, location;  // codes of the PICKS row
     };
     enum class Outcome { kDone, kUnreachable, kRefused };
-    enum class Step { kWritten, kPurgeFailed, kRowFailed };
+    enum class Step { kWritten, kPurgeFailed, kRowFailed, kPicksFailed };
     // Each sets `settled` to the number of rows from the front that need no more work.
     Outcome store_batch(const std::vector<Row>& rows, size_t& settled);
     Outcome store_singly(const std::vector<Row>& rows, size_t& settled);
-    Step write_rows(const std::vector<Row>& rows, bool purge, std::vector<const Row*>& inserted);
+    Step write_rows(const std::vector<Row>& rows, bool purge, bool picks,
+                    std::vector<const Row*>& inserted);
+    // The PICKS rows of `rows` that carry a pick; true when there is no such table.
+    bool write_picks(const std::vector<const Row*>& rows);
     Outcome store_row(const Row& row);
     Outcome lost_or(Outcome otherwise);  // kUnreachable when the connection is gone
     // Rows of detections before this time go: STORAGE_TIME before `onset` and before now.

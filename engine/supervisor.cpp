@@ -294,8 +294,13 @@ void Supervisor::shut_down() {
         for (const auto& d : detectors_) {
             const ChannelSettings& s = d->settings();
             outcomes_.push_back(
-                {s, d->state(), d->last_data_time(), d->detections(),
-                 sink_.rows_stored(common::channel_id(s.station, s.channel, s.location))});
+                {s,
+                 d->state(),
+                 d->last_data_time(),
+                 d->detections(),
+                 sink_.rows_stored(common::channel_id(s.station, s.channel, s.location)),
+                 {d->detections_of_grade(0), d->detections_of_grade(1), d->detections_of_grade(2),
+                  d->detections_of_grade(3), d->detections_of_grade(4)}});
         }
         worker_.reset();
         for (const auto& d : detectors_)

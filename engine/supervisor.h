@@ -4,6 +4,7 @@
 // that calls start_up(), run_once() and shut_down() is the supervisor thread.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -68,7 +69,8 @@ struct ChannelOutcome {
     ChannelState state = ChannelState::kNotSetUp;
     double last_data_time = 0.0;  // end of the data processed; 0 = none
     long detections = 0;
-    long rows_stored = 0;  // event rows inserted for this channel
+    long rows_stored = 0;          // event rows inserted for this channel
+    std::array<long, 5> grades{};  // detections by pick grade, 0 clearest .. 4 unusable
 };
 
 class Supervisor {

@@ -71,7 +71,7 @@ int run_engine_headless(const config::ProgramSettings& settings, db::WaveStore& 
                 figures.push_back({common::channel_id(o.settings.station, o.settings.channel,
                                                       o.settings.location),
                                    o.state == detect::ChannelState::kRunning, o.last_data_time,
-                                   o.detections, o.rows_stored});
+                                   o.detections, o.rows_stored, o.grades});
             }
             std::fputs(catch_up_summary(figures).c_str(), err);
         }

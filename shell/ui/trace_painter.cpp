@@ -21,6 +21,7 @@ namespace {
 constexpr int kLeft = 78, kRight = 78, kTitle = 24, kAxis = 36, kGap = 8;
 const QColor kRawColour(40, 40, 40), kFilteredColour(20, 80, 170), kRatioColour(0, 120, 60);
 const QColor kThresholdColour(200, 0, 0), kMarkerColour(230, 100, 0), kNoData(236, 236, 236);
+const QColor kPickColour(150, 0, 150);
 
 struct Scale {
     double lo, hi;  // values at the bottom and top of the pane
@@ -170,7 +171,22 @@ void draw_markers(QPainter& p, const TraceLayout& l, const TracePlot& plot) {
         p.setBrush(kMarkerColour);
         p.drawPolygon(flag);
     }
+    // The refined onset of each detection the view computed, beside the trigger's onset:
+    // a dashed line through the raw and filtered panes, labelled "P" and its grade.
     p.setBrush(Qt::NoBrush);
+    for (const detect::OnsetPick& pick : t.picks) {
+        if (pick.fallback != detect::PickFallback::kNone) continue;  // it is the onset itself
+        const double x = x_of(l.raw, t, pick.time);
+        p.setPen(QPen(kPickColour, 1.5, Qt::DashLine));
+        for (const QRect* pane : {&l.raw, &l.filtered})
+            p.drawLine(QPointF(x, pane->top()), QPointF(x, pane->bottom()));
+        const QString label = QString("P%1").arg(pick.grade);
+        const QRectF box(x + 3, l.raw.top() + 10, p.fontMetrics().horizontalAdvance(label) + 4,
+                         p.fontMetrics().height());
+        p.fillRect(box, Qt::white);  // over the trace, which is busiest right there
+        p.setPen(kPickColour);
+        p.drawText(box, Qt::AlignCenter, label);
+    }
 }
 
 void draw_panes(QPainter& p, const TraceLayout& l, const TracePlot& plot) {

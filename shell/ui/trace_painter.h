@@ -1,6 +1,7 @@
 // Draws a channel view's picture with QPainter onto any device (widget, image, PNG):
 // raw trace, trigger-filtered trace and STA/LTA ratio in three panes over one UTC time
-// axis, the threshold as a line and each stored detection as a marker at its onset.
+// axis, the threshold as a line, each stored detection as a marker at its onset and the
+// refined onset of each detection beside it.
 // Traces are drawn as one min/max line per pixel column, so the cost follows the width.
 #pragma once
 

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "channel/stop_signal.h"
 #include "channel/store_link.h"
 #include "common/clock.h"
@@ -17,7 +19,66 @@ namespace zelvik::detect {
 namespace {
 
 Measurement measurement(const std::string& sta, double onset) {
-    return {sta, "BHZ", "??", onset, 120.0f, 3.5f, 0.8f, 0.03};
+    return {sta, "BHZ", "??", onset, 120.0f, 3.5f, 0.8f, 0.03, std::nullopt};
+}
+
+Measurement picked(const std::string& sta, double onset, int grade) {
+    Measurement m = measurement(sta, onset);
+    OnsetPick p;
+    p.trigger_onset = onset, p.time = onset + 0.25, p.snr = 12.5, p.grade = grade;
+    p.uncertainty = 0.02, p.fallback = PickFallback::kNone;
+    m.pick = p;
+    return m;
+}
+
+// A PICKS row per detection where the store has that table (any letter case), with the
+// event row as before; where it has none, or refuses the picks, the event rows still go in.
+TEST(EventStoreSink, WritesAPickRowBesideEachEventWhereTheStoreHasThePicksTable) {
+    struct Case {
+        const char* name;
+        const char* replace_table;  // "" keeps the PICKS table of the schema
+        long picks_after;
+    };
+    const Case cases[] = {
+        {"PICKS", "", 2},
+        {"lower-case picks",
+         "create table picks (sta varchar(7), ch varchar(7), lcode varchar(7), "
+         "tonset double precision, tpick double precision, grade integer, "
+         "snr double precision, lddate timestamp)",
+         2},
+        {"no such table", "-", -1},
+        {"a table that refuses rows", "create table PICKS (STA varchar(7))", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::EngineFixture fx;
+        if (*c.replace_table) {
+            ASSERT_TRUE(fx.store().exec("drop table PICKS"));
+            if (*c.replace_table != '-') {
+                ASSERT_TRUE(fx.store().exec(c.replace_table));
+            }
+        }
+        auto ws = fx.connect_store();
+        StopSignal stop;
+        StoreLink link(*ws, stop);
+        EventStoreSink sink(link, 0, 0);
+        sink.begin_pass();
+        sink.store(picked("PKA", test::kT0, 1));
+        sink.store(picked("PKB", test::kT0 + 5, 3));
+        sink.store(measurement("PKC", test::kT0 + 9));  // no pick made: no PICKS row
+        EXPECT_EQ(sink.end_pass(), 0u);
+        EXPECT_EQ(fx.event_rows(), 3);
+        if (c.picks_after >= 0) {
+            EXPECT_EQ(fx.store().count("select STA from PICKS"), c.picks_after);
+        }
+        if (c.picks_after == 2) {
+            EXPECT_EQ(fx.store().count("select STA from PICKS where STA='PKB' and CH='BHZ' and "
+                                       "LCODE='?"
+                                       "?' and GRADE=3 and SNR=12.5 and TPICK - TONSET = "
+                                       "0.25 and LDDATE is not null"),
+                      1);
+        }
+    }
 }
 
 TEST(EventStoreSink, StoresOnceAndPurgesOldRows) {

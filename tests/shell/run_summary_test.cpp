@@ -53,17 +53,22 @@ TEST(WatchSummary, NamesWhatRunsAndWhatDoesNot) {
 
 TEST(CatchUpSummary, OneRowPerChannelAndTheTotal) {
     const std::vector<CatchUpFigures> channels = {
-        {"ABC.BHZ.??", true, kT0 + 300, 3, 2},
+        {"ABC.BHZ.??", true, kT0 + 300, 3, 2, {1, 1, 0, 0, 1}},
         {"LONGNAM.HHZ.00", true, 0.0, 0, 0},
         {"XYZ.BHZ.??", false, 0.0, 0, 0},
     };
     EXPECT_EQ(catch_up_summary(channels),
               "zelvik: summary of the run:\n"
-              "zelvik:   channel              data reached (UTC)    detections rows stored\n"
-              "zelvik:   ABC.BHZ.??           2020-09-13 12:31:40            3           2\n"
-              "zelvik:   LONGNAM.HHZ.00       no data                        0           0\n"
-              "zelvik:   XYZ.BHZ.??           did not run                    0           0\n"
-              "zelvik:   total, 3 channels                                   3           2\n");
+              "zelvik:   channel              data reached (UTC)    detections rows stored  "
+              "by pick grade 0/1/2/3/4\n"
+              "zelvik:   ABC.BHZ.??           2020-09-13 12:31:40            3           2  "
+              "1/1/0/0/1\n"
+              "zelvik:   LONGNAM.HHZ.00       no data                        0           0  "
+              "0/0/0/0/0\n"
+              "zelvik:   XYZ.BHZ.??           did not run                    0           0  "
+              "0/0/0/0/0\n"
+              "zelvik:   total, 3 channels                                   3           2  "
+              "1/1/0/0/1\n");
 }
 
 // Beyond four channels the line holds the totals and the channel furthest behind.

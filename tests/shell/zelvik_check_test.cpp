@@ -178,14 +178,18 @@ TEST_F(ZelvikCheckTest, CatchUpRunSaysWhatItWatchesAndSumsUp) {
     EXPECT_NE(log().find(watching), std::string::npos);
     const std::string expected[] = {
         "zelvik: summary of the run:\n",
-        "zelvik:   ABC.BHZ.??           2020-09-13 12:31:40            1           1\n",
-        "zelvik:   XYZ.BHZ.??           did not run                    0           0\n",
-        "zelvik:   total, 2 channels                                   1           1\n",
+        "zelvik:   ABC.BHZ.??           2020-09-13 12:31:40            1           1  "
+        "0/1/0/0/0\n",
+        "zelvik:   XYZ.BHZ.??           did not run                    0           0  "
+        "0/0/0/0/0\n",
+        "zelvik:   total, 2 channels                                   1           1  "
+        "0/1/0/0/0\n",
     };
     for (const std::string& line : expected) {
         EXPECT_NE(r.err.find(line), std::string::npos) << line << "\n" << r.err;
     }
     EXPECT_EQ(store_->count("select STA from EVENTLIST"), 1);
+    EXPECT_EQ(store_->count("select STA from PICKS where STA='ABC' and GRADE=1"), 1);
 }
 
 TEST_F(ZelvikCheckTest, CatchUpRunThatCanWatchNothingFails) {
