@@ -73,6 +73,8 @@ public:
 
     // "[operation] what went wrong : server reply", empty after success.
     const std::string& last_error() const { return last_error_; }
+    // The whole text of the server's last reply (after send_mail(): its answer to DATA).
+    const std::string& last_reply() const { return last_reply_; }
 
     // The header block sent before the body (Date, From, To, Cc, Subject, MIME).
     // Public so the exact header can be checked without a server.
