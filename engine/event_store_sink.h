@@ -46,6 +46,12 @@ public:
     // Runs after the rows of a transaction were written and before it is committed.
     // For tests that take the store away at that moment; empty by default.
     void set_before_commit(std::function<void()> hook) { before_commit_ = std::move(hook); }
+    // Called once per measurement whose row was settled, on the thread that stored it,
+    // outside the sink's lock: `existed` when the row was already in the table (written
+    // by an earlier run). A row the store refused counts as new. Set before the worker
+    // starts; must not throw.
+    using RowVerdict = std::function<void(const Measurement& m, bool existed)>;
+    void set_row_verdict(RowVerdict verdict) { verdict_ = std::move(verdict); }
     // Rows inserted so far for the channel "STA.CHA.LOC" (0 when none). Any thread.
     long rows_stored(const std::string& channel_name) const;
 
@@ -56,6 +62,7 @@ private:
         double onset;
         double amplitude;  // micrometres, -1 = not converted
         double period;
+        Measurement measurement;  // for the verdict
     };
     enum class Outcome { kDone, kUnreachable, kRefused };
     enum class Step { kWritten, kPurgeFailed, kRowFailed };
@@ -63,13 +70,15 @@ private:
     Outcome store_batch(const std::vector<Row>& rows, size_t& settled);
     Outcome store_singly(const std::vector<Row>& rows, size_t& settled);
     Step write_rows(const std::vector<Row>& rows, bool purge, std::vector<const Row*>& inserted);
-    Outcome store_row(const Row& row);
+    Outcome store_row(const Row& row, bool& existed);
+    void tell(const std::vector<const Row*>& rows, const std::vector<bool>& existed) const;
     Outcome lost_or(Outcome otherwise);  // kUnreachable when the connection is gone
 
     StoreLink& link_;
     const int storage_days_;
     const int pause_ms_;
     std::function<void()> before_commit_;
+    RowVerdict verdict_;
     bool in_pass_ = false;  // worker thread only
     // Guards pending_. Never held across a store operation.
     mutable std::mutex mutex_;
