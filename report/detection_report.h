@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "report/mail_settings.h"
@@ -21,6 +22,10 @@ namespace zelvik::report {
 
 // One queued detection, with its measurement when it was made before the report.
 struct ReportEntry {
+    ReportEntry() = default;
+    ReportEntry(std::string station_code, double onset_time, double sta, float sta_lta)
+        : station(std::move(station_code)), onset(onset_time), sta_variance(sta), ratio(sta_lta) {}
+
     std::string station;             // at most 15 characters
     double onset = 0.0;              // seconds since 1970 UTC
     double sta_variance = 0.0;       // trigger STA variance at the detection

@@ -22,12 +22,12 @@ struct MailSettings {
     std::string network;    // first column of each line; "QRS" when empty
     int port = 0;           // used when `server` names none; 0 = the default of the security
     MailSecurity security = MailSecurity::kNone;
-    std::string user;        // AUTH user; empty = no AUTH (starttls and tls only)
-    std::string password;    // never logged or shown
-    std::string ca_file;     // PEM file of trusted CAs; empty = the system's
-    std::string webhook;     // http(s) URL that gets a JSON document per report; empty = none
-    std::string outbox_dir;  // where unsent reports wait; empty = in memory for this run only
-    int outbox_hours = 24;   // an unsent report older than this is dropped
+    std::string user = "";        // AUTH user; empty = no AUTH (starttls and tls only)
+    std::string password = "";    // never logged or shown
+    std::string ca_file = "";     // PEM file of trusted CAs; empty = the system's
+    std::string webhook = "";     // http(s) URL that gets a JSON document per report; empty = none
+    std::string outbox_dir = "";  // where unsent reports wait; empty = in memory for this run only
+    int outbox_hours = 24;        // an unsent report older than this is dropped
 
     bool mail_enabled() const { return !server.empty() && !recipient.empty(); }
     bool any_path() const { return mail_enabled() || !webhook.empty(); }
