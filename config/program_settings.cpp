@@ -33,6 +33,12 @@ void ProgramSettings::load_mail() {
     mail_recipient_ = text(settings_path(), Setting::kMailRecipient);
     mail_sender_ = text(settings_path(), Setting::kMailSender);
     mail_network_ = text(settings_path(), Setting::kMailNetwork);
+    mail_security_ = text(settings_path(), Setting::kMailSecurity);
+    mail_user_ = text(settings_path(), Setting::kMailUser);
+    mail_password_ = text(settings_path(), Setting::kMailPassword);
+    mail_ca_file_ = text(settings_path(), Setting::kMailCaFile);
+    mail_webhook_ = text(settings_path(), Setting::kMailWebhook);
+    mail_outbox_hours_ = number(settings_path(), Setting::kMailOutboxHours);
 }
 
 void ProgramSettings::load_alarm() {

@@ -23,7 +23,8 @@ public:
     // SYSTEM SLEEP (default "40"), STORAGE_TIME ("30"), THREADS ("0"): leading-number
     // conversion, so "40ms" gives 40 and an empty value 0.
     void load_system();
-    // MAIL SERVER, RECIPIENT, SENDER, NETWORK (default empty, 511 characters).
+    // MAIL SERVER, RECIPIENT, SENDER, NETWORK (default empty, 511 characters), SECURITY
+    // ("none"), USER, PASSWORD, CAFILE, WEBHOOK (empty) and OUTBOX_HOURS ("24").
     void load_mail();
     // ALARM WAVFILE (kDefaultWavFile), SILENCE ("30"), MAXDURATION ("120"), NODATA
     // ("600"), COINCIDENCE ("1") and WINDOW ("10", seconds with fraction).
@@ -36,12 +37,18 @@ public:
     std::string mail_recipient() const { return mail_recipient_; }
     std::string mail_sender() const { return mail_sender_; }
     std::string mail_network() const { return mail_network_; }
-    std::string alarm_wav_file() const { return wav_file_; }  // "*..." means no sound
-    int alarm_silence() const { return silence_; }            // seconds
-    int alarm_max_duration() const { return max_duration_; }  // seconds
-    int alarm_no_data() const { return no_data_; }            // seconds; 0 = no watchdog
-    int alarm_coincidence() const { return coincidence_; }    // stations; 1 = each alone
-    double alarm_window() const { return window_; }           // seconds
+    std::string mail_security() const { return mail_security_; }  // none, starttls or tls
+    std::string mail_user() const { return mail_user_; }
+    std::string mail_password() const { return mail_password_; }  // never logged or shown
+    std::string mail_ca_file() const { return mail_ca_file_; }    // empty: the system's CAs
+    std::string mail_webhook() const { return mail_webhook_; }    // URL; empty: none
+    int mail_outbox_hours() const { return mail_outbox_hours_; }  // age a report is kept to
+    std::string alarm_wav_file() const { return wav_file_; }      // "*..." means no sound
+    int alarm_silence() const { return silence_; }                // seconds
+    int alarm_max_duration() const { return max_duration_; }      // seconds
+    int alarm_no_data() const { return no_data_; }                // seconds; 0 = no watchdog
+    int alarm_coincidence() const { return coincidence_; }        // stations; 1 = each alone
+    double alarm_window() const { return window_; }               // seconds
 
 protected:
     // Adds SLEEP, STORAGE_TIME, THREADS, SERVER, RECIPIENT, SENDER, NETWORK, WAVFILE,
@@ -53,6 +60,12 @@ private:
     std::string mail_recipient_;
     std::string mail_sender_;
     std::string mail_network_;
+    std::string mail_security_;
+    std::string mail_user_;
+    std::string mail_password_;
+    std::string mail_ca_file_;
+    std::string mail_webhook_;
+    int mail_outbox_hours_ = 0;
     int sleep_ = 0;
     int storage_time_ = 0;
     int thread_count_ = 0;

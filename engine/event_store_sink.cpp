@@ -44,7 +44,8 @@ void EventStoreSink::store(const Measurement& m) {
     Row row{m.station, common::channel_id(m.station, m.channel, m.location),
             m.onset,   m.amplitude_um,
             m.period,  m.pick,
-            m.channel, m.location};
+            m.channel, m.location,
+            m};
     {
         const common::MutexLock lock(mutex_);
         pending_.push_back(std::move(row));
@@ -119,8 +120,18 @@ EventStoreSink::Outcome EventStoreSink::store_batch(const std::vector<Row>& rows
             if (before_commit_) before_commit_();
             if (store.end_events(true)) {
                 settled = rows.size();
-                const common::MutexLock lock(mutex_);
-                for (const Row* row : inserted) ++stored_[row->channel_name];
+                {
+                    const common::MutexLock lock(mutex_);
+                    for (const Row* row : inserted) ++stored_[row->channel_name];
+                }
+                std::vector<const Row*> all;
+                std::vector<bool> existed;
+                for (const Row& row : rows) {
+                    all.push_back(&row);
+                    existed.push_back(std::find(inserted.begin(), inserted.end(), &row) ==
+                                      inserted.end());
+                }
+                tell(all, existed);
                 return Outcome::kDone;
             }
             const std::string error = store.event_last_error();
@@ -185,17 +196,27 @@ bool EventStoreSink::write_picks(const std::vector<const Row*>& rows) {
 EventStoreSink::Outcome EventStoreSink::store_singly(const std::vector<Row>& rows,
                                                      size_t& settled) {
     for (settled = 0; settled < rows.size(); ++settled) {
-        if (store_row(rows[settled]) == Outcome::kUnreachable) return Outcome::kUnreachable;
+        bool existed = false;
+        if (store_row(rows[settled], existed) == Outcome::kUnreachable)
+            return Outcome::kUnreachable;
+        tell({&rows[settled]}, {existed});
     }
     return Outcome::kDone;
 }
 
-EventStoreSink::Outcome EventStoreSink::store_row(const Row& row) {
+void EventStoreSink::tell(const std::vector<const Row*>& rows,
+                          const std::vector<bool>& existed) const {
+    if (!verdict_) return;
+    for (size_t i = 0; i < rows.size(); ++i) verdict_(rows[i]->measurement, existed[i]);
+}
+
+EventStoreSink::Outcome EventStoreSink::store_row(const Row& row, bool& existed) {
     db::WaveStore& store = link_.store();
     if (storage_days_ > 0 && !store.delete_data(purge_limit(row.onset))) {
         common::log_write(store.event_last_error());
     }
     const int exists = store.is_exist(row.station, row.onset);
+    existed = exists > 0;
     if (exists > 0) return Outcome::kDone;
     if (exists == 0 && store.insert_data(row.station, row.onset, row.amplitude, row.period)) {
         if (!write_picks({&row})) common::log_write(store.event_last_error());

@@ -48,6 +48,12 @@ public:
     // Runs after the rows of a transaction were written and before it is committed.
     // For tests that take the store away at that moment; empty by default.
     void set_before_commit(std::function<void()> hook) { before_commit_ = std::move(hook); }
+    // Called once per measurement whose row was settled, on the thread that stored it,
+    // outside the sink's lock: `existed` when the row was already in the table (written
+    // by an earlier run). A row the store refused counts as new. Set before the worker
+    // starts; must not throw.
+    using RowVerdict = std::function<void(const Measurement& m, bool existed)>;
+    void set_row_verdict(RowVerdict verdict) { verdict_ = std::move(verdict); }
     // Rows inserted so far for the channel "STA.CHA.LOC" (0 when none). Any thread.
     long rows_stored(const std::string& channel_name) const;
 
@@ -60,6 +66,7 @@ private:
         double period;
         std::optional<OnsetPick> pick;  // its PICKS row, where the store has that table
         std::string channel, location;  // codes of the PICKS row
+        Measurement measurement;        // for the verdict
     };
     enum class Outcome { kDone, kUnreachable, kRefused };
     enum class Step { kWritten, kPurgeFailed, kRowFailed, kPicksFailed };
@@ -70,7 +77,8 @@ private:
                     std::vector<const Row*>& inserted);
     // The PICKS rows of `rows` that carry a pick; true when there is no such table.
     bool write_picks(const std::vector<const Row*>& rows);
-    Outcome store_row(const Row& row);
+    Outcome store_row(const Row& row, bool& existed);
+    void tell(const std::vector<const Row*>& rows, const std::vector<bool>& existed) const;
     Outcome lost_or(Outcome otherwise);  // kUnreachable when the connection is gone
     // Rows of detections before this time go: STORAGE_TIME before `onset` and before now.
     double purge_limit(double onset) const;
@@ -79,6 +87,7 @@ private:
     const int storage_days_;
     const int pause_ms_;
     std::function<void()> before_commit_;
+    RowVerdict verdict_;
     bool in_pass_ = false;  // worker thread only
     // Guards pending_. Never held across a store operation.
     mutable common::Mutex mutex_;

@@ -38,7 +38,11 @@ Supervisor::Supervisor(SupervisorSettings settings, db::WaveStore& store)
       link_(store, stop_),
       sender_(settings_.mail),
       sink_(link_, settings_.storage_days, settings_.reconnect_pause_ms),
-      board_(settings_.max_duration_seconds, settings_.silence_seconds) {}
+      gate_(sink_, sender_),
+      board_(settings_.max_duration_seconds, settings_.silence_seconds) {
+    sink_.set_row_verdict(
+        [this](const Measurement& m, bool existed) { gate_.verdict(m, existed); });
+}
 
 Supervisor::~Supervisor() {
     if (started_) shut_down();
@@ -82,10 +86,17 @@ int64_t Supervisor::start_up() {
     }
     (void)link_.ensure_connected(false, settings_.reconnect_pause_ms);
     for (int n = 0; n < count && !stop_.requested(); ++n) {
-        auto detector = std::make_unique<ChannelDetector>(link_, &sink_, detection_hook(n));
+        auto detector = std::make_unique<ChannelDetector>(link_, &gate_, detection_hook(n));
         detector->setup(settings_.settings_path, n, static_cast<double>(start_time_));
         detectors_.push_back(std::move(detector));
     }
+    std::vector<std::string> names;
+    for (const auto& d : detectors_) {
+        const ChannelSettings& s = d->settings();
+        names.push_back(common::channel_id(s.station, s.channel, s.location));
+    }
+    // Data before this moment may have been seen by an earlier run.
+    gate_.set_channels(std::move(names), static_cast<double>(now), !coincidence_);
     backlog_end_.assign(detectors_.size(), 0.0);
     board_.resize(detectors_.size());
     readings_.resize(detectors_.size());
@@ -133,9 +144,9 @@ void Supervisor::check_alarm_settings() {
 
 DetectionHook Supervisor::detection_hook(int channel) {
     if (!coincidence_) {
-        // One station is enough: every detection goes into the report at once.
-        return [this](const std::string& station, double onset, double sta_variance, float ratio) {
-            (void)sender_.report_detection(station, onset, sta_variance, ratio);
+        // One station is enough: every detection is reported with its measurement.
+        return [this, channel](const std::string&, double onset, double sta_variance, float ratio) {
+            gate_.detection(channel, onset, sta_variance, ratio);
         };
     }
     // Worker thread: the detector's settings are fixed once its setup has run.
@@ -189,7 +200,9 @@ std::vector<Supervisor::BacklogProbe> Supervisor::backlog_probes() const {
 AlarmPass Supervisor::run_once(int64_t now) {
     const bool final = caught_up();  // before the readings: the worker has ended then
     for (size_t i = 0; i < detectors_.size(); ++i) {
-        readings_[i] = {detectors_[i]->last_data_time(), detectors_[i]->last_onset(),
+        const double onset = detectors_[i]->last_onset();
+        readings_[i] = {detectors_[i]->last_data_time(),
+                        coincidence_ ? onset : gate_.alarm_onset(i, onset),
                         detectors_[i]->settings().sound};
     }
     bool watch_changed = false;

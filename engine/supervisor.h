@@ -15,6 +15,7 @@
 #include "channel/stop_signal.h"
 #include "channel/store_link.h"
 #include "engine/alarm_board.h"
+#include "engine/alert_gate.h"
 #include "engine/coincidence_rule.h"
 #include "engine/data_watchdog.h"
 #include "engine/event_store_sink.h"
@@ -155,6 +156,7 @@ private:
     StoreLink link_;
     report::ReportSender sender_;
     EventStoreSink sink_;
+    AlertGate gate_;  // the detectors' measurement sink: reports, then sink_
     // Filled by start_up() before the worker starts; changed again only after it ended.
     Worker::DetectorList detectors_;
     // Per detector, supervisor thread: filled by start_up() once the worker runs.

@@ -1,6 +1,6 @@
 // Report lines and the sender thread. The worker only appends to the queue under its
-// lock; the sender moves the whole queue out under that lock and does the formatting
-// and all network traffic without it.
+// lock; the sender moves the whole queue out under that lock and does the formatting,
+// the outbox files and all network traffic without it.
 #include "report/detection_report.h"
 
 #include <cmath>
@@ -9,8 +9,9 @@
 #include <utility>
 
 #include "common/civil_time.h"
+#include "common/clock.h"
 #include "common/log.h"
-#include "report/smtp_client.h"
+#include "report/report_json.h"
 
 namespace zelvik::report {
 namespace {
@@ -88,7 +89,9 @@ std::string format_report_body(const std::vector<ReportEntry>& entries, std::str
 ReportSender::ReportSender(MailSettings mail) : ReportSender(std::move(mail), Timing{}) {}
 
 ReportSender::ReportSender(MailSettings mail, Timing timing)
-    : mail_(std::move(mail)), timing_(timing) {}
+    : mail_(std::move(mail)),
+      timing_(timing),
+      delivery_(mail_, timing.retry, timing.smtp_timeout, &abort_) {}
 
 ReportSender::~ReportSender() {
     if (thread_.joinable()) {
@@ -98,7 +101,7 @@ ReportSender::~ReportSender() {
 }
 
 bool ReportSender::start() {
-    if (thread_.joinable() || mail_.server.empty() || mail_.recipient.empty()) return false;
+    if (thread_.joinable() || !mail_.any_path()) return false;
     {
         std::lock_guard<std::mutex> lock(wake_mutex_);
         finished_ = false;
@@ -115,8 +118,17 @@ bool ReportSender::start() {
 
 bool ReportSender::report_detection(std::string_view station, double onset, double sta_variance,
                                     float ratio) {
+    ReportEntry entry;
+    entry.station = std::string(station);
+    entry.onset = onset;
+    entry.sta_variance = sta_variance;
+    entry.ratio = ratio;
+    return report_entry(std::move(entry));
+}
+
+bool ReportSender::report_entry(ReportEntry entry) {
     if (!ready()) return false;
-    ReportEntry entry{std::string(station.substr(0, kStationCapacity)), onset, sta_variance, ratio};
+    if (entry.station.size() > kStationCapacity) entry.station.resize(kStationCapacity);
     std::lock_guard<std::mutex> lock(queue_mutex_);
     entries_.push_back(std::move(entry));
     return true;
@@ -166,99 +178,94 @@ bool ReportSender::queue_mail(std::string subject, std::string body) {
     return true;
 }
 
-bool ReportSender::deliver(const std::string& subject, const std::string& body,
-                           std::string& error) {
-    std::string host;
-    int port = 0;
-    bool sent = split_mail_server(mail_.server, host, port, error);
-    if (sent) sent = dialogue(host, port != 0 ? port : mail_.port, subject, body, error);
-    if (sent) {
-        mails_sent_.fetch_add(1);
-    } else {
-        mails_failed_.fetch_add(1);
-    }
-    return sent;
-}
-
-bool ReportSender::dialogue(const std::string& host, int port, const std::string& subject,
-                            const std::string& body, std::string& error) {
-    SmtpClient client(timing_.smtp_timeout, &abort_);
-    bool sent = client.open(host, port);
-    error = client.last_error();
-    if (!sent) return false;
-    client.set_sender(mail_.sender);
-    client.set_subject(subject);
-    client.set_body(body);
-    sent = client.add_recipient(mail_.recipient, "");
-    error = sent ? std::string() : "[add_recipient] unusable address \"" + mail_.recipient + "\"";
-    if (sent) {
-        sent = client.send_mail();
-        error = client.last_error();
-    }
-    (void)client.quit();
-    return sent;
-}
-
 void ReportSender::failed(const std::string& line) {
     (void)common::log_write(line);
     if (failure_notice_) failure_notice_(line);
 }
 
-void ReportSender::send_report() {
-    // The entries leave the queue here, whether or not the mail goes out: a report
-    // is never retried, the next one carries only newer detections.
+std::vector<std::string> ReportSender::keep_queued() {
+    std::vector<std::string> ids;
+    const double now = common::now_utc();
     const std::vector<ReportEntry> entries = take_entries();
-    if (entries.empty()) return;
-    const std::string body = format_report_body(entries, mail_.network);
-    std::string error;
-    if (deliver("ALERT", body, error)) {
-        (void)common::log_printf("Detection report mailed to %s (%zu detections) via %s",
-                                 mail_.recipient.c_str(), entries.size(), mail_.server.c_str());
-        return;
+    if (!entries.empty()) {
+        const std::string id = Outbox::new_id(now);
+        delivery_.keep(id, "ALERT", static_cast<int>(entries.size()),
+                       format_report_body(entries, mail_.network),
+                       report_json(id, entries, mail_.network), now);
+        ids.push_back(id);
     }
-    char line[common::kLogLineBytes];
-    std::snprintf(line, sizeof line,
-                  "Detection report not mailed (%zu detections) to %s via %s: %s", entries.size(),
-                  mail_.recipient.c_str(), mail_.server.c_str(), error.c_str());
-    failed(line);
-}
-
-void ReportSender::send_queued_mails() {
     std::vector<QueuedMail> mails;
     {
         std::lock_guard<std::mutex> lock(queue_mutex_);
         mails.swap(mails_);
     }
     for (const QueuedMail& m : mails) {
-        std::string error;
-        if (deliver(m.subject, m.body, error)) {
-            (void)common::log_printf("Mail \"%s\" sent to %s via %s", m.subject.c_str(),
-                                     mail_.recipient.c_str(), mail_.server.c_str());
-            continue;
-        }
-        char line[common::kLogLineBytes];
-        std::snprintf(line, sizeof line, "Mail \"%s\" not sent to %s via %s: %s", m.subject.c_str(),
-                      mail_.recipient.c_str(), mail_.server.c_str(), error.c_str());
-        failed(line);
+        const std::string id = Outbox::new_id(now);
+        delivery_.keep(id, m.subject, 0, m.body, notice_json(id, m.subject, m.body), now);
+        ids.push_back(id);
     }
+    return ids;
+}
+
+void ReportSender::log_attempt(const ReportDelivery::Attempt& a) {
+    const Outbox::Item& item = a.item;
+    const bool mail = item.path == OutboxPath::kMail;
+    const std::string to = mail ? " to " + mail_.recipient : " to the webhook " + mail_.webhook;
+    const std::string via = mail ? " via " + mail_.server : "";
+    const char* verb = mail ? "mailed" : "posted";
+    const std::string count = " (" + std::to_string(item.detections) + " detections)";
+    const std::string notice = "Mail \"" + item.subject + "\" ";
+    if (a.result.ok) {
+        const std::string what = item.detections > 0
+                                     ? "Detection report " + std::string(verb) + to + count + via
+                                     : notice + (mail ? "sent" : "posted") + to + via;
+        (void)common::log_printf("%s: %s", what.c_str(), a.result.answer.c_str());
+        return;
+    }
+    const std::string what = item.detections > 0
+                                 ? "Detection report not " + std::string(verb) + count + to + via
+                                 : notice + (mail ? "not sent" : "not posted") + to + via;
+    char line[common::kLogLineBytes];
+    std::snprintf(line, sizeof line, "%s: %s; %zu waiting in the outbox", what.c_str(),
+                  a.result.answer.c_str(), delivery_.backlog());
+    failed(line);
+}
+
+void ReportSender::deliver(const std::vector<std::string>* only_ids) {
+    for (const ReportDelivery::Attempt& a :
+         delivery_.deliver_due(common::now_utc(), abort_, only_ids)) {
+        (a.result.ok ? mails_sent_ : mails_failed_).fetch_add(1);
+        log_attempt(a);
+    }
+    backlog_.store(delivery_.backlog());
+}
+
+void ReportSender::wait_for_round() {
+    auto wait = mail_.prompt() ? std::min(timing_.period, timing_.prompt_period) : timing_.period;
+    const double next = delivery_.next_due();
+    if (next >= 0.0) {
+        const auto until_due = std::chrono::milliseconds(
+            static_cast<long long>(std::max(0.1, next - common::now_utc()) * 1000.0));
+        wait = std::min(wait, until_due);
+    }
+    std::unique_lock<std::mutex> lock(wake_mutex_);
+    wake_.wait_for(lock, wait, [this] {
+        return stop_.load(std::memory_order_acquire) || abort_.load(std::memory_order_acquire);
+    });
 }
 
 void ReportSender::run() noexcept {
     try {
+        if (delivery_.load(common::now_utc()) > 0) deliver(nullptr);
         for (;;) {
-            {
-                std::unique_lock<std::mutex> lock(wake_mutex_);
-                wake_.wait_for(lock, timing_.period, [this] {
-                    return stop_.load(std::memory_order_acquire) ||
-                           abort_.load(std::memory_order_acquire);
-                });
-            }
-            // Also after the stop flag: what is queued then goes out once.
-            send_report();
-            send_queued_mails();
-            if (stop_.load(std::memory_order_acquire) || abort_.load(std::memory_order_acquire)) {
-                break;
-            }
+            wait_for_round();
+            const bool stopping =
+                stop_.load(std::memory_order_acquire) || abort_.load(std::memory_order_acquire);
+            // Also after the stop flag: what is queued then is offered once; older reports
+            // that still fail wait in the outbox for the next run.
+            const std::vector<std::string> fresh = keep_queued();
+            deliver(stopping ? &fresh : nullptr);
+            if (stopping) break;
         }
     } catch (const std::exception& e) {
         (void)common::log_printf("Report sender stopped: %s", e.what());

@@ -1,6 +1,7 @@
 // The detection report: the worker queues each new detection, and a sender thread
-// wakes once a period, turns everything queued into one "ALERT" mail of fixed-column
-// arrival lines and sends it. The queue lock is never held across network traffic.
+// wakes once a period, turns everything queued into one "ALERT" report (a mail of
+// fixed-column arrival lines, a JSON document for the webhook), keeps it in the outbox
+// and offers it until each path took it. The queue lock is never held across I/O.
 #pragma once
 
 #include <atomic>
@@ -11,25 +12,28 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
+
+#include "report/mail_settings.h"
+#include "report/report_delivery.h"
 
 namespace zelvik::report {
 
-// The mail values of the settings (section MAIL), copied once at start-up.
-struct MailSettings {
-    std::string server;     // "host", "host:port", "[v6]:port"; empty = no mail
-    std::string recipient;  // one address, used as given
-    std::string sender;     // envelope sender and From address
-    std::string network;    // first column of each line; "QRS" when empty
-    int port = 0;           // used when `server` names none; 0 = the "mail" port, else 25
-};
-
-// One queued detection.
+// One queued detection, with its measurement when it was made before the report.
 struct ReportEntry {
-    std::string station;        // at most 15 characters
-    double onset = 0.0;         // seconds since 1970 UTC
-    double sta_variance = 0.0;  // trigger STA variance at the detection
-    float ratio = 0.0f;         // trigger STA/LTA variance ratio
+    ReportEntry() = default;
+    ReportEntry(std::string station_code, double onset_time, double sta, float sta_lta)
+        : station(std::move(station_code)), onset(onset_time), sta_variance(sta), ratio(sta_lta) {}
+
+    std::string station;             // at most 15 characters
+    double onset = 0.0;              // seconds since 1970 UTC
+    double sta_variance = 0.0;       // trigger STA variance at the detection
+    float ratio = 0.0f;              // trigger STA/LTA variance ratio
+    std::string channel, location;   // empty when not known
+    double period = 0.0;             // dominant period, seconds; 0 = none measured
+    double amplitude_counts = -1.0;  // -1 = not measured
+    double amplitude_um = -1.0;      // micrometres of displacement; -1 = not converted
 };
 
 // The column header that starts every report body (127 characters and "\n").
@@ -48,6 +52,9 @@ public:
     struct Timing {
         std::chrono::milliseconds period{60000};        // sender wake-up period
         std::chrono::milliseconds smtp_timeout{30000};  // connect and each read
+        // Wake-up period when a prompt path (TLS mail, webhook) is configured.
+        std::chrono::milliseconds prompt_period{1000};
+        Outbox::Backoff retry{};  // waits between attempts at an unsent report
     };
 
     explicit ReportSender(MailSettings mail);
@@ -62,9 +69,10 @@ public:
         failure_notice_ = std::move(notice);
     }
 
-    // Starts the sender thread when the server and the recipient are both set and
-    // makes the queue ready. False (no thread, detections discarded) otherwise, or
-    // when already started.
+    // Starts the sender thread when the server and the recipient, or the webhook, are
+    // set and makes the queue ready. False (no thread, detections discarded) otherwise,
+    // or when already started. The thread first takes in what an earlier run left in
+    // the outbox.
     [[nodiscard]] bool start();
 
     // True from a successful start() until the sender thread has ended.
@@ -73,6 +81,8 @@ public:
     // Worker thread. Queues a detection (station cut to 15 characters) when ready;
     // never waits for the network. Returns whether the detection was queued.
     bool report_detection(std::string_view station, double onset, double sta_variance, float ratio);
+    // The same with everything the entry carries (channel and measurement).
+    bool report_entry(ReportEntry entry);
 
     // Any thread. Queues one more mail with its own subject and body (the data watch's
     // "NO DATA"); the sender thread sends it after its next report, with the same SMTP
@@ -91,18 +101,19 @@ public:
     // never started).
     [[nodiscard]] bool join(std::chrono::milliseconds timeout);
 
-    // Mails whose dialogue succeeded / failed so far. Any thread.
+    // Deliveries (per report and path) that succeeded / failed so far. Any thread.
     int mails_sent() const { return mails_sent_.load(); }
     int mails_failed() const { return mails_failed_.load(); }
+    // Reports (per path) waiting in the outbox after the sender's last round. Any thread.
+    size_t backlog() const { return backlog_.load(); }
 
 private:
     void run() noexcept;
-    void send_report();
-    void send_queued_mails();
-    // One mail to the configured server and recipient, counted; false with `error` set.
-    bool deliver(const std::string& subject, const std::string& body, std::string& error);
-    bool dialogue(const std::string& host, int port, const std::string& subject,
-                  const std::string& body, std::string& error);
+    void wait_for_round();
+    // Moves what is queued into the outbox; returns the ids of the reports made.
+    std::vector<std::string> keep_queued();
+    void deliver(const std::vector<std::string>* only_ids);
+    void log_attempt(const ReportDelivery::Attempt& a);
     // Logs a failed mail and hands the line to the front end.
     void failed(const std::string& line);
     std::vector<ReportEntry> take_entries();
@@ -116,6 +127,8 @@ private:
     std::atomic<bool> abort_{false};  // cuts a hanging dialogue short at join timeout
     std::atomic<int> mails_sent_{0};
     std::atomic<int> mails_failed_{0};
+    std::atomic<size_t> backlog_{0};
+    ReportDelivery delivery_;  // sender thread only, once started
 
     struct QueuedMail {
         std::string subject, body;

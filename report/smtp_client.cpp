@@ -271,6 +271,18 @@ std::string SmtpClient::compose_header() const {
     return header;
 }
 
+bool SmtpClient::probe_sender(std::string_view address) {
+    if (!connected_) {
+        last_error_ = "[probe_sender] not connected";
+        return false;
+    }
+    if (!command("probe_sender", "MAIL FROM: <" + std::string(address) + ">\r\n", '2'))
+        return false;
+    (void)command("probe_sender", "RSET\r\n", '2');
+    last_error_.clear();
+    return true;
+}
+
 bool SmtpClient::send_mail() {
     if (!connected_) {
         last_error_ = "[send_mail] not connected";

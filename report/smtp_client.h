@@ -65,6 +65,11 @@ public:
     // ends the dialogue with false; the connection stays open for quit().
     [[nodiscard]] bool send_mail();
 
+    // For a configuration check: offers MAIL FROM with `address` and takes it back with
+    // RSET, so no message is ever started. True when the server accepted the sender;
+    // last_error() then names a refusal such as "530 ... STARTTLS".
+    [[nodiscard]] bool probe_sender(std::string_view address);
+
     // Sends QUIT, reads the reply and closes. False when not connected or the send
     // failed; the socket is closed either way.
     bool quit();
@@ -73,6 +78,8 @@ public:
 
     // "[operation] what went wrong : server reply", empty after success.
     const std::string& last_error() const { return last_error_; }
+    // The whole text of the server's last reply (after send_mail(): its answer to DATA).
+    const std::string& last_reply() const { return last_reply_; }
 
     // The header block sent before the body (Date, From, To, Cc, Subject, MIME).
     // Public so the exact header can be checked without a server.

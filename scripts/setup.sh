@@ -7,7 +7,7 @@ ZELVIK_PACKAGES=(
   cmake g++ make pkg-config
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql-15
   qt6-base-dev libmseed-dev libgtest-dev libgmock-dev libbenchmark-dev
-  libsndfile1-dev libasound2-dev libkissfft-dev libpugixml-dev
+  libsndfile1-dev libasound2-dev libkissfft-dev libpugixml-dev libcurl4-openssl-dev
   python3 python3-aiosmtpd python3-numpy python3-scipy sqlite3 xvfb xauth time
   clang libclang-rt-14-dev clang-format
 )

@@ -42,6 +42,8 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine& out, std
             out.version = true;
         } else if (arg == "--check") {
             out.check = true;
+        } else if (arg == "--test-alert") {
+            out.test_alert = true;
         } else if (arg == "--config" || arg.substr(0, 9) == "--config=") {
             std::string_view value = arg.size() > 8 ? arg.substr(9) : std::string_view();
             if (arg.size() == 8) {
@@ -72,7 +74,8 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine& out, std
 std::string usage_text() {
     return "Usage: zelvik [ODBC=name] [USER=name] [PASSWORD=text] [DATA=dir] [/use_tend]\n"
            "              [BEGIN=date | BEGIN=-seconds] [--headless] [--until-caught-up]\n"
-           "              [--check] [--config FILE] [--log-missing=continue|stop]\n"
+           "              [--check] [--test-alert] [--config FILE]\n"
+           "              [--log-missing=continue|stop]\n"
            "              [--help | -h] [--version]\n"
            "\n"
            "  ODBC= USER= PASSWORD= DATA=  connection values; they override zelvik.ini and\n"
@@ -89,6 +92,9 @@ std::string usage_text() {
            "  --check                      read the settings and the store as a run would,\n"
            "                               print what a run would watch, and exit: 0 only\n"
            "                               when every channel can run; writes no log\n"
+           "  --test-alert                 send one test report through every configured\n"
+           "                               alert path (mail, webhook), print each answer\n"
+           "                               and exit: 0 only when every path took it\n"
            "  --config FILE                settings file instead of zelvik.ini beside the\n"
            "                               program; it must exist and be readable\n"
            "  --log-missing=continue|stop  headless answer when the log directory cannot be\n"

@@ -26,7 +26,9 @@
 #include "engine/begin_time.h"
 #include "engine/supervisor.h"
 #include "report/alarm_sound.h"
+#include "report/curl_transfer.h"
 #include "report/smtp_client.h"
+#include "shell/alert_settings.h"
 #include "signal/detection_rule.h"
 #include "signal/instrument_response.h"
 
@@ -203,24 +205,62 @@ void check_begin(const config::ProgramSettings& s, std::FILE* out) {
                  " UTC (" + b.origin + ")" + (b.problem.empty() ? "" : ": " + b.problem));
 }
 
-void check_mail(const config::ProgramSettings& s, std::FILE* out) {
-    if (s.mail_server().empty() || s.mail_recipient().empty()) {
-        say(out, "Mail: not configured (MAIL SERVER and RECIPIENT are needed)");
-        return;
-    }
+// The plain dialogue's check: the greeting, HELO and a MAIL FROM taken back at once. A
+// server that wants STARTTLS first says so in its refusal, and the check repeats it.
+std::string check_plain_mail(const report::MailSettings& m) {
     std::string host, error;
     int port = 0;
-    if (!report::split_mail_server(s.mail_server(), host, port, error)) {
-        say(out, "Mail: UNUSABLE: " + error);
-        return;
-    }
+    if (!report::split_mail_server(m.server, host, port, error)) return "UNUSABLE: " + error;
     report::SmtpClient client(kMailTimeout);
     const bool greeted = client.open(host, port);
-    const std::string failure = client.last_error();
+    std::string failure = client.last_error();
+    const bool accepted = greeted && client.probe_sender(m.sender);
+    if (greeted && !accepted) failure = client.last_error();
     (void)client.quit();
-    say(out, "Mail: server " + s.mail_server() +
-                 (greeted ? " answers its greeting" : " DOES NOT ANSWER: " + failure) +
-                 ", recipient " + s.mail_recipient());
+    const bool wants_tls =
+        failure.find("STARTTLS") != std::string::npos || failure.find("530") != std::string::npos;
+    if (wants_tls)
+        return "answers but DEMANDS STARTTLS (set SECURITY=starttls, and USER and PASSWORD): " +
+               failure;
+    if (!greeted) return "DOES NOT ANSWER: " + failure;
+    if (!accepted) return "answers its greeting but REFUSES the sender: " + failure;
+    return "answers its greeting and accepts the sender";
+}
+
+void check_mail(const config::ProgramSettings& s, std::FILE* out) {
+    std::string problem;
+    const report::MailSettings m = alert_settings(s, problem);
+    if (!problem.empty()) say(out, "Mail: UNUSABLE: " + problem);
+    if (m.mail_enabled()) {
+        std::string how = "SECURITY=" + std::string(report::to_string(m.security));
+        if (!m.user.empty()) how += ", USER=" + m.user + ", PASSWORD=***";
+        if (!m.ca_file.empty()) how += ", CAFILE=" + m.ca_file;
+        std::string verdict;
+        if (m.security == report::MailSecurity::kNone) {
+            verdict = check_plain_mail(m);
+        } else {
+            const report::TransferResult r = report::check_mail_session(m, {kMailTimeout, nullptr});
+            verdict = r.ok
+                          ? "accepts the session (EHLO, " +
+                                std::string(m.security == report::MailSecurity::kTls ? "TLS"
+                                                                                     : "STARTTLS") +
+                                (m.user.empty() ? "" : ", AUTH") + "; no message sent)"
+                          : "REFUSES the session: " + r.answer;
+        }
+        say(out, "Mail: server " + m.server + " " + verdict + " (" + how + "), recipient " +
+                     m.recipient);
+    } else if (problem.empty()) {
+        say(out, "Mail: not configured (MAIL SERVER and RECIPIENT are needed)");
+    }
+    if (!m.webhook.empty())
+        say(out,
+            "Webhook: " + m.webhook + " (not contacted here; --test-alert posts a test report)");
+    std::error_code ec;
+    size_t kept = 0;
+    for (const auto& e : std::filesystem::directory_iterator(m.outbox_dir, ec))
+        kept += e.is_regular_file() ? 1 : 0;
+    if (kept > 0)
+        say(out, "Outbox: " + std::to_string(kept) + " unsent reports in " + m.outbox_dir);
 }
 
 void check_sound(const config::ProgramSettings& s, std::FILE* out) {
@@ -237,6 +277,7 @@ int check(config::ProgramSettings& s, std::FILE* out) {
     say(out, "Settings file: " + s.settings_path());
     s.resolve_connection();
     s.load_system();
+    s.load_log_section();
     s.load_mail();
     s.load_alarm();
     db::WaveStore store;

@@ -9,6 +9,7 @@
 #include "common/log.h"
 #include "config/program_settings.h"
 #include "report/alarm_sound.h"
+#include "shell/alert_settings.h"
 #include "shell/catch_up_summary.h"
 #include "shell/engine.h"
 #include "shell/headless_events.h"
@@ -38,10 +39,9 @@ detect::SupervisorSettings engine_settings(const config::ProgramSettings& settin
     s.no_data_seconds = settings.alarm_no_data();
     s.coincidence = settings.alarm_coincidence();
     s.window_seconds = settings.alarm_window();
-    s.mail.server = settings.mail_server();
-    s.mail.recipient = settings.mail_recipient();
-    s.mail.sender = settings.mail_sender();
-    s.mail.network = settings.mail_network();
+    std::string problem;
+    s.mail = alert_settings(settings, problem);
+    if (!problem.empty()) common::log_write(problem);
     s.stop_when_idle = until_caught_up;
     return s;
 }

@@ -17,6 +17,7 @@
 #include "shell/startup.h"
 #include "shell/startup_ui.h"
 #include "shell/stop_request.h"
+#include "shell/test_alert.h"
 #ifdef ZELVIK_HAS_QT_UI
 #include "shell/ui/qt_startup_ui.h"
 #include "shell/ui/window_job.h"
@@ -93,6 +94,10 @@ int main(int argc, char** argv) {
     if (options.check) {
         config::ProgramSettings settings(options.arguments, options.config_path);
         return shell::run_config_check(settings, stdout);
+    }
+    if (options.test_alert) {
+        config::ProgramSettings settings(options.arguments, options.config_path);
+        return shell::run_test_alert(settings, stdout);
     }
     // Before any other thread exists, so that every later thread inherits the mask.
     shell::StopRequest stop;

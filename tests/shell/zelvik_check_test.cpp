@@ -13,6 +13,7 @@
 #include "tests/shell/child_process.h"
 #include "tests/shell/machine_isolation.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/support/smtp_test_servers.h"
 #include "tests/support/store_fixture.h"
 #include "tests/support/temp_dir.h"
 
@@ -20,6 +21,7 @@ namespace zelvik::shell {
 namespace {
 
 using test::kT0;
+using namespace std::chrono_literals;
 
 // 300 s of 100 sps noise from kT0 (2020-09-13 12:26:40 UTC) with one 5 Hz burst at
 // 200 s, past the 120 s warm-up: one detection.
@@ -165,6 +167,62 @@ TEST_F(ZelvikCheckTest, UnusableResponseAndAbsurdRateAreNamedAsARunNamesThem) {
     for (const std::string& line : expected) {
         EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
     }
+}
+
+// A submission server that wants STARTTLS and AUTH (aiosmtpd, certificate made here):
+// the plain check names the demand; with SECURITY=starttls the session is accepted or
+// the wrong password named, the password never printed; --test-alert reaches the mail
+// server and the webhook and prints their answers.
+TEST_F(ZelvikCheckTest, MailCheckAndTestAlertTellTheTruth) {
+    test::TempDir tls, mails, posts;
+    std::string cert, key;
+    ASSERT_TRUE(testing::make_test_certificate(tls.path(), "DNS:localhost", cert, key));
+    testing::SmtpSinkProcess sink(mails.path(),
+                                  {"--starttls", cert, key, "--auth", "zelvik", "s3cret"});
+    ASSERT_NE(sink.port(), 0) << sink.error();
+    testing::WebhookSinkProcess hook(posts.path());
+    ASSERT_NE(hook.port(), 0) << hook.error();
+    const auto mail = [&](const std::string& extra) {
+        return settings("THREADS=1\n",
+                        channel(0, "ABC") +
+                            "[MAIL]\nSERVER=localhost:" + std::to_string(sink.port()) +
+                            "\nRECIPIENT=ops@example.org\nSENDER=z@example.org\n" + extra);
+    };
+    const std::string secure = "SECURITY=starttls\nUSER=zelvik\nCAFILE=" + cert + "\n";
+    struct Case {
+        std::string extra, expected;
+    };
+    const Case cases[] = {
+        {"",
+         "answers but DEMANDS STARTTLS (set SECURITY=starttls, and USER and PASSWORD): "
+         "[open] refused : 530 Must issue a STARTTLS command first"},
+        {secure + "PASSWORD=s3cret\n",
+         "accepts the session (EHLO, STARTTLS, AUTH; no message sent) (SECURITY=starttls, "
+         "USER=zelvik, PASSWORD=***, CAFILE="},
+        {secure + "PASSWORD=wrong\n", "REFUSES the session: [check] Login denied : 535"},
+    };
+    for (const Case& c : cases) {
+        const ChildResult r = run({"--check", "--config", mail(c.extra)});
+        EXPECT_NE(
+            r.out.find("Mail: server localhost:" + std::to_string(sink.port()) + " " + c.expected),
+            std::string::npos)
+            << c.expected << "\n"
+            << r.out;
+        EXPECT_EQ(r.out.find("s3cret"), std::string::npos);
+        EXPECT_EQ(r.out.find("=wrong"), std::string::npos);
+    }
+    const ChildResult sent = run({"--test-alert", "--config",
+                                  mail(secure + "PASSWORD=s3cret\nWEBHOOK=" + hook.url() + "\n")});
+    EXPECT_EQ(sent.exit_status, 0) << sent.out << sent.err;
+    EXPECT_NE(sent.out.find("(SECURITY=starttls): sent, server answered: 250"), std::string::npos)
+        << sent.out;
+    EXPECT_NE(sent.out.find("Webhook " + hook.url() + ": posted, answer: HTTP 200"),
+              std::string::npos)
+        << sent.out;
+    ASSERT_EQ(sink.wait_for_mails(1, 10s), 1u);
+    EXPECT_NE(sink.mails()[0].content.find("Subject: ALERT TEST\r\n"), std::string::npos);
+    ASSERT_EQ(hook.wait_for_posts(1, 10s), 1u);
+    EXPECT_NE(hook.posts()[0].find("\"station\":\"TEST\""), std::string::npos);
 }
 
 TEST_F(ZelvikCheckTest, CatchUpRunSaysWhatItWatchesAndSumsUp) {

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 #include "tests/support/temp_dir.h"
@@ -65,7 +66,9 @@ int unused_loopback_port() {
     return port;
 }
 
-SmtpSinkProcess::SmtpSinkProcess(std::string out_dir) : out_dir_(std::move(out_dir)) {
+SmtpSinkProcess::SmtpSinkProcess(std::string out_dir, std::vector<std::string> options,
+                                 const char* script)
+    : out_dir_(std::move(out_dir)) {
     int to_child[2];
     int from_child[2];
     if (::pipe2(to_child, O_CLOEXEC) != 0 || ::pipe2(from_child, O_CLOEXEC) != 0) {
@@ -76,9 +79,12 @@ SmtpSinkProcess::SmtpSinkProcess(std::string out_dir) : out_dir_(std::move(out_d
     if (pid_ == 0) {
         ::dup2(to_child[0], 0);
         ::dup2(from_child[1], 1);
-        const char* argv[] = {ZELVIK_SYSTEM_PYTHON, ZELVIK_SMTP_SINK_SCRIPT, out_dir_.c_str(),
-                              nullptr};
-        ::execv(argv[0], const_cast<char* const*>(argv));
+        std::vector<const char*> argv = {ZELVIK_SYSTEM_PYTHON,
+                                         script != nullptr ? script : ZELVIK_SMTP_SINK_SCRIPT,
+                                         out_dir_.c_str()};
+        for (const std::string& o : options) argv.push_back(o.c_str());
+        argv.push_back(nullptr);
+        ::execv(argv[0], const_cast<char* const*>(argv.data()));
         ::_exit(127);
     }
     ::close(to_child[0]);
@@ -97,7 +103,7 @@ SmtpSinkProcess::SmtpSinkProcess(std::string out_dir) : out_dir_(std::move(out_d
     if (line.rfind("PORT ", 0) == 0) {
         port_ = std::stoi(line.substr(5));
     } else {
-        error_ = "smtp_sink.py did not start: \"" + line + "\"";
+        error_ = "sink script did not start: \"" + line + "\"";
     }
 }
 
@@ -132,6 +138,43 @@ size_t SmtpSinkProcess::wait_for_mails(size_t count, std::chrono::milliseconds t
         if (have >= count || std::chrono::steady_clock::now() >= deadline) return have;
         ::poll(nullptr, 0, kSliceMs);
     }
+}
+
+WebhookSinkProcess::WebhookSinkProcess(std::string out_dir, int fail_first)
+    : out_dir_(out_dir),
+      process_(std::move(out_dir), {"--fail", std::to_string(fail_first)},
+               ZELVIK_WEBHOOK_SINK_SCRIPT) {}
+
+std::vector<std::string> WebhookSinkProcess::posts() const {
+    std::vector<std::filesystem::path> names;
+    for (const auto& entry : std::filesystem::directory_iterator(out_dir_)) {
+        if (entry.path().extension() == ".json") names.push_back(entry.path());
+    }
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> result;
+    for (const auto& name : names) result.push_back(test::read_file(name.string()));
+    return result;
+}
+
+size_t WebhookSinkProcess::wait_for_posts(size_t count, std::chrono::milliseconds timeout) const {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const size_t have = posts().size();
+        if (have >= count || std::chrono::steady_clock::now() >= deadline) return have;
+        ::poll(nullptr, 0, kSliceMs);
+    }
+}
+
+bool make_test_certificate(const std::string& dir, const std::string& san, std::string& cert,
+                           std::string& key) {
+    cert = dir + "/cert.pem";
+    key = dir + "/key.pem";
+    const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -keyout '" +
+                                key + "' -out '" + cert +
+                                "' -subj /CN=zelvik-test -addext "
+                                "'subjectAltName=" +
+                                san + "' >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
 }
 
 ScriptedSmtpServer::ScriptedSmtpServer(Behaviour behaviour, std::string greeting, ReplyFn reply,

@@ -25,7 +25,11 @@ public:
         std::string content;   // header and body as received, CR LF line ends
     };
 
-    explicit SmtpSinkProcess(std::string out_dir);  // port() is 0 when it did not start
+    // port() is 0 when it did not start. `options` as smtp_sink.py takes them
+    // ("--starttls", cert, key, "--auth", user, password, ...); `script` replaces
+    // smtp_sink.py (the webhook receiver uses the same process handling).
+    explicit SmtpSinkProcess(std::string out_dir, std::vector<std::string> options = {},
+                             const char* script = nullptr);
     ~SmtpSinkProcess();
     SmtpSinkProcess(const SmtpSinkProcess&) = delete;
     SmtpSinkProcess& operator=(const SmtpSinkProcess&) = delete;
@@ -90,5 +94,26 @@ private:
 
 // A loopback port with nothing listening on it (bound once, then released).
 int unused_loopback_port();
+
+// tests/support/webhook_sink.py: Python's http.server storing each POST body.
+class WebhookSinkProcess {
+public:
+    // `fail_first`: that many posts are answered 503 before any is taken.
+    explicit WebhookSinkProcess(std::string out_dir, int fail_first = 0);
+    int port() const { return process_.port(); }
+    const std::string& error() const { return process_.error(); }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port()) + "/alerts"; }
+    std::vector<std::string> posts() const;  // bodies, in order of arrival
+    size_t wait_for_posts(size_t count, std::chrono::milliseconds timeout) const;
+
+private:
+    std::string out_dir_;
+    SmtpSinkProcess process_;
+};
+
+// A self-signed certificate and its key made by the openssl program, valid for the
+// subjectAltName `san` (e.g. "DNS:localhost,IP:127.0.0.1"). False when openssl failed.
+bool make_test_certificate(const std::string& dir, const std::string& san, std::string& cert,
+                           std::string& key);
 
 }  // namespace zelvik::testing
