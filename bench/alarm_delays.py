@@ -1,15 +1,21 @@
 #!/usr/bin/env python3
 """Alarm latency of a live run: for each "in alarm: event at ..." line of Zelvik (each
 line prefixed with the wall time it was read), the time since the record that holds the
-trigger sample (onset + STA/2, the onset being given to the whole second) landed, from
-the "landed NET.STA.LOC.CHA START END WALL" lines of the feed. Prints p50, p95, max."""
+trigger sample (onset + STA/2) landed, from the "landed NET.STA.LOC.CHA START END WALL"
+lines of the feed. The line gives the onset to the whole second; the event row of the
+store (SQLite file, third argument) gives it exactly. Prints p50, p95, max."""
 import calendar
 import re
+import sqlite3
 import sys
 import time
 
 
-def main(landed_path, alarms_path, half_sta=0.5):
+def main(landed_path, alarms_path, store_path, half_sta=0.5):
+    onsets = {}
+    with sqlite3.connect(store_path) as db:
+        for station, tbegin in db.execute("select STA, TBEGIN from EVENTLIST"):
+            onsets.setdefault((station, int(tbegin)), tbegin)
     records = {}
     for line in open(landed_path):
         parts = line.split()
@@ -22,8 +28,11 @@ def main(landed_path, alarms_path, half_sta=0.5):
         if not m:
             continue
         seen, station, onset_text = float(m.group(1)), m.group(2), m.group(3)
-        onset = calendar.timegm(time.strptime(onset_text, "%Y-%m-%d %H:%M:%S"))
-        trigger = onset + half_sta + 0.5
+        whole = calendar.timegm(time.strptime(onset_text, "%Y-%m-%d %H:%M:%S"))
+        onset = onsets.get((station, whole))
+        if onset is None:
+            continue
+        trigger = onset + half_sta
         for start, end, wall in records.get(station, []):
             if start <= trigger < end:
                 delays.append(seen - wall)
@@ -39,4 +48,4 @@ def main(landed_path, alarms_path, half_sta=0.5):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1], sys.argv[2]))
+    sys.exit(main(sys.argv[1], sys.argv[2], sys.argv[3]))

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Live acquisition benchmark: zelvik_live_feed writes STREAMS streams of 100 samples/s
-# in real time (512-byte Steim-2 records, a 3 Hz burst every 60 s on every 10th stream).
+# in real time (512-byte Steim-2 records, a 3 Hz burst every 30 s on every 10th stream;
+# the first alarms come once the 120 s warm-up has passed).
 # Run twice, each into a fresh SQLite store with Zelvik (SLEEP=0) watching every stream:
 # "seedlink" writes into the scan folder of a real ringserver (built from
 # ../shared/seedlink-server) and `zelvik-store seedlink` stores what it serves; "follow"
@@ -13,12 +14,13 @@
 #    line: p50/p95;
 #  - the client's CPU share of one core and its peak resident memory;
 #  - FILELIST rows per channel (a channel-day of contiguous data is one row).
-# Run by scripts/bench.sh; STREAMS (default 500) and SECONDS (default 240) may be set.
+# Run by scripts/bench.sh; STREAMS (default 500) and DURATION (seconds, default 240) may
+# be set.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${ZELVIK_BENCH_BUILD_DIR:-$ROOT/build-bench}"
 STREAMS="${STREAMS:-500}"
-SECONDS_RUN="${SECONDS:-180}"
+SECONDS_RUN="${DURATION:-240}"
 SHARED=""
 for c in "$ROOT/../shared" "$ROOT/../../shared"; do [[ -z $SHARED && -d $c/seedlink-server ]] && SHARED=$c; done
 if [[ -z $SHARED ]]; then
@@ -60,10 +62,11 @@ else
 fi
 client=$!
 pids+=($client)
-"$BUILD_DIR/bin/zelvik" --headless --config "$WORK/zelvik.ini" 2>&1 |
-  while IFS= read -r line; do printf '%s %s\n' "$(date +%s.%N)" "$line"; done >"$WORK/zelvik.err" &
+# Each line of zelvik's stderr with the wall time it was read.
+"$BUILD_DIR/bin/zelvik" --headless --config "$WORK/zelvik.ini" \
+  2> >(while IFS= read -r line; do printf '%s %s\n' "$(date +%s.%N)" "$line"; done >"$WORK/zelvik.err") &
 pids+=($!)
-"$BUILD_DIR/bench/zelvik_live_feed" "$WORK/scan" "$STREAMS" "$SECONDS_RUN" 10 60 >"$WORK/landed.txt"
+"$BUILD_DIR/bench/zelvik_live_feed" "$WORK/scan" "$STREAMS" "$SECONDS_RUN" 10 30 >"$WORK/landed.txt"
 sleep 5
 read -r utime stime < <(awk '{print $14, $15}' "/proc/$client/stat")
 hwm=$(awk '/VmHWM/ {print $2}' "/proc/$client/status")
@@ -77,7 +80,7 @@ grep -h "from arrival to commit" "$WORK/client.log" | sed 's/^zelvik-store: /  c
 awk -v u="$utime" -v s="$stime" -v t="$ticks" -v st="$started" -v up="$uptime_s" -v h="$hwm" 'BEGIN {
   life = up - st / t
   printf "  client CPU %.1f %% of one core over %.0f s, peak resident %.1f MB\n", 100 * (u + s) / t / life, life, h / 1024 }'
-python3 "$ROOT/bench/alarm_delays.py" "$WORK/landed.txt" "$WORK/zelvik.err"
+python3 "$ROOT/bench/alarm_delays.py" "$WORK/landed.txt" "$WORK/zelvik.err" "$WORK/store.db"
 rows=$(sqlite3 "$WORK/store.db" "select count(*) from FILELIST")
 chans=$(sqlite3 "$WORK/store.db" "select count(distinct STA) from FILELIST")
 echo "  FILELIST: $rows rows for $chans channels over the run"
