@@ -86,6 +86,11 @@ void AlertGate::report(const Measurement& m) {
     e.period = m.period;
     e.amplitude_counts = m.amplitude_counts;
     e.amplitude_um = m.amplitude_um;
+    if (m.pick) {
+        e.pick = m.pick->time;
+        e.pick_grade = m.pick->grade;
+        e.pick_snr = m.pick->snr;
+    }
     (void)sender_.report_entry(std::move(e));
 }
 

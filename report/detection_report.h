@@ -34,6 +34,9 @@ struct ReportEntry {
     double period = 0.0;             // dominant period, seconds; 0 = none measured
     double amplitude_counts = -1.0;  // -1 = not measured
     double amplitude_um = -1.0;      // micrometres of displacement; -1 = not converted
+    double pick = 0.0;               // refined onset, seconds since 1970; 0 = none made
+    int pick_grade = 4;              // 0 clearest .. 4 unusable
+    double pick_snr = 0.0;           // 0 = unknown
 };
 
 // The column header that starts every report body (127 characters and "\n").

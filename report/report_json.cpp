@@ -60,6 +60,18 @@ std::string iso_utc(double epoch) {
     return text;
 }
 
+namespace {
+
+// The refined onset, its grade and SNR, where the channel made one.
+std::string pick_json(const ReportEntry& e) {
+    if (!(e.pick > 0.0)) return ",\"pick\":null";
+    return ",\"pick\":{\"onset\":\"" + iso_utc(e.pick) +
+           "\",\"grade\":" + std::to_string(e.pick_grade) +
+           ",\"snr\":" + measured(e.pick_snr > 0.0 ? e.pick_snr : -1.0) + "}";
+}
+
+}  // namespace
+
 std::string report_json(std::string_view id, const std::vector<ReportEntry>& entries,
                         std::string_view network) {
     std::string out = "{\"id\":" + json_string(id) + ",\"subject\":\"ALERT\",\"network\":" +
@@ -73,7 +85,7 @@ std::string report_json(std::string_view id, const std::vector<ReportEntry>& ent
                "\",\"ratio\":" + number(e.ratio) + ",\"sta_variance\":" + number(e.sta_variance) +
                ",\"period_s\":" + (e.period > 0.0 ? number(e.period) : std::string("null")) +
                ",\"amplitude_counts\":" + measured(e.amplitude_counts) +
-               ",\"amplitude_um\":" + measured(e.amplitude_um) + "}";
+               ",\"amplitude_um\":" + measured(e.amplitude_um) + pick_json(e) + "}";
     }
     return out + "]}";
 }

@@ -203,8 +203,11 @@ TEST(Webhook, PostsTheMeasuredValuesAsJson) {
     mail.network = "XX";
     ReportSender sender(mail, {100ms, 10s, 100ms, {0.2, 1.0}});
     ASSERT_TRUE(sender.start());
-    ASSERT_TRUE(
-        sender.report_entry(measured("ABC", kOnset, 1.5, 7.25f, "BHZ", "00", 0.8, 1234.5, 0.25)));
+    ReportEntry picked = measured("ABC", kOnset, 1.5, 7.25f, "BHZ", "00", 0.8, 1234.5, 0.25);
+    picked.pick = kOnset + 0.24;
+    picked.pick_grade = 1;
+    picked.pick_snr = 12.5;
+    ASSERT_TRUE(sender.report_entry(picked));
     ASSERT_TRUE(
         sender.report_entry(measured("XYZ", kOnset + 1, 1.0, 3.5f, "HHZ", "", 0.0, -1.0, -1.0)));
     ASSERT_EQ(hook.wait_for_posts(1, 10s), 1u);
@@ -225,7 +228,9 @@ TEST(Webhook, PostsTheMeasuredValuesAsJson) {
         "assert a['onset']=='2014-03-06T12:34:56.78Z' and a['ratio']==7.25\n"
         "assert abs(a['period_s']-0.8)<1e-6 and a['amplitude_counts']==1234.5\n"
         "assert a['amplitude_um']==0.25\n"
-        "assert b['period_s'] is None and b['amplitude_um'] is None\n");
+        "assert b['period_s'] is None and b['amplitude_um'] is None and b['pick'] is None\n"
+        "p=a['pick']\nassert p['onset']=='2014-03-06T12:34:57.02Z' and p['grade']==1 and "
+        "p['snr']==12.5\n");
     EXPECT_EQ(std::system(("/usr/bin/python3 " + script + " " + file).c_str()), 0) << got[0];
     EXPECT_NE(got[1].find("\"subject\":\"NO DATA\""), std::string::npos) << got[1];
     EXPECT_NE(got[1].find("\\\"no data\\\"\\n"), std::string::npos) << got[1];
