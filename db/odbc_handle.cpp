@@ -7,8 +7,11 @@
 namespace zelvik::db {
 
 SQL_TIMESTAMP_STRUCT odbc_timestamp_now() {
-    const common::Civil c =
-        common::civil_from_epoch(static_cast<double>(common::now_utc_seconds()));
+    return odbc_timestamp(common::now_utc_seconds());
+}
+
+SQL_TIMESTAMP_STRUCT odbc_timestamp(int64_t epoch_seconds) {
+    const common::Civil c = common::civil_from_epoch(static_cast<double>(epoch_seconds));
     return {static_cast<SQLSMALLINT>(c.year),
             static_cast<SQLUSMALLINT>(c.month),
             static_cast<SQLUSMALLINT>(c.day),

@@ -9,6 +9,7 @@
 
 #include <sql.h>
 #include <sqlext.h>
+#include <cstdint>
 
 #include <string>
 #include <string_view>
@@ -35,6 +36,8 @@ inline void copy_code(char (&dst)[8], std::string_view src) {
 
 // The current UTC time in whole seconds as a timestamp parameter (LDDATE columns).
 SQL_TIMESTAMP_STRUCT odbc_timestamp_now();
+// The UTC calendar fields of whole seconds since 1970, for a timestamp parameter.
+SQL_TIMESTAMP_STRUCT odbc_timestamp(int64_t epoch_seconds);
 
 // The message text of the first diagnostic record of a handle (at most 1024 bytes),
 // empty when the driver gives none.

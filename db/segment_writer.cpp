@@ -4,7 +4,6 @@
 
 #include <cstdio>
 
-#include "common/civil_time.h"
 #include "db/odbc_handle.h"
 #include "db/store_catalog.h"
 
@@ -36,17 +35,6 @@ struct SegmentWriter::Statements {
 };
 
 namespace {
-
-SQL_TIMESTAMP_STRUCT timestamp_utc(int64_t epoch_seconds) {
-    const common::Civil c = common::civil_from_epoch(static_cast<double>(epoch_seconds));
-    return {static_cast<SQLSMALLINT>(c.year),
-            static_cast<SQLUSMALLINT>(c.month),
-            static_cast<SQLUSMALLINT>(c.day),
-            static_cast<SQLUSMALLINT>(c.hour),
-            static_cast<SQLUSMALLINT>(c.minute),
-            static_cast<SQLUSMALLINT>(c.second),
-            0};
-}
 
 template <size_t N>
 void copy_text(char (&dst)[N], std::string_view src) {
@@ -278,7 +266,7 @@ bool SegmentWriter::add_segment(const SegmentRecord& segment) {
     s.datatype = segment.datatype;
     s.foff = segment.foff;
     copy_text(s.cpath, segment.cpath);
-    s.lddate = timestamp_utc(segment.load_date);
+    s.lddate = odbc_timestamp(segment.load_date);
     if (odbc_ok(SQLExecute(s.insert.get()))) return true;
     error_ = s.insert.error_text(operation_, "cannot add the FILELIST row");
     return false;
@@ -289,7 +277,7 @@ bool SegmentWriter::add_channel(std::string_view station, std::string_view chann
     Statements& s = *st_;
     copy_code(s.sta, station), copy_code(s.chan, channel), copy_code(s.loc, location);
     s.sps = sps;
-    s.lddate = timestamp_utc(load_date);
+    s.lddate = odbc_timestamp(load_date);
     if (!odbc_ok(SQLExecute(s.chan_find.get()))) {
         error_ = s.chan_find.error_text(operation_, "cannot look up SITECHAN");
         return false;
