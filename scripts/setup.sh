@@ -10,6 +10,7 @@ ZELVIK_PACKAGES=(
   libsndfile1-dev libasound2-dev libkissfft-dev libpugixml-dev libcurl4-openssl-dev
   python3 python3-aiosmtpd python3-numpy python3-scipy sqlite3 xvfb xauth time
   clang libclang-rt-14-dev clang-format
+  libsystemd-dev prometheus-node-exporter qt6-translations-l10n openbox
 )
 
 zelvik_missing_packages() {
