@@ -153,4 +153,42 @@ void ChannelChain::finish_open_measurements() {
     open_.clear();
 }
 
+double ChannelChain::open_measurements_until() const {
+    double until = 0.0;
+    for (const auto& record : open_) until = std::max(until, record->needed_until());
+    return until;
+}
+
+void ChannelChain::complete_open_measurements(const StepBuffers& buffers) {
+    double m[kBlockSamples];
+    for (const db::FilledRange& range : buffers.filled) {
+        if (range.first >= buffers.capacity || range.count == 0) continue;
+        const size_t count = std::min(range.count, buffers.capacity - range.first);
+        const float* x = buffers.samples.data() + range.first;
+        const double t_first =
+            buffers.window_start + static_cast<double>(range.first) / sample_rate_;
+        // Only what follows the last sample processed; the records see a jump as a gap.
+        size_t i = 0;
+        if (last_sample_time_ > 0.0 && t_first < last_sample_time_ + sample_interval_ / 2)
+            i = static_cast<size_t>(
+                std::ceil((last_sample_time_ + sample_interval_ / 2 - t_first) * sample_rate_));
+        while (i < count && !open_.empty()) {
+            const size_t n = std::min(kBlockSamples, count - i);
+            size_t finite = 0;
+            while (finite < n && std::isfinite(x[i + finite])) ++finite;
+            if (finite == 0) {  // not numbers: a gap to every record
+                finish_open_measurements();
+                return;
+            }
+            measurement_filter_.apply_block(x + i, m, finite);
+            for (size_t j = 0; j < finite && !open_.empty(); ++j)
+                feed_records(m[j], t_first + static_cast<double>(i + j) / sample_rate_);
+            std::erase_if(open_,
+                          [](const std::unique_ptr<DetectionRecord>& r) { return r->finished(); });
+            last_sample_time_ = t_first + static_cast<double>(i + finite - 1) / sample_rate_;
+            i += finite;
+        }
+    }
+}
+
 }  // namespace zelvik::detect

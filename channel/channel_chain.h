@@ -54,6 +54,14 @@ public:
     // Finishes every open measurement with the samples it has (end of a catch-up run).
     void finish_open_measurements();
 
+    // Time of the last sample an open measurement still waits for; 0 when none is open.
+    double open_measurements_until() const;
+    size_t open_measurements() const { return open_.size(); }
+    // Gives the samples of `buffers` that follow the last one processed to the open
+    // measurements only, through the measurement filter: a stop completes what is open
+    // from the store without making new detections. Ends once none is open.
+    void complete_open_measurements(const StepBuffers& buffers);
+
     double sample_rate() const { return sample_rate_; }
     double last_data_time() const { return last_data_time_.load(std::memory_order_relaxed); }
     double last_onset() const { return last_onset_.load(std::memory_order_relaxed); }

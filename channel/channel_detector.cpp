@@ -138,6 +138,20 @@ void ChannelDetector::process_window(const StepBuffers& buffers) {
     }
 }
 
+void ChannelDetector::complete_open_measurements(StepBuffers& buffers) {
+    const double until = chain_.open_measurements_until();
+    if (until <= 0.0 || state_.load() != ChannelState::kRunning) return;
+    const double from = reader_.position();
+    const double to = until + 1.0 / chain_.sample_rate();
+    try {
+        if (to > from && reader_.read_span(buffers, chain_.sample_rate(), from, to))
+            chain_.complete_open_measurements(buffers);
+    } catch (const std::exception& e) {
+        common::log_printf("Channel %d (%s): open measurements not completed: %s", settings_.index,
+                           name().c_str(), e.what());
+    }
+}
+
 void ChannelDetector::finish_open_measurements() {
     chain_.finish_open_measurements();
 }

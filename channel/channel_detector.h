@@ -99,6 +99,13 @@ public:
     // line is logged and its row stored (end of a catch-up run).
     void finish_open_measurements();
 
+    // Worker thread, at a stop: completes the open measurements from the samples the
+    // store already holds beyond the read position, so a stop in the middle of stored
+    // data never leaves a measurement cut short. What the store does not hold yet stays
+    // open for finish_open_measurements().
+    void complete_open_measurements(StepBuffers& buffers);
+    size_t open_measurements() const { return chain_.open_measurements(); }
+
     ChannelState state() const { return state_.load(); }
     const ChannelSettings& settings() const { return settings_; }  // fixed after setup
     double last_data_time() const { return chain_.last_data_time(); }

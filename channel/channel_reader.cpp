@@ -94,6 +94,21 @@ WindowRead ChannelReader::read(StepBuffers& buffers, double sample_rate) {
     return any ? WindowRead::kSamples : WindowRead::kMoved;
 }
 
+bool ChannelReader::read_span(StepBuffers& buffers, double sample_rate, double t0, double t1) {
+    if (!(t1 > t0) || t1 - t0 > window_seconds(sample_rate)) return false;
+    const size_t capacity = static_cast<size_t>(sample_rate * (t1 - t0)) + 2;
+    if (buffers.samples.size() < capacity) buffers.samples.resize(capacity);
+    const int r = link_.store().read_samples(buffers.samples.data(), capacity, settings_.station,
+                                             settings_.channel, settings_.location, t0, t1,
+                                             &buffers.filled, &buffers.faults);
+    if (r == db::kConnectionLost) link_.mark_lost();
+    if (r != 0) return false;
+    buffers.window_start = t0;
+    buffers.capacity = capacity;
+    return std::any_of(buffers.filled.begin(), buffers.filled.end(),
+                       [&](const db::FilledRange& f) { return f.first < capacity && f.count > 0; });
+}
+
 void ChannelReader::log_read_failure(int status, double t0,
                                      const std::vector<db::SegmentFault>& faults) {
     const std::string file = faults.empty()

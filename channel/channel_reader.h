@@ -59,6 +59,10 @@ public:
     // position on. Worker thread.
     WindowRead read(StepBuffers& buffers, double sample_rate);
 
+    // Reads [t0, t1) at `sample_rate` into `buffers` without moving the position or
+    // passing over anything: true when samples were delivered. Worker thread.
+    bool read_span(StepBuffers& buffers, double sample_rate, double t0, double t1);
+
     void set_position(double t) { position_ = t; }
     double position() const { return position_; }  // seconds since 1970
     // Whether the last read failed for a reason that may pass; see ChannelDetector.

@@ -61,6 +61,10 @@ public:
     void set_pick(const OnsetPick& pick) { result_.pick = pick; }
 
     bool finished() const { return finished_; }
+    // Time of the last sample the window still waits for; 0 once finished.
+    double needed_until() const {
+        return finished_ || !samples_ ? 0.0 : last_time_ + (capacity_ - count_) * sample_interval_;
+    }
     const Measurement& result() const { return result_; }  // valid once finished()
 
 private:

@@ -281,9 +281,10 @@ void Supervisor::shut_down() {
     const bool worker_ended = !worker_ || worker_->join(settings_.shutdown_wait);
     if (!worker_ended) overran_.store(true);
     if (worker_ended && worker_) {
-        // Measurements still open would be lost with their detectors; finish them with
-        // the samples they have so their lines are logged and their rows stored.
-        worker_->finish_measurements();
+        // Measurements still open would be lost with their detectors: each is completed
+        // from what the store already holds, and one at the end of the stored data is
+        // finished with the samples it has, so its line is logged and its row stored.
+        worker_->finish_measurements(settings_.shutdown_wait);
         const size_t left = sink_.flush();
         if (left > 0)
             common::log_printf("%zu event rows could not be stored: the store does not answer",

@@ -119,10 +119,25 @@ bool Worker::idle_pause() {
     return stop_.requested();
 }
 
-void Worker::finish_measurements() {
+void Worker::finish_measurements(std::chrono::milliseconds completion_budget) {
+    const auto deadline = std::chrono::steady_clock::now() + completion_budget;
+    size_t left_open = 0;
     if (sink_ != nullptr) sink_->begin_pass();
-    for (const auto& detector : detectors_) detector->finish_open_measurements();
+    for (const auto& detector : detectors_) {
+        if (completion_budget.count() > 0) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                left_open += detector->open_measurements() > 0 ? 1 : 0;
+                continue;
+            }
+            detector->complete_open_measurements(buffers_[free_buffer_]);
+        }
+        detector->finish_open_measurements();
+    }
     if (sink_ != nullptr) (void)sink_->end_pass();
+    if (left_open > 0)
+        common::log_printf(
+            "%zu channels stopped with measurements open: the next run measures them whole",
+            left_open);
 }
 
 void Worker::body(bool stop_when_idle) noexcept {

@@ -57,8 +57,11 @@ public:
     int passes() const { return passes_.load(); }  // passes completed
 
     // Worker thread or after it ended: finishes open measurements of every channel and
-    // stores rows that wait.
-    void finish_measurements();
+    // stores rows that wait. With a `completion_budget` (a stop), each channel first
+    // completes its open measurements from samples already in the store; a channel the
+    // budget does not reach keeps them unstored for the next run to make whole, rather
+    // than storing them cut short.
+    void finish_measurements(std::chrono::milliseconds completion_budget = {});
 
     static bool second_core() { return std::thread::hardware_concurrency() >= 2; }
 

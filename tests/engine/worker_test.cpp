@@ -258,5 +258,40 @@ TEST(ComputeLane, AJobThatThrowsIsReportedAndTheLaneGoesOn) {
     // The destructor waits for the job still running.
 }
 
+// A stop while a measurement is open in the middle of stored data once stored it cut
+// short, and a restart then kept that row. It is completed from the store instead, and
+// gives the row a run through the whole data gives; one at the end of the stored data
+// is still finished with what it has.
+TEST(Worker, StopCompletesAnOpenMeasurementFromTheStore) {
+    auto rows_after = [](bool stop_after_first_hour) {
+        test::EngineFixture fx;
+        fx.add_thread(0, "CUT", "HHZ");
+        fx.add_channel("CUT", "HHZ", 100);
+        fx.add_segment("CUT", "HHZ", kT0, 100,
+                       test::synthetic_samples(7200, 100, {3597}, 100, 0, 3000, 8, 7));
+        fx.store().add_response({"CUT", "HHZ", "??", "", "2000-01-01 00:00:00", std::nullopt,
+                                 "ZEROS 3\nPOLES 2\n-4.443 4.443\n-4.443 -4.443\nCONSTANT 1.35e8\n",
+                                 std::nullopt});
+        test::EngineLink e(fx.store());
+        EXPECT_TRUE(e.ws.connect()) << e.ws.last_error();
+        OneChannelWorker run(e, fx.ini(), kT0);
+        if (stop_after_first_hour) {
+            EXPECT_TRUE(run.worker.run_pass());
+            EXPECT_EQ(fx.store().count("select STA from EVENTLIST"), 0);
+            run.worker.finish_measurements(std::chrono::seconds(10));
+        } else {
+            while (run.worker.run_pass()) {
+            }
+            run.worker.finish_measurements();
+        }
+        return fx.store().scalar(
+            "select group_concat(TBEGIN || ' ' || AMP || ' ' || PER, ';') from EVENTLIST");
+    };
+    const std::string whole = rows_after(false);
+    const std::string stopped = rows_after(true);
+    ASSERT_FALSE(whole.empty());
+    EXPECT_EQ(stopped, whole.substr(0, whole.find(';'))) << whole;
+}
+
 }  // namespace
 }  // namespace zelvik::detect
