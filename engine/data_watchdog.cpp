@@ -30,13 +30,15 @@ void DataWatchdog::say(const std::string& line) {
     lines_.push_back(line);
 }
 
-bool DataWatchdog::pass(const std::vector<WatchedChannel>& channels, bool store_down, int64_t now) {
+bool DataWatchdog::pass(const std::vector<WatchedChannel>& channels, bool store_down, int64_t now,
+                        double wall) {
     lines_.clear();
     const auto t = static_cast<double>(now);
+    const double w = wall > 0.0 ? wall : t;
     bool changed = watch_outage(store_down, t);
     const size_t n = std::min(channels.size(), states_.size());
     for (size_t i = 0; i < n; ++i) {
-        check_future(i, channels[i].data_time, t);
+        check_future(i, channels[i].data_time, w);
         if (!store_down) changed = watch_channel(i, channels[i], t) || changed;
     }
     return changed;

@@ -35,9 +35,11 @@ public:
     // but still names data times in the future. `labels[i]` is "Channel n (STA.CHA.LOC)".
     DataWatchdog(int no_data_s, bool watch, std::vector<std::string> labels);
 
-    // One pass at `now` (seconds since 1970). `store_down`: the store connection is lost
-    // and not yet back. True when some channel's stalled state changed.
-    bool pass(const std::vector<WatchedChannel>& channels, bool store_down, int64_t now);
+    // One pass at `now` (the run clock, which times NODATA), with data times judged
+    // against `wall` (the system clock; 0 takes `now`). `store_down`: the store
+    // connection is lost and not yet back. True when some channel's stalled state changed.
+    bool pass(const std::vector<WatchedChannel>& channels, bool store_down, int64_t now,
+              double wall = 0.0);
 
     // Log lines written by the last pass, in order.
     const std::vector<std::string>& lines() const { return lines_; }

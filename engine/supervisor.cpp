@@ -197,7 +197,7 @@ std::vector<Supervisor::BacklogProbe> Supervisor::backlog_probes() const {
     return out;
 }
 
-AlarmPass Supervisor::run_once(int64_t now) {
+AlarmPass Supervisor::run_once(int64_t now, double wall) {
     const bool final = caught_up();  // before the readings: the worker has ended then
     for (size_t i = 0; i < detectors_.size(); ++i) {
         const double onset = detectors_[i]->last_onset();
@@ -206,7 +206,7 @@ AlarmPass Supervisor::run_once(int64_t now) {
                         detectors_[i]->settings().sound};
     }
     bool watch_changed = false;
-    watch_pass(now, watch_changed);
+    watch_pass(now, wall > 0.0 ? wall : static_cast<double>(now), watch_changed);
     if (coincidence_) {
         coincidence_pass(now, final);
         for (size_t i = 0; i < readings_.size(); ++i)
@@ -217,14 +217,14 @@ AlarmPass Supervisor::run_once(int64_t now) {
     return pass;
 }
 
-void Supervisor::watch_pass(int64_t now, bool& rows_changed) {
+void Supervisor::watch_pass(int64_t now, double wall, bool& rows_changed) {
     watch_lines_.clear();
     if (!watchdog_) return;
     std::vector<WatchedChannel> channels(detectors_.size());
     for (size_t i = 0; i < detectors_.size(); ++i)
         channels[i] = {readings_[i].last_data_time,
                        detectors_[i]->state() == ChannelState::kRunning};
-    rows_changed = watchdog_->pass(channels, link_.down(), now);
+    rows_changed = watchdog_->pass(channels, link_.down(), now, wall);
     watch_lines_ = watchdog_->lines();
     if (!no_data_mail_) return;
     std::string body = no_data_mail_->due(watchdog_->states(), now);
@@ -271,7 +271,7 @@ std::vector<ChannelRow> Supervisor::rows() const {
 }
 
 void Supervisor::silence(int seconds) {
-    board_.silence(common::now_utc_seconds(), seconds);
+    board_.silence(common::now_run_seconds(), seconds);
 }
 
 void Supervisor::shut_down() {
@@ -294,7 +294,7 @@ void Supervisor::shut_down() {
         if (coincidence_) {
             for (size_t i = 0; i < detectors_.size(); ++i)
                 readings_[i].last_data_time = detectors_[i]->last_data_time();
-            coincidence_pass(common::now_utc_seconds(), true);
+            coincidence_pass(common::now_run_seconds(), true);
         }
     }
     // The report stop flag is raised even with no channels, so the sender never waits

@@ -102,9 +102,11 @@ public:
     // thread has been joined.
     const std::vector<ChannelOutcome>& outcomes() const { return outcomes_; }
 
-    // One 300 ms pass at `now` (whole seconds since 1970): data watch, coincidence rule
-    // (when COINCIDENCE is above 1), alarm states.
-    AlarmPass run_once(int64_t now);
+    // One 300 ms pass: data watch, coincidence rule (when COINCIDENCE is above 1), alarm
+    // states. `now` is the run clock (common::now_run_seconds()), on which alarms,
+    // silences, NODATA and waits are timed; `wall` the system clock (seconds since 1970),
+    // against which data times are judged; 0 takes `now` for it.
+    AlarmPass run_once(int64_t now, double wall = 0.0);
 
     // The data watch's log lines of the last pass (stalls, resumptions, the store outage,
     // data times in the future), for front ends that show them. Supervisor thread.
@@ -140,7 +142,7 @@ private:
     void check_alarm_settings();
     DetectionHook detection_hook(int channel);
     void build_watch();
-    void watch_pass(int64_t now, bool& rows_changed);
+    void watch_pass(int64_t now, double wall, bool& rows_changed);
     void coincidence_pass(int64_t now, bool final);
     void summarise();
     // A running channel's identity and sample rate, for the look-up of its data end.

@@ -44,11 +44,11 @@ void Engine::set_sound_enabled(bool on) {
     supervisor_.set_sound_enabled(on);
 }
 
-void Engine::run_pass(int64_t now) {
+void Engine::run_pass(int64_t now, double wall) {
     // An empty message only makes sure today's log file exists, so a quiet station still
     // gets its new file, with the day header, soon after midnight.
     (void)common::log_write("");
-    const detect::AlarmPass pass = supervisor_.run_once(now);
+    const detect::AlarmPass pass = supervisor_.run_once(now, wall);
     for (const std::string& line : supervisor_.watch_lines()) events_.data_watch(line);
     if (pass.rows_changed) events_.channels_changed(supervisor_.rows());
     if (pass.display_changed) {
@@ -72,7 +72,7 @@ void Engine::body() noexcept {
         for (;;) {
             // A catch-up run shows its final state in one more pass, then ends.
             const bool done = supervisor_.caught_up();
-            run_pass(common::now_utc_seconds());
+            run_pass(common::now_run_seconds(), common::now_utc());
             if (done) {
                 common::log_write("All channels caught up: no new data in the last pass");
                 break;

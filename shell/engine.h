@@ -47,7 +47,7 @@ public:
     void set_sound_enabled(bool on);
 
     // One supervisor pass (loop body), for tests that drive the engine by hand.
-    void run_pass(int64_t now);
+    void run_pass(int64_t now, double wall);  // run clock and system clock
 
     detect::Supervisor& supervisor() { return supervisor_; }
 

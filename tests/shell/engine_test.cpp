@@ -6,11 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <thread>
 
+#include "common/clock.h"
 #include "shell/headless_events.h"
 #include "tests/support/engine_fixture.h"
 
@@ -168,6 +171,55 @@ TEST(EngineThreads, StallAndResumptionReachStderrAndTheLogOnce) {
         << text;
     // Written to the log by the engine, not a second time by the front end.
     EXPECT_EQ(fx.log_count("(EW1.HHZ.\?\?): data again after "), 1u);
+}
+
+// Durations run on a clock that does not jump: the system time set 11 h ahead neither
+// stalls every channel nor ends the alarm, and set 10 minutes back does not draw the
+// alarm out.
+TEST(EngineThreads, SystemTimeJumpsNeitherStallChannelsNorStretchAlarms) {
+    static std::atomic<double> offset{0.0};
+    offset = 0.0;
+    common::set_clock_for_testing([] {
+        return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+                   .count() +
+               offset.load();
+    });
+    common::set_monotonic_clock_for_testing([] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    });
+    test::EngineFixture fx;
+    fx.add_channel("EJ1", "HHZ", 100);
+    fx.add_segment("EJ1", "HHZ", kT0, 100, test::synthetic_samples(600, 100, {300}));
+    fx.add_thread(0, "EJ1", "HHZ", 1);
+    auto ws = fx.connect_store();
+    RecordingEvents events;
+    detect::SupervisorSettings s = settings_for(fx, 1, 2);
+    s.no_data_seconds = 60;
+    s.max_duration_seconds = 4;
+    Engine engine(s, *ws, events);
+    ASSERT_TRUE(engine.start());
+    const auto alarm_turned = [&](bool on, std::chrono::seconds limit) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            {
+                std::lock_guard<std::mutex> lock(events.mutex_);
+                if (!events.alarms.empty() && events.alarms.back().first == on) return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    };
+    ASSERT_TRUE(alarm_turned(true, std::chrono::seconds(20)));
+    offset = 11 * 3600.0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    EXPECT_EQ(fx.log_count("no new data for"), 0u) << fx.log_text();
+    offset = -600.0;
+    EXPECT_TRUE(alarm_turned(false, std::chrono::seconds(15)));
+    engine.request_stop();
+    EXPECT_TRUE(engine.wait(std::chrono::seconds(15)));
+    common::set_monotonic_clock_for_testing({});
+    common::set_clock_for_testing({});
 }
 
 }  // namespace
