@@ -11,6 +11,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "common/civil_time.h"
@@ -37,12 +38,17 @@ struct LogState {
     std::string last_line;     // bytes of that line as stored, for folding back over it
     std::string first_stamp;   // stamp of the first of the current run of equal messages
     int repeat_count = 1;      // length of that run
+    bool failing = false;      // the last line could not be written
+    long lost = 0;             // lines lost since it started failing
 };
 
 // Guards g_log: the append to the day's file and the folding state.
 std::mutex g_log_mutex;
 thread_local LogHold* t_hold = nullptr;  // this thread's lines are held there
 LogState g_log;
+// Guards g_trouble_notice, which writers copy and call outside the log's lock.
+std::mutex g_notice_mutex;
+std::function<void(const std::string&)> g_trouble_notice;
 
 // Move-only owner of a file descriptor; -1 means closed. close() is not retried on
 // EINTR: the descriptor is gone either way.
@@ -152,7 +158,52 @@ bool write_line_locked(const std::string& message) {
     return true;
 }
 
+// Tells stderr and the notice of a change between writing and failing; never throws.
+void tell_trouble(const std::string& text) noexcept {
+    try {
+        std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, text.c_str());
+        std::function<void(const std::string&)> notice;
+        {
+            const std::lock_guard<std::mutex> lock(g_notice_mutex);
+            notice = g_trouble_notice;
+        }
+        if (notice) notice(text);
+    } catch (...) {
+    }
+}
+
+// Writes `message`, keeping count of what is lost while the file cannot be written;
+// `change` gets the text of a change between writing and failing ("" when none).
+bool write_counted_locked(const std::string& message, std::string& change) {
+    const std::string path = g_log.directory + format_local(now_utc_seconds(), "%d%m%Y.log");
+    if (g_log.failing) {
+        // The first line that gets through says what was lost before it.
+        const std::string note =
+            std::to_string(g_log.lost) + " log lines were lost while the log could not be written";
+        if (write_line_locked(note)) {
+            g_log.failing = false;
+            change = "log lines are written to " + path + " again; " + std::to_string(g_log.lost) +
+                     " were lost";
+            g_log.lost = 0;
+        }
+    }
+    if (!g_log.failing && write_line_locked(message)) return true;
+    const int error = errno;
+    if (!g_log.failing) {
+        g_log.failing = true;
+        change = "log lines cannot be written to " + path + ": " + std::strerror(error) +
+                 "; they are lost until writing works again";
+    }
+    ++g_log.lost;
+    return false;
+}
+
 }  // namespace
+
+void log_set_trouble_notice(std::function<void(const std::string& text)> notice) {
+    const std::lock_guard<std::mutex> lock(g_notice_mutex);
+    g_trouble_notice = std::move(notice);
+}
 
 void log_use_directory(std::string directory, bool debug) {
     const std::lock_guard<std::mutex> lock(g_log_mutex);
@@ -179,13 +230,17 @@ bool log_write(std::string_view message) {
     }
     // Built before taking the lock: only the append and the folding state need it.
     const std::string prepared = prepare_message(message);
+    std::string change;
+    bool written = false;
     try {
         const std::lock_guard<std::mutex> lock(g_log_mutex);
         if (!g_log.enabled) return false;
-        return write_line_locked(prepared);
+        written = write_counted_locked(prepared, change);
     } catch (...) {
         return false;  // out of memory: that line is lost, never the caller's thread
     }
+    if (!change.empty()) tell_trouble(change);
+    return written;
 }
 
 bool log_printf(const char* format, ...) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,12 @@ void log_use_directory(std::string directory, bool debug);
 // could not be opened or written (that line is lost; the next call tries again).
 // Any thread; never throws.
 bool log_write(std::string_view message);
+
+// Called once when lines stop reaching the log file (a full disk, a read-only or missing
+// directory), with the reason, and once more when writing works again; besides, each of
+// those texts goes to stderr once. Called on the writing thread, outside the log's lock
+// (it may not write to the log itself). Null: stderr only. Any thread.
+void log_set_trouble_notice(std::function<void(const std::string& text)> notice);
 
 // Formats into the line buffer (cut at kLogLineBytes - 1), then log_write.
 bool log_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));

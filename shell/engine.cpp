@@ -19,11 +19,13 @@ Engine::Engine(detect::SupervisorSettings settings, db::WaveStore& store, Engine
     : supervisor_(std::move(settings), store), events_(events) {
     supervisor_.report_sender().set_failure_notice(
         [this](const std::string& text) { events_.mail_failed(text); });
+    common::log_set_trouble_notice([this](const std::string& text) { events_.log_trouble(text); });
 }
 
 Engine::~Engine() {
     request_stop();
     if (thread_.joinable()) thread_.join();
+    common::log_set_trouble_notice(nullptr);
 }
 
 bool Engine::start() {

@@ -43,6 +43,11 @@ public:
     // A mail (detection report or NO DATA) that could not be sent (logged already). Called on the
     // report sender thread, once per failed mail.
     virtual void mail_failed(const std::string& text) { (void)text; }
+
+    // Log lines stopped reaching the log file (a full disk, a read-only directory), or
+    // reach it again: the text says which. Already on stderr; called on whichever thread
+    // was writing, so an implementation only posts it on.
+    virtual void log_trouble(const std::string& text) { (void)text; }
 };
 
 }  // namespace zelvik::shell

@@ -3,6 +3,7 @@
 #include "report/log_open.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -190,6 +191,31 @@ TEST_F(LogTest, DirectoryThatCannotBeMadeLeavesTheLogDisabled) {
         EXPECT_FALSE(log_write(kStartedMessage));
     }
     EXPECT_FALSE(log_write("before any open"));
+}
+
+// A full disk (the day's file a link to /dev/full) once lost lines without a word. The
+// trouble is told once with its reason, and once more when writing works again; the
+// first line then written says how many were lost.
+TEST_F(LogTest, FullDiskIsToldOnceAndRecoveryOnceMore) {
+    ASSERT_TRUE(open(dir_.file("log")));
+    std::vector<std::string> told;
+    common::log_set_trouble_notice([&](const std::string& text) { told.push_back(text); });
+    ASSERT_EQ(::symlink("/dev/full", log_path().c_str()), 0);
+    for (int i = 0; i < 3; ++i) EXPECT_FALSE(log_printf("lost %d", i));
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0], "log lines cannot be written to " + log_path() +
+                           ": No space left on device; they are lost until writing works again");
+    ASSERT_EQ(::unlink(log_path().c_str()), 0);
+    EXPECT_TRUE(log_write("kept"));
+    EXPECT_TRUE(log_write("kept too"));
+    common::log_set_trouble_notice(nullptr);
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_EQ(told[1], "log lines are written to " + log_path() + " again; 3 were lost");
+    EXPECT_EQ(read_file(log_path()),
+              "14:03:09 08.12.2026  #[ZELVIK] 3 log lines were lost while the log could not be "
+              "written#\r\n"
+              "14:03:09 08.12.2026  #[ZELVIK] kept#\r\n"
+              "14:03:09 08.12.2026  #[ZELVIK] kept too#\r\n");
 }
 
 // Every thread writes its own numbered messages and, in between, one shared message.
