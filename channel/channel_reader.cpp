@@ -64,7 +64,7 @@ WindowRead ChannelReader::read(StepBuffers& buffers, double sample_rate) {
     if (buffers.samples.size() < capacity) buffers.samples.resize(capacity);
     const int r = link_.store().read_samples(buffers.samples.data(), capacity, settings_.station,
                                              settings_.channel, settings_.location, t0, t1,
-                                             &buffers.filled, &buffers.faults);
+                                             &buffers.filled, &buffers.faults, sample_rate);
     if (r == db::kNoSegment)
         return jump_to_next_data(t0 + window) ? WindowRead::kMoved : WindowRead::kStalled;
     if (r == db::kConnectionLost) link_.mark_lost();
@@ -100,7 +100,7 @@ bool ChannelReader::read_span(StepBuffers& buffers, double sample_rate, double t
     if (buffers.samples.size() < capacity) buffers.samples.resize(capacity);
     const int r = link_.store().read_samples(buffers.samples.data(), capacity, settings_.station,
                                              settings_.channel, settings_.location, t0, t1,
-                                             &buffers.filled, &buffers.faults);
+                                             &buffers.filled, &buffers.faults, sample_rate);
     if (r == db::kConnectionLost) link_.mark_lost();
     if (r != 0) return false;
     buffers.window_start = t0;

@@ -85,7 +85,8 @@ std::string WaveStore::segment_end_expr_locked() const {
 
 int WaveStore::read_samples(float* buffer, size_t capacity, std::string_view sta,
                             std::string_view chan, std::string_view loc, double& t0, double& t1,
-                            std::vector<FilledRange>* filled, std::vector<SegmentFault>* faults) {
+                            std::vector<FilledRange>* filled, std::vector<SegmentFault>* faults,
+                            double channel_sps) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (filled != nullptr) filled->clear();
     if (faults != nullptr) faults->clear();
@@ -99,8 +100,8 @@ int WaveStore::read_samples(float* buffer, size_t capacity, std::string_view sta
     q.t2 = segment_floor_locked(sta, chan, loc, t0);
     double delivered_end = t0;
     double longest = 0;
-    const int r =
-        read_rows_locked(q, buffer, capacity, t0, t1, delivered_end, longest, filled, faults);
+    const int r = read_rows_locked(q, buffer, capacity, t0, t1, delivered_end, longest, filled,
+                                   faults, channel_sps);
     q.stmt.close_cursor();
     note_segment_length_locked(sta, chan, loc, longest);
     if (r != kOk) return r;
@@ -110,8 +111,8 @@ int WaveStore::read_samples(float* buffer, size_t capacity, std::string_view sta
 
 int WaveStore::read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity, double t0,
                                 double t1, double& delivered_end, double& longest,
-                                std::vector<FilledRange>* filled,
-                                std::vector<SegmentFault>* faults) {
+                                std::vector<FilledRange>* filled, std::vector<SegmentFault>* faults,
+                                double channel_sps) {
     if (!odbc_ok(SQLExecute(q.stmt.get()))) return kStatementError;
     SQLRETURN f = SQLFetch(q.stmt.get());
     if (f == SQL_NO_DATA) return kNoSegment;
@@ -136,7 +137,15 @@ int WaveStore::read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity,
         // A row that names a file outside the data directory is refused before anything
         // is opened: the store must not be a way to read the rest of the machine.
         const bool outside = q.ind[5] != SQL_NULL_DATA && !root.admits(path, opened);
-        if (!times_null) {
+        std::string why;
+        if (!times_null && channel_sps > 0.0 && std::isfinite(row.sps) &&
+            std::fabs(row.sps - channel_sps) > 1e-4 * channel_sps) {
+            char text[96];
+            std::snprintf(text, sizeof text, "SPS %g differs from the channel's %g sps", row.sps,
+                          channel_sps);
+            why = text;
+        }
+        if (!times_null && why.empty()) {
             r = q.ind[5] == SQL_NULL_DATA || outside
                     ? kFileOpenError
                     : read_segment(buffer, capacity, t0, t1, row, opened, out);
@@ -145,7 +154,8 @@ int WaveStore::read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity,
         double end = out.end;
         if (r != kOk) {
             if (faults == nullptr) return r;
-            if (!note_fault_locked(row, times_null, outside, path, out, t0, t1, *faults)) return r;
+            if (!note_fault_locked(row, times_null, outside, why, path, out, t0, t1, *faults))
+                return r;
             end = faults->back().to;
         } else if (faults != nullptr && !delivers_samples(row.datatype) && out.end > out.begin) {
             // Read without error, but nothing came of it: the row says why, not the gap
@@ -178,15 +188,16 @@ int WaveStore::read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity,
 }
 
 bool WaveStore::note_fault_locked(const SegmentRow& row, bool times_null, bool outside,
-                                  const std::string& path, const SegmentOutcome& out, double t0,
-                                  double t1, std::vector<SegmentFault>& faults) const {
+                                  const std::string& why, const std::string& path,
+                                  const SegmentOutcome& out, double t0, double t1,
+                                  std::vector<SegmentFault>& faults) const {
     SegmentFault fault;
     fault.path = path;
     fault.reason = out.problem != nullptr ? out.problem
                    : out.os_error != 0    ? std::strerror(out.os_error)
                                           : "no data file named";
     // An errno or a refused file means the file failed; without either the row is at fault.
-    if (!outside && (out.os_error != 0 || out.problem != nullptr)) {
+    if (why.empty() && !outside && (out.os_error != 0 || out.problem != nullptr)) {
         fault.kind = SegmentFault::kUnreadable;
         fault.from = out.begin;
         fault.to = out.end;
@@ -202,7 +213,8 @@ bool WaveStore::note_fault_locked(const SegmentRow& row, bool times_null, bool o
         char reason[128];
         std::snprintf(reason, sizeof reason, "TBEGIN %.3f, SPS %g, TQTY %g, FOFF %lld", row.tbegin,
                       row.sps, row.tqty, static_cast<long long>(row.foff));
-        fault.reason = outside      ? "CPATH outside the data directory"
+        fault.reason = !why.empty() ? why
+                       : outside    ? "CPATH outside the data directory"
                        : times_null ? "TBEGIN, SPS or TQTY is NULL"
                                     : reason;
         const double end = row.tbegin + row.tqty;

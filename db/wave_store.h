@@ -110,11 +110,14 @@ public:
     // "..", "//" or links) outside the data directory is never opened: kFileOpenError
     // without `faults`, a kMalformed fault with it. Only a data directory that cannot
     // be read at all (moved away, not mounted) still answers kFileOpenError, with the
-    // file it tried in `faults`.
+    // file it tried in `faults`. With `channel_sps` (the channel's SITECHAN rate), a row
+    // whose SPS differs from it is a malformed row too: its samples could not be placed
+    // on the channel's time axis.
     [[nodiscard]] int read_samples(float* buffer, size_t capacity, std::string_view sta,
                                    std::string_view chan, std::string_view loc, double& t0,
                                    double& t1, std::vector<FilledRange>* filled = nullptr,
-                                   std::vector<SegmentFault>* faults = nullptr);
+                                   std::vector<SegmentFault>* faults = nullptr,
+                                   double channel_sps = 0.0);
 
     // Earliest segment start at or after `after` for the channel (location rule as in
     // read_samples). Call it with the end of a window that answered kNoSegment; a segment
@@ -208,7 +211,7 @@ private:
     // `longest` := the longest TQTY among the rows read (seconds).
     int read_rows_locked(SegmentQuery& q, float* buffer, size_t capacity, double t0, double t1,
                          double& delivered_end, double& longest, std::vector<FilledRange>* filled,
-                         std::vector<SegmentFault>* faults);
+                         std::vector<SegmentFault>* faults, double channel_sps);
     // The lowest TBEGIN a segment overlapping a window from `t0` can have: t0 less the
     // channel's longest segment and a margin; -DBL_MAX while that is not known.
     double segment_floor_locked(std::string_view sta, std::string_view chan, std::string_view loc,
@@ -221,8 +224,10 @@ private:
     // Adds the fault of a segment that could not be read (`outside`: its path was
     // refused); false when the window must fail instead (the data directory itself
     // cannot be read).
+    // `why`: the reason a row is refused before it is read ("" = from the outcome).
     bool note_fault_locked(const SegmentRow& row, bool times_null, bool outside,
-                           const std::string& path, const SegmentOutcome& out, double t0, double t1,
+                           const std::string& why, const std::string& path,
+                           const SegmentOutcome& out, double t0, double t1,
                            std::vector<SegmentFault>& faults) const;
     bool data_directory_readable_locked() const;
     // `select <value_expr> from <t>` for one channel (location rule as in read_samples),

@@ -2,11 +2,13 @@
 // (spellings included) that operators search for in the logs; do not reword them.
 #include "shell/startup.h"
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <utility>
 
 #include "common/log.h"
+#include "common/slow_call_notice.h"
 #include "config/program_settings.h"
 #include "db/wave_store.h"
 #include "report/log_open.h"
@@ -18,6 +20,8 @@ namespace {
 
 // Stands for the password in every text that a person or a log file sees.
 constexpr const char* kMaskedPassword = "***";
+// A connection that takes longer is said to, while it still waits.
+constexpr std::chrono::milliseconds kSlowConnection{3000};
 
 std::string format_text(const char* format, const std::string& a, const std::string& b,
                         const std::string& c) {
@@ -56,7 +60,17 @@ bool connect_store(config::ProgramSettings& settings, db::WaveStore& store, Star
         common::log_printf("Try connection to DB (%s/%s/%s)...", dsn.c_str(), user.c_str(),
                            kMaskedPassword);
     }
-    if (params_ok && store.connect()) return true;
+    if (params_ok) {
+        common::SlowCallNotice slow(
+            kSlowConnection,
+            format_text("Connecting to DB (%s/%s/%s) takes longer than 3 s: the database may be "
+                        "locked by another program or its server may not answer; waiting",
+                        dsn, user, kMaskedPassword));
+        const bool connected = store.connect();
+        if (slow.told())
+            common::log_printf("Connection attempt ended after %.0f s", slow.seconds());
+        if (connected) return true;
+    }
     if (params_ok) common::log_write(store.last_error());
     const std::string text =
         format_text("Couldn't connect to DB (%s/%s/%s).\r\nApplication terminated.", dsn, user,

@@ -41,13 +41,14 @@ protected:
         return d;
     }
     // A FILELIST row of `seconds` at 100 sps from `start` naming `file` (written or not).
-    void add_row(double start, double seconds, const std::string& file, int datatype = 2) {
+    void add_row(double start, double seconds, const std::string& file, int datatype = 2,
+                 double sps = 100) {
         test::TestSegment s;
         s.sta = "UNR";
         s.chan = "HHZ";
         s.tbegin = start;
         s.tqty = seconds;
-        s.sps = 100;
+        s.sps = sps;
         s.datatype = datatype;
         s.cpath = file;
         fx_.store().add_segment(s);
@@ -154,20 +155,27 @@ TEST_F(UnreadableData, AbsurdLengthNeitherRacesAheadNorHidesLaterData) {
     EXPECT_EQ(onsets_near(kT0 + 900), 1u);
 }
 
-TEST_F(UnreadableData, UnknownSampleFormatIsNamedOnceNotOnlyAsAGap) {
-    // Two hours of DATATYPE 99 in one file, then readable data: the rows are named, with
-    // their format, once; the gap they leave is not the only word about them.
+TEST_F(UnreadableData, UnknownSampleFormatOrRateIsNamedOnceNotOnlyAsAGap) {
+    // Two hours of DATATYPE 99 in one file, then an hour whose row says SPS 1e9 on a
+    // 100 sps channel, then readable data: the rows are named, with their reason, once;
+    // the gap they leave is not the only word about them.
     fx_.store().write_int32("odd.i32", test::synthetic_samples(7200, 100, {}));
     add_row(kT0, 3600, "odd.i32", 99);
     add_row(kT0 + 3600, 3600, "odd.i32", 99);
-    add_burst_segment(kT0 + 7200, "c.i32", 9);
+    fx_.store().write_int32("fast.i32", test::synthetic_samples(3600, 100, {}));
+    add_row(kT0 + 7200, 3600, "fast.i32", 2, 1e9);
+    add_burst_segment(kT0 + 10800, "c.i32", 9);
     auto d = make();
     while (d->step(buffers_)) {
     }
     EXPECT_EQ(fx_.log_count("odd.i32 has an unusable row (DATATYPE 99 is no sample format"), 1u)
         << fx_.log_text();
-    EXPECT_EQ(onsets_near(kT0 + 7500), 1u);
-    EXPECT_NEAR(d->read_position(), kT0 + 7800, 1e-6);
+    EXPECT_EQ(fx_.log_count("fast.i32 has an unusable row (SPS 1e+09 differs from the channel's "
+                            "100 sps"),
+              1u)
+        << fx_.log_text();
+    EXPECT_EQ(onsets_near(kT0 + 11100), 1u);
+    EXPECT_NEAR(d->read_position(), kT0 + 11400, 1e-6);
 }
 
 TEST_F(UnreadableData, DataDirectoryAwayIsWaitedForNotSkipped) {

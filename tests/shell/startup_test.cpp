@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include "shell/command_line.h"
 #include "shell/startup_ui.h"
 #include "tests/shell/machine_isolation.h"
+#include "tests/support/store_fixture.h"
 #include "tests/support/temp_dir.h"
 
 namespace zelvik::shell {
@@ -147,6 +150,47 @@ TEST_F(StartupTest, LogDirectoryThatCannotBeMadeAsksFirst) {
         EXPECT_NE(store_.last_error(), "");
         EXPECT_FALSE(common::log_write("after"));
     }
+}
+
+// A store another program holds locked kept the start waiting in silence. The wait is
+// said once while it lasts, and how long it took once it ends.
+// A test of its own: unixODBC keeps the first ini paths a process used, so the store is
+// made before any ODBC handle of the test exists.
+TEST(StartupWait, StoreLockedByAnotherProgramIsSaidWhileItWaits) {
+    TempDir dir;
+    ::setenv("TZ", "UTC", 1);
+    common::log_reset_for_testing();
+    test::SqliteTestStore locked;
+    const std::string cmd =
+        "python3 -c \"import sqlite3,sys,time; c=sqlite3.connect(sys.argv[1],"
+        "isolation_level=None); c.execute('BEGIN EXCLUSIVE'); print('locked', flush=True); "
+        "time.sleep(5)\" " +
+        locked.file();
+    std::FILE* holder = ::popen(cmd.c_str(), "r");
+    ASSERT_NE(holder, nullptr);
+    char line[16] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, holder), nullptr);
+    TempDir logs;
+    const std::string ini =
+        dir.write("zelvik.ini", "[LOG]\nDIR=" + logs.path() + "\nLEVEL=ERROR\n");
+    config::ProgramSettings settings(
+        {"zelvik", "ODBC=" + locked.dsn(), "USER=", "PASSWORD=", "DATA=" + locked.data_dir()}, ini);
+    ScriptedUi ui(true);
+    db::WaveStore store;
+    EXPECT_EQ(run_startup(settings, store, ui, [](config::ProgramSettings&, db::WaveStore&) {}),
+              StartupResult::kFinished);
+    ::pclose(holder);
+    common::log_reset_for_testing();
+    EXPECT_TRUE(ui.errors.empty());
+    std::string text;
+    for (const auto& f : std::filesystem::directory_iterator(logs.path()))
+        text += read_file(f.path().string());
+    const std::vector<std::string> messages = log_messages(text);
+    ASSERT_GE(messages.size(), 3u);
+    EXPECT_EQ(messages[1], "Connecting to DB (" + locked.dsn() +
+                               "/QSX/***) takes longer than 3 s: the database may be locked by "
+                               "another program or its server may not answer; waiting");
+    EXPECT_EQ(messages[2].rfind("Connection attempt ended after ", 0), 0u) << messages[2];
 }
 
 TEST(CommandLine, SeparatesOwnOptionsFromSettingsArguments) {
