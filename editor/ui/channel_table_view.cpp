@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <algorithm>
 
 namespace zelvik::editor::ui {
 
@@ -30,8 +31,15 @@ ChannelTableView::ChannelTableView(QWidget* parent) : QTableView(parent) {
 }
 
 void ChannelTableView::fit_columns() {
+    // Every column in view at once: "#" a narrow one, the nine others share the rest.
+    // A title or value cut short shows whole in its tooltip.
     const int w = viewport()->width();
-    for (int c = 0; c < 10; ++c) setColumnWidth(c, c == 0 ? w / 13 : 4 * w / 13);
+    const int columns = model() ? model()->columnCount() : 10;
+    if (columns < 2) return;
+    const int number = std::max(w / 20, fontMetrics().horizontalAdvance(QStringLiteral("999")) + 8);
+    const int each = std::max((w - number) / (columns - 1), 24);
+    setColumnWidth(0, number);
+    for (int c = 1; c < columns; ++c) setColumnWidth(c, each);
 }
 
 void ChannelTableView::resizeEvent(QResizeEvent* event) {
@@ -64,6 +72,14 @@ namespace zelvik::editor::ui {
 void ChannelTableView::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
         emit delete_pressed();
+        return;
+    }
+    // Enter on a selected row edits it; without a selection it goes on to the dialog's
+    // default button.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && selectionModel() && selectionModel()->hasSelection()) {
+        event->accept();
+        emit edit_pressed();
         return;
     }
     QTableView::keyPressEvent(event);

@@ -113,10 +113,10 @@ private slots:
         QTRY_COMPARE(boxes_with(QStringLiteral("Канал не найден в базе данных")).size(), 1);
         QCOMPARE(items(field<QComboBox>(d.get(), "channel")), QStringList{"SHZ"});
         close_all_boxes();
-        // The stored order 9 is shown and kept as the limit 6.
+        // The stored order 9 is shown as the limit 6; left untouched it keeps its value.
         QCOMPARE(field<QSpinBox>(d.get(), "order")->value(), 6);
         d->accept();
-        QCOMPARE(settings_.channels[0].order, 6);
+        QCOMPARE(settings_.channels[0].order, 9);
         QCOMPARE(settings_.channels[0].channel, std::string("SHZ"));
     }
 
