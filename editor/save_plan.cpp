@@ -149,8 +149,10 @@ private:
                 continue;
             }
             if (e.origin == n) continue;
+            // Moved: the channel's own text comes along. `before` is that text, so that
+            // only a key the channel lacked (and now must have) counts as a change.
             const auto own = file_value(original_, home, row.editor_key);
-            add(section, row.editor_key, own ? *own : value, false);
+            plan_.writes.push_back({section, row.editor_key, own, own ? *own : value, false});
         }
     }
 

@@ -20,7 +20,9 @@ namespace zelvik::editor {
 struct KeyWrite {
     std::string section;
     std::string key;
-    std::optional<std::string> before;  // the file's text; nullopt when the key is missing
+    // The file's text (for a channel moved to another section, the text of the section
+    // it came from); nullopt when the key is missing.
+    std::optional<std::string> before;
     std::string after;
     bool asked = true;  // the operator changed this value (or nothing was loaded)
 };
