@@ -25,6 +25,9 @@ ChannelPage::ChannelPage(EditorSettings& settings, const ConnectionParams& param
     model_ = new ChannelTableModel(settings_, this);
     view_ = new ChannelTableView(this);
     view_->setModel(model_);
+    // Column widths follow the values shown.
+    connect(model_, &QAbstractItemModel::modelReset, view_, &ChannelTableView::fit_columns);
+    connect(model_, &QAbstractItemModel::dataChanged, view_, &ChannelTableView::fit_columns);
     view_->setAccessibleName(QStringLiteral("Каналы"));
 
     auto* up = new QToolButton(this);

@@ -53,7 +53,7 @@ QVariant ChannelTableModel::data(const QModelIndex& index, int role) const {
 
 QString ChannelTableModel::tooltip(const QModelIndex& index) const {
     const ChannelEntry& e = settings_.channels[static_cast<size_t>(index.row())];
-    const QString title = headerData(index.column(), Qt::Horizontal, Qt::DisplayRole).toString();
+    const QString title = headerData(index.column(), Qt::Horizontal, Qt::ToolTipRole).toString();
     QString value;
     switch (index.column()) {
         case 5:
@@ -86,7 +86,10 @@ QVariant ChannelTableModel::headerData(int section, Qt::Orientation orientation,
                                                   "Порядок фильтра",
                                                   "Оповещение"};
     if (section < 0 || section >= kColumns) return {};
-    return QString::fromUtf8(kTitles[section]);
+    QString title = QString::fromUtf8(kTitles[section]);
+    // Shown on two lines, so that all ten columns fit the list's width and stay legible.
+    if (role == Qt::DisplayRole) title.replace(QLatin1Char(' '), QLatin1Char('\n'));
+    return title;
 }
 
 void ChannelTableModel::rebuild() {
