@@ -230,10 +230,15 @@ bool AlertsPage::start_test() {
         process_ = new QProcess(this);
         process_->setProcessChannelMode(QProcess::MergedChannels);
         connect(process_, &QProcess::readyRead, this, [this] {
-            answer_->appendPlainText(QString::fromUtf8(process_->readAll()).trimmed());
+            while (process_->canReadLine())
+                answer_->appendPlainText(QString::fromUtf8(process_->readLine()).trimmed());
         });
-        connect(process_, &QProcess::finished, this,
-                [this](int code, QProcess::ExitStatus) { test_ended(code); });
+        connect(process_, &QProcess::finished, this, [this](int code, QProcess::ExitStatus how) {
+            const QString rest = QString::fromUtf8(process_->readAll()).trimmed();
+            if (!rest.isEmpty()) answer_->appendPlainText(rest);
+            // A crash is a failed test whatever exit code the platform reports.
+            test_ended(how == QProcess::NormalExit ? code : -1);
+        });
         connect(process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError e) {
             if (e != QProcess::FailedToStart) return;
             answer_->appendPlainText(QStringLiteral("Не удалось запустить %1: %2")

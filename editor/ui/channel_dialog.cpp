@@ -212,20 +212,23 @@ void ChannelDialog::show_loaded(const Loaded& loaded) {
         show_message(this, QMessageBox::Warning,
                      QStringLiteral("Станция не найдена в базе данных"));
     rates_ = loaded.rates;
+    rates_station_ = station_->currentText();
     show_channels(loaded.channels);
 }
 
 void ChannelDialog::station_chosen(int index) {
     if (!session_ || index < 0) return;
     const std::string full = station_->itemData(index).toString().toStdString();
+    const QString offered = station_->itemText(index);
     run(QStringLiteral("Чтение кодов каналов...\nМожно подождать или прервать."),
-        [this, session = session_, full]() -> std::function<void()> {
+        [this, session = session_, full, offered]() -> std::function<void()> {
             std::vector<std::string> codes;
             if (const auto ch = session->channels(full)) codes = offered_codes(*ch);
             std::vector<ChannelRate> rates;
             if (const auto r = session->channel_rates(full)) rates = *r;
-            return [this, codes, rates] {
+            return [this, codes, rates, offered] {
                 rates_ = rates;
+                rates_station_ = offered;
                 show_channels(codes);
             };
         });
@@ -259,6 +262,8 @@ bool ChannelDialog::listed(const QComboBox* box) const {
 }
 
 double ChannelDialog::sample_rate(const std::string& channel) const {
+    // The rates read belong to one station; a station typed since tells nothing.
+    if (station_->currentText().trimmed() != rates_station_) return 0.0;
     for (const ChannelRate& r : rates_) {
         if (r.channel.compare(0, kCodeLength, channel.substr(0, kCodeLength)) == 0) return r.sps;
     }

@@ -59,7 +59,8 @@ private:
     ChannelEntry edited_;  // the stored entry when editing
     std::shared_ptr<StoreSession> session_;
     bool busy_ = false;
-    std::vector<ChannelRate> rates_;  // SITECHAN rates of the selected station
+    std::vector<ChannelRate> rates_;  // SITECHAN rates of the station rates_station_
+    QString rates_station_;           // as offered in the station list
     int order_shown_ = 0;             // the order spin's value when the form was filled
     std::vector<std::pair<const QLineEdit*, QString>> filled_;  // each field's text then
 
