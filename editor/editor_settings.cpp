@@ -39,8 +39,9 @@ private:
     std::string section_;
 };
 
-ChannelEntry read_entry(const RowReader& r) {
+ChannelEntry read_entry(const RowReader& r, int origin) {
     ChannelEntry e;
+    e.origin = origin;
     e.station = r.text(Setting::kStation);
     e.channel = r.text(Setting::kChannel);
     e.sta = r.number(Setting::kSta);
@@ -53,7 +54,56 @@ ChannelEntry read_entry(const RowReader& r) {
     return e;
 }
 
+AlertSettings read_alerts(const std::string& path) {
+    auto text = [&](Setting id) {
+        const config::SettingSpec& row = config::spec_of(id);
+        return config::zelvik_text(path, row.section, row);
+    };
+    auto number = [&](Setting id) {
+        const config::SettingSpec& row = config::spec_of(id);
+        return config::zelvik_int(path, row.section, row);
+    };
+    AlertSettings a;
+    a.server = text(Setting::kMailServer);
+    a.security = text(Setting::kMailSecurity);
+    a.user = text(Setting::kMailUser);
+    a.password = text(Setting::kMailPassword);
+    a.sender = text(Setting::kMailSender);
+    a.recipient = text(Setting::kMailRecipient);
+    a.webhook = text(Setting::kMailWebhook);
+    a.nodata_seconds = number(Setting::kAlarmNoData);
+    a.coincidence = number(Setting::kAlarmCoincidence);
+    const config::SettingSpec& window = config::spec_of(Setting::kAlarmWindow);
+    a.window_seconds = config::zelvik_real(path, window.section, window);
+    return a;
+}
+
 }  // namespace
+
+AlertSettings default_alerts() {
+    // A path that names no file gives every key's default.
+    return read_alerts(std::string());
+}
+
+bool differs_from_loaded(const EditorSettings& s) {
+    const LoadedFile& l = s.loaded;
+    return s.channel_count != l.channel_count || s.channels != l.channels ||
+           s.wav_file != l.wav_file || s.max_repeats != l.max_repeats ||
+           s.pause_seconds != l.pause_seconds || !(s.alerts == l.alerts);
+}
+
+void mark_saved(EditorSettings& s) {
+    for (size_t n = 0; n < s.channels.size(); ++n) s.channels[n].origin = static_cast<int>(n);
+    LoadedFile& l = s.loaded;
+    l.present = true;
+    l.threads_in_file = s.channel_count;
+    l.channel_count = s.channel_count;
+    l.channels = s.channels;
+    l.wav_file = s.wav_file;
+    l.max_repeats = s.max_repeats;
+    l.pause_seconds = s.pause_seconds;
+    l.alerts = s.alerts;
+}
 
 void load_settings(EditorSettings& s) {
     const std::string& path = s.settings_path;
@@ -66,10 +116,20 @@ void load_settings(EditorSettings& s) {
     for (int n = 0; n < kMaxChannelSections; ++n) {
         const std::string section = config::channel_section(n);
         if (config::ini::read_section(path, section).empty()) break;
-        s.channels.push_back(read_entry(RowReader(path, section)));
+        s.channels.push_back(read_entry(RowReader(path, section), n));
     }
     const int read = static_cast<int>(s.channels.size());
+    LoadedFile& l = s.loaded;
+    l.threads_in_file = s.channel_count;
     s.channel_count = std::clamp(s.channel_count, 0, read);
+    s.alerts = read_alerts(path);
+    l.present = true;
+    l.channel_count = s.channel_count;
+    l.channels = s.channels;
+    l.wav_file = s.wav_file;
+    l.max_repeats = s.max_repeats;
+    l.pause_seconds = s.pause_seconds;
+    l.alerts = s.alerts;
 }
 
 }  // namespace zelvik::editor

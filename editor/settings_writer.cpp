@@ -16,56 +16,10 @@
 #include "config/ini_text.h"
 #include "config/program_settings.h"
 #include "config/settings_schema.h"
+#include "editor/save_plan.h"
 
 namespace zelvik::editor {
 namespace {
-
-using config::Setting;
-
-std::string int_text(int v) {
-    return std::to_string(v);
-}
-
-std::string real_text(double v) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%f", v);
-    return text;
-}
-
-std::string flag_text(bool on) {
-    return on ? "1" : "0";
-}
-
-// The stored text of a channel row's value in `e`.
-std::string channel_value(const ChannelEntry& e, Setting id) {
-    switch (id) {
-        case Setting::kStation:
-            return e.station;
-        case Setting::kChannel:
-            return e.channel;
-        case Setting::kSta:
-            return int_text(e.sta);
-        case Setting::kLta:
-            return int_text(e.lta);
-        case Setting::kThreshold:
-            return real_text(e.threshold);
-        case Setting::kFr1:
-            return real_text(e.fr1);
-        case Setting::kFr2:
-            return real_text(e.fr2);
-        case Setting::kOrder:
-            return int_text(e.order);
-        case Setting::kSound:
-            return flag_text(e.sound);
-        default:
-            return {};
-    }
-}
-
-bool is_editor_channel_row(const config::SettingSpec& row) {
-    return row.editor_key != nullptr &&
-           std::string_view(row.section) == config::kChannelSectionPattern;
-}
 
 std::string with_reason(const char* what, int error) {
     return std::string(what) + ": " + std::strerror(error);
@@ -73,41 +27,12 @@ std::string with_reason(const char* what, int error) {
 
 }  // namespace
 
-bool SettingsWriter::edit_channels(config::ini::IniText& text, const EditorSettings& s) {
-    const int total = static_cast<int>(s.channels.size());
-    for (int n = 0; n < kMaxChannelSections; ++n) {
-        const std::string section = config::channel_section(n);
-        if (n < total) {
-            const ChannelEntry& e = s.channels[static_cast<size_t>(n)];
-            for (const config::SettingSpec& row : config::kSettingsSchema) {
-                if (!is_editor_channel_row(row)) continue;
-                if (!text.set(section, row.editor_key, channel_value(e, row.id))) return false;
-            }
-            continue;
-        }
-        if (text.section(section).empty()) break;
-        text.remove_section(section);
+bool SettingsWriter::apply(config::ini::IniText& text, const SavePlan& plan) {
+    for (const KeyWrite& w : plan.writes) {
+        if (!text.set(w.section, w.key, w.after)) return false;
     }
+    for (const std::string& section : plan.removed) text.remove_section(section);
     return true;
-}
-
-bool SettingsWriter::edit_all(config::ini::IniText& text, const EditorSettings& s,
-                              const ConnectionParams& p) {
-    const std::pair<Setting, std::string> fixed[] = {
-        {Setting::kAlarmMaxDuration, int_text(s.max_repeats)},
-        {Setting::kAlarmSilence, int_text(s.pause_seconds)},
-        {Setting::kAlarmWavFile, s.wav_file},
-        {Setting::kDatabaseOdbc, p.data_source},
-        {Setting::kDatabaseUser, p.user},
-        {Setting::kDatabasePassword, p.password},
-        {Setting::kDataDir, p.data_dir},
-        {Setting::kSystemThreads, int_text(s.channel_count)},
-    };
-    for (const auto& [id, value] : fixed) {
-        const config::SettingSpec& row = config::spec_of(id);
-        if (!text.set(row.section, row.editor_key, value)) return false;
-    }
-    return edit_channels(text, s);
 }
 
 bool SettingsWriter::replace(const std::string& target, const config::ini::IniText& text) {
@@ -129,6 +54,17 @@ bool SettingsWriter::replace(const std::string& target, const config::ini::IniTe
             break;
     }
     return false;
+}
+
+std::vector<UnaskedChange> pending_unasked_changes(const EditorSettings& settings,
+                                                   const ConnectionParams& params) {
+    std::string content;
+    const std::string target = config::replace_target(settings.settings_path);
+    if (config::read_whole_file(target, content, config::ini::kMaxFileBytes) !=
+        config::FileRead::kOk)
+        content.clear();
+    const config::ini::IniText text(std::move(content));
+    return unasked_changes(plan_save(settings, params, text));
 }
 
 bool SettingsWriter::save(const EditorSettings& settings, const ConnectionParams& params) {
@@ -159,7 +95,8 @@ bool SettingsWriter::save(const EditorSettings& settings, const ConnectionParams
             return false;
     }
     config::ini::IniText text(std::move(content));
-    if (!edit_all(text, settings, params)) {
+    const SavePlan plan = plan_save(settings, params, config::ini::IniText(text.bytes()));
+    if (!apply(text, plan)) {
         // The value is never named, so the password cannot reach the message.
         error_ = "[write_string] Invalid section, key or value for " + target;
         return false;

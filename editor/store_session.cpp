@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "common/text.h"
 #include "db/odbc_handle.h"
 #include "db/store_catalog.h"
 
@@ -100,6 +101,16 @@ std::optional<std::vector<std::string>> StoreSession::tables() {
 
 std::optional<std::vector<std::string>> StoreSession::fetch_texts(const std::string& sql,
                                                                   const std::string* parameter) {
+    const auto rows = fetch_rows(sql, parameter, 1);
+    if (!rows) return std::nullopt;
+    std::vector<std::string> values;
+    values.reserve(rows->size());
+    for (const auto& row : *rows) values.push_back(row.front());
+    return values;
+}
+
+std::optional<std::vector<std::vector<std::string>>> StoreSession::fetch_rows(
+    const std::string& sql, const std::string* parameter, int columns) {
     if (!is_open()) return std::nullopt;
     db::OdbcStatement st(*conn_);
     if (!st.valid() || !odbc_ok(st.prepare(sql))) return std::nullopt;
@@ -112,18 +123,23 @@ std::optional<std::vector<std::string>> StoreSession::fetch_texts(const std::str
             return std::nullopt;
     }
     if (!odbc_ok(SQLExecute(st.get()))) return std::nullopt;
-    std::vector<std::string> values;
+    std::vector<std::vector<std::string>> rows;
     for (;;) {
         const SQLRETURN r = SQLFetch(st.get());
         if (r == SQL_NO_DATA) break;
         if (!odbc_ok(r)) return std::nullopt;
-        std::string value;
-        bool is_null = false;
-        if (!read_text(st.get(), 1, value, is_null)) return std::nullopt;
-        if (!is_null) values.push_back(std::move(value));
+        std::vector<std::string> row(static_cast<size_t>(columns));
+        bool first_null = false;
+        for (int c = 0; c < columns; ++c) {
+            bool is_null = false;
+            if (!read_text(st.get(), static_cast<SQLUSMALLINT>(c + 1), row[size_t(c)], is_null))
+                return std::nullopt;
+            if (c == 0) first_null = is_null;
+        }
+        if (!first_null) rows.push_back(std::move(row));
     }
     st.close_cursor();
-    return values;
+    return rows;
 }
 
 std::optional<std::vector<std::string>> StoreSession::stations() {
@@ -139,6 +155,23 @@ std::optional<std::vector<std::string>> StoreSession::channels(const std::string
     const std::string sql = "select distinct " + catalog_->column(t, "CHAN") + " from " +
                             catalog_->table(t) + " where " + catalog_->column(t, "STA") + "=?";
     return fetch_texts(sql, &station);
+}
+
+std::optional<std::vector<ChannelRate>> StoreSession::channel_rates(const std::string& station) {
+    if (!catalog_) return std::nullopt;
+    const db::Table t = db::Table::kSitechan;
+    const std::string sql = "select " + catalog_->column(t, "CHAN") + ", " +
+                            catalog_->column(t, "SPS") + " from " + catalog_->table(t) + " where " +
+                            catalog_->column(t, "STA") + "=?";
+    const auto rows = fetch_rows(sql, &station, 2);
+    if (!rows) return std::nullopt;
+    std::vector<ChannelRate> rates;
+    for (const auto& row : *rows) {
+        // A missing or zero rate says nothing about the channel's band.
+        const double sps = common::leading_double(row[1]);
+        if (sps > 0) rates.push_back({row[0], sps});
+    }
+    return rates;
 }
 
 std::string connection_report(const std::string& data_source, const std::string& user,

@@ -21,6 +21,11 @@ namespace zelvik::editor {
 
 inline constexpr size_t kCodeLength = 7;  // codes are offered as their first 7 characters
 
+struct ChannelRate {
+    std::string channel;  // in full as stored
+    double sps = 0.0;     // samples per second, > 0
+};
+
 class StoreSession {
 public:
     StoreSession();
@@ -45,7 +50,14 @@ public:
     // The distinct channel codes of SITECHAN for `station`, bound as a parameter.
     std::optional<std::vector<std::string>> channels(const std::string& station);
 
+    // Every SITECHAN row of `station` with a positive SPS: its channel and rate.
+    std::optional<std::vector<ChannelRate>> channel_rates(const std::string& station);
+
 private:
+    // Rows of `columns` texts (NULL read as ""), rows whose first column is NULL left out.
+    std::optional<std::vector<std::vector<std::string>>> fetch_rows(const std::string& sql,
+                                                                    const std::string* parameter,
+                                                                    int columns);
     std::optional<std::vector<std::string>> fetch_texts(const std::string& sql,
                                                         const std::string* parameter);
 

@@ -33,6 +33,7 @@ struct ChannelDialog::Loaded {
     int selected_station = -1;
     bool station_found = true;
     std::vector<std::string> channels;
+    std::vector<ChannelRate> rates;
 };
 
 namespace {
@@ -143,7 +144,11 @@ void ChannelDialog::fill_form(const ChannelEntry& e) {
     threshold_->setText(QString::fromStdString(exact_number_text(e.threshold)));
     fr1_->setText(QString::fromStdString(exact_number_text(e.fr1)));
     fr2_->setText(QString::fromStdString(exact_number_text(e.fr2)));
-    order_->setValue(e.order);  // outside its range the spin shows and keeps the nearest limit
+    order_->setValue(e.order);  // outside its range the spin shows the nearest limit
+    order_shown_ = order_->value();
+    filled_.clear();
+    for (const QLineEdit* f : {sta_, lta_, threshold_, fr1_, fr2_})
+        filled_.push_back({f, f->text()});
     (e.sound ? sound_on_ : sound_off_)->setChecked(true);
     station_->setEditText(QString::fromStdString(e.station));
     channel_->setEditText(QString::fromStdString(e.channel));
@@ -176,9 +181,11 @@ void ChannelDialog::start_loading() {
                     const int at = editing ? find_code_prefix(loaded->stations, wanted) : 0;
                     loaded->station_found = at >= 0;
                     loaded->selected_station = at >= 0 ? at : 0;
-                    const auto ch = session->channels(
-                        loaded->full[static_cast<size_t>(loaded->selected_station)]);
-                    if (ch) loaded->channels = offered_codes(*ch);
+                    const std::string& station =
+                        loaded->full[static_cast<size_t>(loaded->selected_station)];
+                    if (const auto ch = session->channels(station))
+                        loaded->channels = offered_codes(*ch);
+                    if (const auto r = session->channel_rates(station)) loaded->rates = *r;
                 }
             }
             return [this, loaded] { show_loaded(*loaded); };
@@ -204,17 +211,26 @@ void ChannelDialog::show_loaded(const Loaded& loaded) {
     if (!loaded.station_found)
         show_message(this, QMessageBox::Warning,
                      QStringLiteral("Станция не найдена в базе данных"));
+    rates_ = loaded.rates;
+    rates_station_ = station_->currentText();
     show_channels(loaded.channels);
 }
 
 void ChannelDialog::station_chosen(int index) {
     if (!session_ || index < 0) return;
     const std::string full = station_->itemData(index).toString().toStdString();
+    const QString offered = station_->itemText(index);
     run(QStringLiteral("Чтение кодов каналов...\nМожно подождать или прервать."),
-        [this, session = session_, full]() -> std::function<void()> {
+        [this, session = session_, full, offered]() -> std::function<void()> {
             std::vector<std::string> codes;
             if (const auto ch = session->channels(full)) codes = offered_codes(*ch);
-            return [this, codes] { show_channels(codes); };
+            std::vector<ChannelRate> rates;
+            if (const auto r = session->channel_rates(full)) rates = *r;
+            return [this, codes, rates, offered] {
+                rates_ = rates;
+                rates_station_ = offered;
+                show_channels(codes);
+            };
         });
 }
 
@@ -235,12 +251,78 @@ void ChannelDialog::show_channels(const std::vector<std::string>& codes) {
 }
 
 std::string ChannelDialog::code_of(const QComboBox* box) const {
-    const QString text = box->currentText().trimmed();
-    // Without codes from the store (no connection) the code is what the operator typed;
-    // with them, only a code of the list counts, as the list is what the store knows.
-    if (box->count() == 0) return text.toStdString().substr(0, kTextCapacity - 1);
-    const int at = box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
-    return at >= 0 ? box->itemText(at).toStdString() : std::string();
+    // A code typed by hand is kept even when the store does not list it (a station not
+    // yet in the store, a store that did not answer); accept() warns about it.
+    return box->currentText().trimmed().toStdString().substr(0, kTextCapacity - 1);
+}
+
+bool ChannelDialog::listed(const QComboBox* box) const {
+    return box->count() == 0 || box->findText(box->currentText().trimmed(),
+                                              Qt::MatchExactly | Qt::MatchCaseSensitive) >= 0;
+}
+
+double ChannelDialog::sample_rate(const std::string& channel) const {
+    // The rates read belong to one station; a station typed since tells nothing.
+    if (station_->currentText().trimmed() != rates_station_) return 0.0;
+    for (const ChannelRate& r : rates_) {
+        if (r.channel.compare(0, kCodeLength, channel.substr(0, kCodeLength)) == 0) return r.sps;
+    }
+    return 0.0;
+}
+
+ChannelEntry ChannelDialog::entry_from_form() const {
+    // A field left as it was filled keeps the stored value exactly: the form shows
+    // numbers rounded (the window lengths as whole seconds, the order within its range).
+    const bool editing = edit_index_ >= 0;
+    auto untouched = [&](const QLineEdit* f) {
+        for (const auto& [field, text] : filled_)
+            if (field == f) return editing && f->text() == text;
+        return false;
+    };
+    ChannelEntry e = editing ? edited_ : ChannelEntry{};
+    e.station = code_of(station_);
+    e.channel = code_of(channel_);
+    if (!untouched(sta_)) e.sta = common::leading_int(sta_->text().toStdString());
+    if (!untouched(lta_)) e.lta = common::leading_int(lta_->text().toStdString());
+    if (!untouched(threshold_))
+        e.threshold = common::leading_double(threshold_->text().toStdString());
+    if (!untouched(fr1_)) e.fr1 = common::leading_double(fr1_->text().toStdString());
+    if (!untouched(fr2_)) e.fr2 = common::leading_double(fr2_->text().toStdString());
+    if (!editing || order_->value() != order_shown_) e.order = order_->value();
+    e.sound = sound_on_->isChecked();
+    return e;
+}
+
+QString ChannelDialog::refusal(const ChannelEntry& e, QWidget*& field) const {
+    if (e.sta >= e.lta) {
+        field = sta_;
+        return QStringLiteral(
+                   "«Размер короткого окна, сек.» (%1) должен быть меньше "
+                   "«Размера длинного окна, сек.» (%2).")
+            .arg(e.sta)
+            .arg(e.lta);
+    }
+    if (e.fr1 >= e.fr2) {
+        field = fr1_;
+        return QStringLiteral(
+                   "«Нижняя частота фильтра, Гц» (%1) должна быть меньше "
+                   "«Верхней частоты фильтра, Гц» (%2).")
+            .arg(e.fr1)
+            .arg(e.fr2);
+    }
+    const double sps = sample_rate(e.channel);
+    if (sps > 0 && e.fr2 >= sps / 2) {
+        field = fr2_;
+        return QStringLiteral(
+                   "«Верхняя частота фильтра, Гц» (%1) должна быть ниже половины "
+                   "частоты дискретизации канала %2 (%3 Гц из SITECHAN), то есть "
+                   "ниже %4 Гц.")
+            .arg(e.fr2)
+            .arg(QString::fromStdString(e.channel))
+            .arg(sps)
+            .arg(sps / 2);
+    }
+    return {};
 }
 
 void ChannelDialog::accept() {
@@ -251,16 +333,25 @@ void ChannelDialog::accept() {
             return;
         }
     }
-    ChannelEntry e;
-    e.station = code_of(station_);
-    e.channel = code_of(channel_);
-    e.sta = common::leading_int(sta_->text().toStdString());
-    e.lta = common::leading_int(lta_->text().toStdString());
-    e.threshold = common::leading_double(threshold_->text().toStdString());
-    e.fr1 = common::leading_double(fr1_->text().toStdString());
-    e.fr2 = common::leading_double(fr2_->text().toStdString());
-    e.order = order_->value();
-    e.sound = sound_on_->isChecked();
+    const ChannelEntry e = entry_from_form();
+    QWidget* wrong = nullptr;
+    const QString refused = refusal(e, wrong);
+    if (!refused.isEmpty()) {
+        show_message(this, QMessageBox::Warning, refused);
+        wrong->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    QStringList unlisted;
+    if (!listed(station_))
+        unlisted << QStringLiteral("код станции «%1»").arg(QString::fromStdString(e.station));
+    if (!listed(channel_))
+        unlisted << QStringLiteral("код канала «%1»").arg(QString::fromStdString(e.channel));
+    if (!unlisted.isEmpty()) {
+        // Shown over the page, as this dialog closes now.
+        show_message(parentWidget(), QMessageBox::Warning,
+                     QStringLiteral("В базе данных нет: %1. Код сохранён так, как введён.")
+                         .arg(unlisted.join(QStringLiteral(", "))));
+    }
     if (edit_index_ >= 0 && edit_index_ < static_cast<int>(settings_.channels.size())) {
         settings_.channels[static_cast<size_t>(edit_index_)] = e;
     } else {

@@ -4,21 +4,20 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "editor/connection_params.h"
 #include "editor/editor_settings.h"
+#include "editor/store_session.h"
 
 class QComboBox;
 class QLineEdit;
 class QRadioButton;
 class QSpinBox;
-
-namespace zelvik::editor {
-class StoreSession;
-}
 
 namespace zelvik::editor::ui {
 
@@ -46,6 +45,11 @@ private:
     void station_chosen(int index);
     void show_channels(const std::vector<std::string>& codes);
     std::string code_of(const QComboBox* box) const;
+    bool listed(const QComboBox* box) const;  // the box's text is one of its codes (or none)
+    double sample_rate(const std::string& channel) const;  // 0 when SITECHAN gave none
+    ChannelEntry entry_from_form() const;
+    // Why `e` cannot be confirmed, naming the field (set to `field`); empty when it can.
+    QString refusal(const ChannelEntry& e, QWidget*& field) const;
     void run(const QString& text, std::function<std::function<void()>()> work);
 
     EditorSettings& settings_;
@@ -55,6 +59,10 @@ private:
     ChannelEntry edited_;  // the stored entry when editing
     std::shared_ptr<StoreSession> session_;
     bool busy_ = false;
+    std::vector<ChannelRate> rates_;  // SITECHAN rates of the station rates_station_
+    QString rates_station_;           // as offered in the station list
+    int order_shown_ = 0;             // the order spin's value when the form was filled
+    std::vector<std::pair<const QLineEdit*, QString>> filled_;  // each field's text then
 
     QComboBox* station_ = nullptr;
     QComboBox* channel_ = nullptr;

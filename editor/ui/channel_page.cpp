@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -24,6 +25,9 @@ ChannelPage::ChannelPage(EditorSettings& settings, const ConnectionParams& param
     model_ = new ChannelTableModel(settings_, this);
     view_ = new ChannelTableView(this);
     view_->setModel(model_);
+    // Column widths follow the values shown.
+    connect(model_, &QAbstractItemModel::modelReset, view_, &ChannelTableView::fit_columns);
+    connect(model_, &QAbstractItemModel::dataChanged, view_, &ChannelTableView::fit_columns);
     view_->setAccessibleName(QStringLiteral("Каналы"));
 
     auto* up = new QToolButton(this);
@@ -52,6 +56,7 @@ ChannelPage::ChannelPage(EditorSettings& settings, const ConnectionParams& param
     buttons->addWidget(edit);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(view_);
+    layout->addWidget(make_threads_note());
     layout->addLayout(buttons);
 
     connect(up, &QToolButton::clicked, this, &ChannelPage::move_up);
@@ -65,6 +70,23 @@ ChannelPage::ChannelPage(EditorSettings& settings, const ConnectionParams& param
     connect(view_->horizontalHeader(), &QHeaderView::sectionClicked, this,
             &ChannelPage::sort_clicked);
     connect(view_, &ChannelTableView::delete_pressed, this, &ChannelPage::delete_channel);
+    connect(view_, &ChannelTableView::edit_pressed, this, &ChannelPage::edit_channel);
+}
+
+QLabel* ChannelPage::make_threads_note() {
+    // THREADS larger than the channel sections found is cut to them: the one value the
+    // editor changes without being asked, so it says so here and in the save's question.
+    auto* note = new QLabel(this);
+    note->setObjectName(QStringLiteral("threads_note"));
+    note->setWordWrap(true);
+    note->setStyleSheet(QStringLiteral("color: #8a4b00;"));
+    const LoadedFile& l = settings_.loaded;
+    note->setVisible(l.present && l.threads_in_file != l.channel_count);
+    note->setText(QStringLiteral("В файле THREADS=%1, а разделов каналов найдено %2: при "
+                                 "сохранении будет записано THREADS=%2.")
+                      .arg(l.threads_in_file)
+                      .arg(l.channel_count));
+    return note;
 }
 
 int ChannelPage::selected_row() const {

@@ -7,6 +7,7 @@
 #include "editor/connection_params.h"
 #include "editor/editor_settings.h"
 
+class QLabel;
 class QPushButton;
 class QToolButton;
 
@@ -42,6 +43,7 @@ private:
     void left_clicked(int row, bool ctrl);
     void ctrl_right_clicked(int row);
     bool run_dialog(int edit_index, int insert_index);
+    QLabel* make_threads_note();
 
     EditorSettings& settings_;
     const ConnectionParams& params_;

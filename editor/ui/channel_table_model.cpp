@@ -22,6 +22,7 @@ QVariant ChannelTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) return {};
     if (role == Qt::TextAlignmentRole) return int(Qt::AlignLeft | Qt::AlignVCenter);
     if (role == Qt::UserRole) return index.row();
+    if (role == Qt::ToolTipRole) return tooltip(index);
     if (role != Qt::DisplayRole) return {};
     const ChannelEntry& e = settings_.channels[static_cast<size_t>(index.row())];
     switch (index.column()) {
@@ -50,10 +51,30 @@ QVariant ChannelTableModel::data(const QModelIndex& index, int role) const {
     }
 }
 
+QString ChannelTableModel::tooltip(const QModelIndex& index) const {
+    const ChannelEntry& e = settings_.channels[static_cast<size_t>(index.row())];
+    const QString title = headerData(index.column(), Qt::Horizontal, Qt::ToolTipRole).toString();
+    QString value;
+    switch (index.column()) {
+        case 5:
+            value = QString::fromStdString(exact_number_text(e.threshold));
+            break;
+        case 6:
+            value = QString::fromStdString(exact_number_text(e.fr1));
+            break;
+        case 7:
+            value = QString::fromStdString(exact_number_text(e.fr2));
+            break;
+        default:
+            value = data(index, Qt::DisplayRole).toString();
+    }
+    return title + QStringLiteral(": ") + value;
+}
+
 QVariant ChannelTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal) return {};
     if (role == Qt::TextAlignmentRole) return int(Qt::AlignLeft | Qt::AlignVCenter);
-    if (role != Qt::DisplayRole) return {};
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
     static const char* const kTitles[kColumns] = {"#",
                                                   "Код станции",
                                                   "Код канала",
@@ -65,7 +86,10 @@ QVariant ChannelTableModel::headerData(int section, Qt::Orientation orientation,
                                                   "Порядок фильтра",
                                                   "Оповещение"};
     if (section < 0 || section >= kColumns) return {};
-    return QString::fromUtf8(kTitles[section]);
+    QString title = QString::fromUtf8(kTitles[section]);
+    // Shown on two lines, so that all ten columns fit the list's width and stay legible.
+    if (role == Qt::DisplayRole) title.replace(QLatin1Char(' '), QLatin1Char('\n'));
+    return title;
 }
 
 void ChannelTableModel::rebuild() {

@@ -28,6 +28,9 @@ public:
     static constexpr int kColumns = 10;
 
 private:
+    // The column's title and the cell's value in full (reals exactly, not to 2 places).
+    QString tooltip(const QModelIndex& index) const;
+
     EditorSettings& settings_;
 };
 

@@ -12,7 +12,7 @@ class ChannelTableView : public QTableView {
 public:
     explicit ChannelTableView(QWidget* parent = nullptr);
 
-    // Sets the column widths from the list's width: W/13 for "#", 4W/13 for the rest.
+    // Sets the column widths from the list's width so that every column is in view.
     void fit_columns();
 
 signals:
@@ -20,6 +20,7 @@ signals:
     void left_clicked(int row, bool ctrl);
     void ctrl_right_clicked(int row);
     void delete_pressed();
+    void edit_pressed();  // Enter with a row selected
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

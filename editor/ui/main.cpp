@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <climits>
 #include <string>
 #include <vector>
@@ -18,6 +21,12 @@ int main(int argc, char** argv) {
     // The arguments as bytes, before Qt takes its own options out.
     const std::vector<std::string> arguments(argv, argv + argc);
     QApplication app(argc, argv);
+    // Qt's own texts (message box buttons, the file and folder dialogs) in Russian like
+    // the rest of the editor, from the distribution's translations.
+    QTranslator qt_russian;
+    if (qt_russian.load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qt_russian);
     char cwd[PATH_MAX] = ".";
     if (::getcwd(cwd, sizeof cwd) == nullptr) cwd[0] = '.', cwd[1] = '\0';
 

@@ -1,6 +1,8 @@
-// The editor's window, "Изменение настроек детектора событий": three tab pages made
-// at start and kept alive while switching, and OK / "Применить" / "Отмена". A failed
-// save is reported in a box naming the file and the reason, and the window stays open.
+// The editor's window, "Изменение настроек детектора событий": four tab pages made at
+// start and kept alive while switching, and OK (the default button) / "Применить" /
+// "Отмена". A save that would change values the operator did not touch asks first and
+// names them; a failed save is reported in a box naming the file and the reason, and the
+// window stays open. Escape or closing the window with unsaved changes asks first.
 #pragma once
 
 #include <QDialog>
@@ -12,6 +14,7 @@ class QTabWidget;
 
 namespace zelvik::editor::ui {
 
+class AlertsPage;
 class ChannelPage;
 class DataSourcePage;
 class SoundPage;
@@ -26,18 +29,31 @@ public:
     ChannelPage* channel_page() const { return channels_; }
     DataSourcePage* data_source_page() const { return data_source_; }
     SoundPage* sound_page() const { return sound_; }
+    AlertsPage* alerts_page() const { return alerts_; }
 
-    // Writes the settings file; false (after the box) when that failed.
+    // Writes the settings file; false (after the box) when that failed or the operator
+    // declined the changes he did not make.
     bool save();
     void accept() override;  // save, and close only when the save succeeded
+    // Changes since the last load or save.
+    bool has_unsaved_changes() const;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    bool may_discard();  // true when nothing is unsaved or the operator agrees to lose it
+    void size_from_dialog_units();
+
     EditorSettings& settings_;
     ConnectionParams& params_;
+    ConnectionParams saved_params_;
     QTabWidget* tabs_ = nullptr;
     ChannelPage* channels_ = nullptr;
     DataSourcePage* data_source_ = nullptr;
     SoundPage* sound_ = nullptr;
+    AlertsPage* alerts_ = nullptr;
 };
 
 }  // namespace zelvik::editor::ui

@@ -1,5 +1,6 @@
-// The spin boxes own the ranges: setting a stored value clamps it, and the change
-// signal then stores the clamped value, so a save writes what the page shows.
+// The spin boxes offer the editor's ranges, widened to hold a stored value outside them
+// (Zelvik itself runs MAXDURATION 120 by default): the page shows the file's value and
+// an untouched save keeps it, with a note beside the field.
 #include "editor/ui/sound_page.h"
 
 #include <QFileDialog>
@@ -9,6 +10,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "config/settings_schema.h"
 
@@ -24,6 +26,8 @@ SoundPage::SoundPage(EditorSettings& settings, QWidget* parent)
     browse->setAutoDefault(false);
     repeats_ = new QSpinBox(this);
     pause_ = new QSpinBox(this);
+    repeats_->setObjectName(QStringLiteral("repeats"));
+    pause_->setObjectName(QStringLiteral("pause"));
     auto* wav_label = new QLabel(QStringLiteral("Путь на звуковой файл"), this);
     using config::Setting;
     const config::IntRange repeats = config::spec_of(Setting::kAlarmMaxDuration).editor_range;
@@ -60,17 +64,30 @@ SoundPage::SoundPage(EditorSettings& settings, QWidget* parent)
             [this](const QString& t) { settings_.wav_file = t.toStdString(); });
     connect(browse, &QPushButton::clicked, this, &SoundPage::choose_wav_file);
 
-    // Connected first, so that a value the range clamps is stored as clamped. A value
-    // already at a limit raises no change, hence the explicit stores after.
     const int stored_repeats = settings_.max_repeats;
     const int stored_pause = settings_.pause_seconds;
-    repeats_->setRange(repeats.min, repeats.max);
-    repeats_->setValue(stored_repeats);
-    pause_->setRange(pause.min, pause.max);
-    pause_->setValue(stored_pause);
-    settings_.max_repeats = repeats_->value();
-    settings_.pause_seconds = pause_->value();
+    repeats_note_ = hold_value(repeats_, repeats, stored_repeats);
+    pause_note_ = hold_value(pause_, pause, stored_pause);
+    layout->insertWidget(layout->indexOf(repeats_) + 1, repeats_note_);
+    layout->insertWidget(layout->indexOf(pause_) + 1, pause_note_);
     wav_->setText(QString::fromStdString(settings_.wav_file));
+}
+
+QLabel* SoundPage::hold_value(QSpinBox* spin, const config::IntRange& range, int stored) {
+    const bool outside = stored < range.min || stored > range.max;
+    spin->setRange(std::min(range.min, stored), std::max(range.max, stored));
+    spin->setValue(stored);
+    auto* note = new QLabel(this);
+    note->setObjectName(spin->objectName() + QStringLiteral("_note"));
+    note->setWordWrap(true);
+    note->setStyleSheet(QStringLiteral("color: #8a4b00;"));
+    note->setText(QStringLiteral("В файле %1: вне диапазона %2-%3. Значение сохраняется как "
+                                 "есть, пока вы его не измените.")
+                      .arg(stored)
+                      .arg(range.min)
+                      .arg(range.max));
+    note->setVisible(outside);
+    return note;
 }
 
 void SoundPage::choose_wav_file() {

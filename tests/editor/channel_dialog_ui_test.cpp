@@ -113,10 +113,10 @@ private slots:
         QTRY_COMPARE(boxes_with(QStringLiteral("Канал не найден в базе данных")).size(), 1);
         QCOMPARE(items(field<QComboBox>(d.get(), "channel")), QStringList{"SHZ"});
         close_all_boxes();
-        // The stored order 9 is shown and kept as the limit 6.
+        // The stored order 9 is shown as the limit 6; left untouched it keeps its value.
         QCOMPARE(field<QSpinBox>(d.get(), "order")->value(), 6);
         d->accept();
-        QCOMPARE(settings_.channels[0].order, 6);
+        QCOMPARE(settings_.channels[0].order, 9);
         QCOMPARE(settings_.channels[0].channel, std::string("SHZ"));
     }
 
@@ -182,6 +182,54 @@ private slots:
         d->accept();
         QCOMPARE(settings_.channels[0].station, std::string("KIV"));
         QCOMPARE(settings_.channels[0].channel, std::string("SHZ"));
+    }
+
+    // Each refusal names its field and keeps the dialog open with the entry unchanged;
+    // the upper corner is checked against half of SITECHAN's 20 samples per second.
+    void inconsistent_numbers_refused_naming_the_field() {
+        const ChannelEntry stored{"ABC", "BHZ", 1, 10, 2, 0.5, 4, 3, true};
+        auto d = open_edit(stored, sqlite_params());
+        QTRY_VERIFY(!d->busy());
+        struct Case {
+            const char* sta;
+            const char* fr1;
+            const char* fr2;
+            QString named;  // empty: accepted
+        };
+        const Case cases[] = {
+            {"10", "0.5", "4", QStringLiteral("«Размер короткого окна, сек.» (10)")},
+            {"1", "4", "4", QStringLiteral("«Нижняя частота фильтра, Гц» (4)")},
+            {"1", "0.5", "10", QStringLiteral("частоты дискретизации канала BHZ (20 Гц")},
+            {"1", "0.5", "9.5", QString()},
+        };
+        for (const Case& c : cases) {
+            field<QLineEdit>(d.get(), "sta")->setText(QString::fromLatin1(c.sta));
+            field<QLineEdit>(d.get(), "fr1")->setText(QString::fromLatin1(c.fr1));
+            field<QLineEdit>(d.get(), "fr2")->setText(QString::fromLatin1(c.fr2));
+            d->accept();
+            if (c.named.isEmpty()) break;
+            QTRY_COMPARE(boxes_with(c.named).size(), 1);
+            QVERIFY(d->isVisible());
+            QCOMPARE(settings_.channels[0], stored);
+            close_all_boxes();
+        }
+        QVERIFY2(boxes_with(QString()).isEmpty(), qPrintable(all_box_texts()));
+        QVERIFY(!d->isVisible());
+        QCOMPARE(settings_.channels[0].fr2, 9.5);
+    }
+
+    // Codes the store does not list are kept as typed, with a warning.
+    void typed_codes_not_in_the_store_are_kept() {
+        auto d = open_edit({"ABC", "BHZ", 1, 10, 2, 0.5, 4, 3, true}, sqlite_params());
+        QTRY_VERIFY(!d->busy());
+        QCOMPARE(field<QComboBox>(d.get(), "station")->currentText(), QStringLiteral("ABC"));
+        field<QComboBox>(d.get(), "station")->setEditText(QStringLiteral("NEWST"));
+        field<QComboBox>(d.get(), "channel")->setEditText(QStringLiteral("HHZ"));
+        d->accept();
+        QVERIFY(!d->isVisible());
+        QCOMPARE(settings_.channels[0].station, std::string("NEWST"));
+        QCOMPARE(settings_.channels[0].channel, std::string("HHZ"));
+        QTRY_COMPARE(boxes_with(QStringLiteral("код станции «NEWST», код канала «HHZ»")).size(), 1);
     }
 
     // A PostgreSQL data source whose server never answers: the dialog stays responsive,

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QSpinBox>
@@ -48,24 +49,28 @@ private slots:
         QTRY_COMPARE(BackgroundCall::running(), 0);
     }
 
-    void sound_values_clamped_and_kept() {
+    void sound_values_outside_the_range_shown_and_kept() {
         EditorSettings s;
         s.max_repeats = 0;
         s.pause_seconds = 900;
         s.wav_file = "/snd/a.wav";
         SoundPage page(s);
-        QCOMPARE(page.repeats()->value(), 1);
-        QCOMPARE(page.pause()->value(), 600);
-        QCOMPARE(s.max_repeats, 1);
-        QCOMPARE(s.pause_seconds, 600);
+        // Shown as stored, with a note; the model keeps them until they are changed.
+        QCOMPARE(page.repeats()->value(), 0);
+        QCOMPARE(page.pause()->value(), 900);
+        QCOMPARE(s.max_repeats, 0);
+        QCOMPARE(s.pause_seconds, 900);
+        QVERIFY(!page.repeats_note()->isHidden());
+        QVERIFY(page.repeats_note()->text().contains(QStringLiteral("В файле 0")));
         page.wav_field()->clear();
         QCOMPARE(s.wav_file, std::string());
         page.repeats()->setValue(250);
         QCOMPARE(s.max_repeats, 100);
-        EditorSettings low;
-        low.max_repeats = 1;  // already at the limit: no change signal, still stored
-        SoundPage at_limit(low);
-        QCOMPARE(low.max_repeats, 1);
+        EditorSettings inside;
+        inside.max_repeats = 1;
+        SoundPage at_limit(inside);
+        QCOMPARE(inside.max_repeats, 1);
+        QVERIFY(at_limit.repeats_note()->isHidden());
     }
 
     void data_sources_system_first_with_prefix_selection() {
@@ -139,7 +144,7 @@ private slots:
         ConnectionParams p{"D", "u", "p", "/d"};
         SettingsDialog dialog(s, p);
         dialog.show();
-        QCOMPARE(dialog.tabs()->count(), 3);
+        QCOMPARE(dialog.tabs()->count(), 4);
         QCOMPARE(dialog.tabs()->tabText(0), QStringLiteral("Просмотр каналов"));
         dialog.tabs()->setCurrentIndex(2);
         dialog.sound_page()->pause()->setValue(45);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "channel/channel_settings.h"
+#include "config/ini_file.h"
 #include "config/program_settings.h"
 #include "tests/support/temp_dir.h"
 
@@ -281,6 +282,77 @@ TEST(SettingsWriter, ZelvikReadsWhatTheEditorWrites) {
         EXPECT_EQ(c.sound, e.sound);
     }
     EXPECT_EQ(detect::read_channel_settings(path, 1).location, "00");
+}
+
+// A file as an operator or Zelvik's installer wrote it: values the editor holds less
+// exactly (STA 1.5), outside its ranges (MAXDURATION 120), missing (SILENCE, SOUND) or
+// spelled otherwise ("5" for 5.000000).
+const char* const kHandWritten =
+    "[ALARM]\nMAXDURATION=120\nWAVFILE=/snd/a.wav\n"
+    "[MAIL]\nSERVER=mx.example.org\nCAFILE=/etc/ca.pem\n"
+    "[SYSTEM]\nTHREADS=2\n"
+    "[THREAD0]\nSTATION=KIV\nCHANNEL=SHZ\nSTA=1.5\nLTA=30\nThreshold=5\nFR1=0.5\nFR2=4\n"
+    "ORDER=1\n"
+    "[THREAD1]\nSTATION=ARU\nCHANNEL=BHZ\nSTA=2\nLTA=20\nTHRESHOLD=4\nFR1=1\nFR2=8\n"
+    "ORDER=4\nSOUND=0\n";
+
+// An untouched save leaves the file byte for byte; a change writes that key alone; a
+// moved channel carries its own texts; the alert keys go under Zelvik's names.
+TEST(SettingsWriter, KeysTheOperatorDidNotChangeKeepTheirText) {
+    test::TempDir dir;
+    const std::string path = dir.write("zelvik.ini", kHandWritten);
+    EditorSettings s = loaded(path);
+    ASSERT_EQ(s.max_repeats, 120);
+    SettingsWriter w;
+    ASSERT_TRUE(w.save(s, {})) << w.last_error();
+    EXPECT_EQ(test::read_file(path), kHandWritten);
+    EXPECT_TRUE(pending_unasked_changes(s, {}).empty());
+
+    s.pause_seconds = 45;
+    ASSERT_TRUE(w.save(s, {}));
+    std::string expected = kHandWritten;
+    expected.insert(expected.find("[MAIL]"), "SILENCE=45\n");
+    EXPECT_EQ(test::read_file(path), expected);
+
+    // Swapped: each section gets the other channel's own texts. KIV had no SOUND key
+    // (Zelvik: on); in THREAD1 it must have one, the editor's "нет": that is named.
+    std::swap(s.channels[0], s.channels[1]);
+    s.alerts.security = "starttls";
+    s.alerts.window_seconds = 2.5;
+    EXPECT_EQ(describe(pending_unasked_changes(s, {})), "[THREAD1] SOUND: (нет ключа) → 0\n");
+    ASSERT_TRUE(w.save(s, {}));
+    config::ProgramSettings zelvik({"/opt/zelvik/zelvik"}, path);
+    zelvik.load_mail();
+    zelvik.load_alarm();
+    EXPECT_EQ(zelvik.mail_security(), "starttls");
+    EXPECT_EQ(zelvik.mail_server(), "mx.example.org");
+    EXPECT_DOUBLE_EQ(zelvik.alarm_window(), 2.5);
+    EXPECT_EQ(zelvik.alarm_max_duration(), 120);
+    const detect::ChannelSettings first = detect::read_channel_settings(path, 0);
+    const detect::ChannelSettings second = detect::read_channel_settings(path, 1);
+    EXPECT_EQ(first.station, "ARU");
+    EXPECT_EQ(second.station, "KIV");
+    EXPECT_DOUBLE_EQ(second.sta_seconds, 1.5);
+    EXPECT_EQ(second.order, 1);
+    const std::string out = test::read_file(path);
+    EXPECT_NE(out.find("CAFILE=/etc/ca.pem\n"), std::string::npos);
+    EXPECT_NE(out.find("[THREAD1]\nSTATION=KIV\nCHANNEL=SHZ\nSTA=1.5\n"), std::string::npos) << out;
+}
+
+// THREADS above the sections found is the one value mended without being asked: it is
+// named, and written.
+TEST(SettingsWriter, ThreadsCutToTheSectionsIsNamed) {
+    test::TempDir dir;
+    const std::string path = dir.write(
+        "zelvik.ini", "[SYSTEM]\nTHREADS=5\n[THREAD0]\nSTATION=A\n[THREAD1]\nSTATION=B\n");
+    EditorSettings s = loaded(path);
+    ASSERT_EQ(s.channel_count, 2);
+    EXPECT_EQ(describe(pending_unasked_changes(s, {})), "[SYSTEM] THREADS: 5 → 2\n");
+    SettingsWriter w;
+    ASSERT_TRUE(w.save(s, {}));
+    EXPECT_EQ(config::ini::read_int(path, "SYSTEM", "THREADS", 0), 2);
+    mark_saved(s);
+    EXPECT_TRUE(pending_unasked_changes(s, {}).empty());
 }
 
 }  // namespace
