@@ -23,6 +23,7 @@ ChannelView channel(int index, const char* sta, const char* chan, double onset =
     v.settings.station = sta;
     v.settings.channel = chan;
     v.settings.order = 3;
+    v.state = zelvik::detect::ChannelState::kRunning;
     v.last_onset = onset;
     return v;
 }
