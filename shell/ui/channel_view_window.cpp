@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTableView>
@@ -51,6 +52,9 @@ ChannelViewWindow::ChannelViewWindow(const detect::ChannelSettings& settings,
     connect(&timer_, &QTimer::timeout, this, &ChannelViewWindow::refresh);
     timer_.start();
     resize(1240, 680);
+    // Escape closes the view as it closes a dialog; detection goes on regardless.
+    auto* close_key = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(close_key, &QShortcut::activated, this, &QWidget::close);
     refresh();
 }
 
