@@ -159,6 +159,7 @@ void ChannelViewWindow::on_loaded(std::shared_ptr<const TracePlot> plot, quint64
     if (request != sent_) return;
     last_failure_.clear();
     model_->set_events(plot->snapshot.recent_events);
+    model_->add_measurements(plot->snapshot.trace.measurements);
     plot_widget_->set_message({});
     plot_widget_->set_plot(std::move(plot));
     answered(request);
