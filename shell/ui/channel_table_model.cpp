@@ -41,20 +41,19 @@ int compare_bytes(const QString& a, const QString& b) {
     return x.size() < y.size() ? -1 : 1;
 }
 
-// Column 4 of a channel that has no data to show says why, rather than showing 1970.
+// Column 4 of a channel that has no data to show says why, rather than showing the
+// time 0 as "01/01/1970 00:00:0.00", which reads like a channel that is working.
 QString data_time_text(const ChannelView& c) {
+    if (c.state == detect::ChannelState::kUnusable) return QStringLiteral("skipped");
+    if (c.last_data_time > 0.0) return list_time_text(c.last_data_time);
     switch (c.state) {
-        case detect::ChannelState::kUnusable:
-            return QStringLiteral("skipped");
-        case detect::ChannelState::kWaitingForData:
-            if (c.last_data_time <= 0.0) return QStringLiteral("waiting for data");
-            break;
         case detect::ChannelState::kRunning:
-            break;
+            return QStringLiteral("no data yet");
+        case detect::ChannelState::kWaitingForData:
+            return QStringLiteral("waiting for data");
         default:
-            if (c.last_data_time <= 0.0) return QStringLiteral("waiting for the store");
+            return QStringLiteral("waiting for the store");
     }
-    return list_time_text(c.last_data_time);
 }
 
 }  // namespace

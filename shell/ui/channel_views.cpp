@@ -38,15 +38,21 @@ void ChannelViews::place(ChannelViewWindow* view) const {
     const QScreen* screen =
         main_->screen() != nullptr ? main_->screen() : QGuiApplication::primaryScreen();
     if (screen == nullptr) return;
-    const QRect lamp(lamp_->mapToGlobal(QPoint(0, 0)), lamp_->size());
-    const QRect frame =
-        view_placement(screen->availableGeometry(), main_->frameGeometry(), lamp,
-                       {kPreferredWidth, kPreferredHeight}, {kMinimumWidth, kMinimumHeight});
     // The view's own frame is not known before the window manager has framed it: take the
-    // main window's, which the same window manager drew.
-    const QSize decoration = main_->frameGeometry().size() - main_->geometry().size();
-    view->resize(frame.size() - decoration);
-    view->move(frame.topLeft());
+    // main window's, which the same window manager drew, and place the client area inside
+    // it (a frame position given before the frame exists is taken as the client's by
+    // some window managers, which would put the title bar off the screen).
+    const QRect outer = main_->frameGeometry(), inner = main_->geometry();
+    const QSize decoration = outer.size() - inner.size();
+    // Smaller than its layout's minimum the view would grow back over what it must spare.
+    const QSize minimum =
+        (view->minimumSizeHint() + decoration).expandedTo({kMinimumWidth, kMinimumHeight});
+    const QRect lamp(lamp_->mapToGlobal(QPoint(0, 0)), lamp_->size());
+    const QRect frame = view_placement(screen->availableGeometry(), outer, lamp,
+                                       {kPreferredWidth, kPreferredHeight}, minimum);
+    view->setGeometry(frame.adjusted(inner.left() - outer.left(), inner.top() - outer.top(),
+                                     inner.right() - outer.right(),
+                                     inner.bottom() - outer.bottom()));
 }
 
 }  // namespace zelvik::shell::ui

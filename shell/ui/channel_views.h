@@ -25,7 +25,7 @@ class ChannelViews : public QObject {
 
 public:
     static constexpr int kPreferredWidth = 1240, kPreferredHeight = 680;  // frame, pixels
-    static constexpr int kMinimumWidth = 560, kMinimumHeight = 300;
+    static constexpr int kMinimumWidth = 560, kMinimumHeight = 280;       // or the layout's own
 
     // `main` (not owned; it owns this object) is the window the views open beside,
     // `lamp` its alarm indicator, which no view may cover.
