@@ -85,6 +85,8 @@ void ChannelViewWindow::build_controls() {
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->verticalHeader()->hide();
+    // Each column as wide as its texts, so an amplitude and its unit are never cut.
+    list_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     list_->horizontalHeader()->setStretchLastSection(true);
     list_->setAccessibleName("Detections, newest first");
     auto* list_label = new QLabel("&Detections (newest first):", this);
@@ -105,7 +107,7 @@ void ChannelViewWindow::build_controls() {
     split->addWidget(plot_widget_);
     split->addWidget(side);
     split->setStretchFactor(0, 1);
-    split->setSizes({960, 280});
+    split->setSizes({880, 360});  // room for the list's three columns at full width
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(controls);
     layout->addWidget(split, 1);
