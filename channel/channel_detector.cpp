@@ -34,8 +34,16 @@ void ChannelDetector::setup(const std::string& settings_path, int n, double star
     (void)prepare();
 }
 
+std::string ChannelDetector::state_reason() const {
+    common::MutexLock lock(reason_mutex_);
+    return state_reason_;
+}
+
 void ChannelDetector::set_state(ChannelState next, const std::string& reason) {
-    state_reason_ = reason;
+    {
+        common::MutexLock lock(reason_mutex_);
+        state_reason_ = reason;
+    }
     const ChannelState before = state_.exchange(next);
     if (before == next && next != ChannelState::kRunning) return;
     const char* what = next == ChannelState::kRunning           ? "runs"

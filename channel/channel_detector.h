@@ -15,6 +15,8 @@
 #include "channel/channel_reader.h"
 #include "channel/channel_settings.h"
 #include "channel/detection_record.h"
+#include "common/mutex.h"
+#include "common/thread_annotations.h"
 #include "db/wave_store.h"
 
 namespace zelvik::detect {
@@ -114,10 +116,9 @@ public:
     long detections() const { return chain_.detections(); }
     // Detections whose pick earned grade g (0 clearest .. 4). Any thread.
     long detections_of_grade(int g) const { return chain_.detections_of_grade(g); }
-    // Why the channel is in its state, as last logged ("no SITECHAN row", ...). Written
-    // by whichever thread runs prepare(): read it on the supervisor thread only before
-    // the worker starts.
-    const std::string& state_reason() const { return state_reason_; }
+    // Why the channel is in its state, as last logged ("no SITECHAN row", ...). A copy:
+    // whichever thread runs prepare() may be writing it. Any thread.
+    std::string state_reason() const;
     double read_position() const { return reader_.position(); }  // worker thread
     double sample_rate() const { return chain_.sample_rate(); }  // worker thread
 
@@ -150,7 +151,8 @@ private:
     ChannelChain chain_;
     uint64_t outages_seen_ = 0;  // StoreLink::outages() when the channel was refused
     std::atomic<ChannelState> state_{ChannelState::kNotSetUp};
-    std::string state_reason_;
+    mutable common::Mutex reason_mutex_;  // guards state_reason_
+    std::string state_reason_ GUARDED_BY(reason_mutex_);
 };
 
 }  // namespace zelvik::detect

@@ -265,7 +265,7 @@ std::vector<ChannelRow> Supervisor::rows() const {
         out.push_back({detectors_[i]->settings(), detectors_[i]->state(), a.shown_data_time,
                        a.shown_event_time, a.alarm, static_cast<double>(start_time_),
                        backlog_end_[i], watchdog_ && watchdog_->states()[i].stalled,
-                       detectors_[i]->detections()});
+                       detectors_[i]->detections(), detectors_[i]->state_reason()});
     }
     return out;
 }

@@ -61,6 +61,9 @@ struct ChannelRow {
     // last data time above is then the time the data stopped at.
     bool stalled = false;
     long detections = 0;  // made since start-up
+    // Why the channel is in its state ("no SITECHAN row", a refused setting, ...), so a
+    // skipped or waiting channel can say so where it is listed.
+    std::string reason;
 };
 
 // What one channel achieved in a run, taken at shutdown once every measurement is

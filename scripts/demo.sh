@@ -101,6 +101,10 @@ RECORDINGS=(
     echo "SOUND=1"
     n=$((n + 1))
   done
+  # List column widths (pixels) that show both time columns whole; the window keeps
+  # whatever the operator drags them to at Exit.
+  echo "[LISTBOXHEADER]"
+  echo "HDRSIZE=32,42,36,24,134,134,24,40,40,42,44,52"
 } > "$DEMO/zelvik.ini"
 
 STORE=("$BUILD_DIR/bin/zelvik-store" --config "$DEMO/zelvik.ini")

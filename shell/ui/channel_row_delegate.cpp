@@ -17,8 +17,12 @@ void ChannelRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     const bool selected = option.state & QStyle::State_Selected;
     const QPalette::ColorGroup group =
         option.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
+    // A cell may carry its own colour (how late the data are); selection still wins.
+    const QVariant own = index.data(Qt::BackgroundRole);
     const QColor background =
-        option.palette.color(group, selected ? QPalette::Highlight : QPalette::Base);
+        !selected && own.canConvert<QColor>()
+            ? own.value<QColor>()
+            : option.palette.color(group, selected ? QPalette::Highlight : QPalette::Base);
     const QColor foreground =
         option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
 

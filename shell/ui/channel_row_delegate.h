@@ -1,6 +1,7 @@
 // Draws the cells of the channel list as the rows were always drawn: highlight or window
-// colours, the row's state picture at the left of column 0, each text 2 px from the
-// cell's left and 1 px below its top, shortened with "..." (cell_text.h).
+// colours (or a cell's own background, which tells how late its data are), the row's
+// state picture at the left of column 0, each text 2 px from the cell's left and 1 px
+// below its top, shortened with "..." (cell_text.h).
 #pragma once
 
 #include <QStyledItemDelegate>

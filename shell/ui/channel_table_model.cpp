@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/clock.h"
 #include "shell/ui/cell_text.h"
+#include "shell/ui/row_health.h"
 #include "shell/ui/row_state.h"
 
 namespace zelvik::shell::ui {
@@ -39,12 +41,19 @@ int compare_bytes(const QString& a, const QString& b) {
     return x.size() < y.size() ? -1 : 1;
 }
 
-// A stalled row tells when its data stopped, on every cell, so the pointer finds it
-// anywhere on the row. Other rows have no tooltip.
-QVariant stall_tooltip(const ChannelView& c) {
-    if (!c.stalled) return {};
-    if (c.last_data_time <= 0.0) return QStringLiteral("No data yet");
-    return QStringLiteral("No new data since ") + list_time_text(c.last_data_time);
+// Column 4 of a channel that has no data to show says why, rather than showing the
+// time 0 as "01/01/1970 00:00:0.00", which reads like a channel that is working.
+QString data_time_text(const ChannelView& c) {
+    if (c.state == detect::ChannelState::kUnusable) return QStringLiteral("skipped");
+    if (c.last_data_time > 0.0) return list_time_text(c.last_data_time);
+    switch (c.state) {
+        case detect::ChannelState::kRunning:
+            return QStringLiteral("no data yet");
+        case detect::ChannelState::kWaitingForData:
+            return QStringLiteral("waiting for data");
+        default:
+            return QStringLiteral("waiting for the store");
+    }
 }
 
 }  // namespace
@@ -77,8 +86,12 @@ QString ChannelTableModel::channel_text(const ChannelView& c, int column) const 
         case 3:
             return QString::fromLatin1(s.location.c_str());
         case 4:
-            return list_time_text(c.last_data_time);
+            return data_time_text(c);
         case 5:
+            // A skipped channel never had its chance to detect: "No event yet" would
+            // read as a quiet, healthy channel.
+            if (c.state == detect::ChannelState::kUnusable && c.last_onset == 0.0)
+                return QStringLiteral("skipped: ") + QString::fromStdString(c.reason);
             return event_time_text(c.last_onset);
         case 6:
             return QString::number(s.order);
@@ -115,8 +128,18 @@ QVariant ChannelTableModel::data(const QModelIndex& index, int role) const {
         case Qt::DisplayRole:
         case Qt::AccessibleTextRole:
             return cell_text(index.row(), index.column());
-        case Qt::ToolTipRole:
-            return stall_tooltip(c);
+        case Qt::ToolTipRole: {
+            const QString tip = index.column() == kDataTimeColumn
+                                    ? data_time_tooltip(c, common::now_utc(), no_data_seconds_)
+                                    : row_tooltip(c);
+            return tip.isEmpty() ? QVariant() : QVariant(tip);
+        }
+        case Qt::BackgroundRole: {
+            if (index.column() != kDataTimeColumn) return {};
+            const QColor colour =
+                lateness_colour(lateness_of(c, common::now_utc(), no_data_seconds_));
+            return colour.isValid() ? QVariant(colour) : QVariant();
+        }
         case StateRole:
             return static_cast<int>(row_state_of(c));
         case ChannelIndexRole:
@@ -132,24 +155,34 @@ void ChannelTableModel::set_rows(std::vector<ChannelView> rows) {
         beginResetModel();
         channels_ = std::move(rows);
         order_.resize(channels_.size());
+        lateness_.clear();
+        for (const ChannelView& c : channels_)
+            lateness_.push_back(
+                static_cast<int>(lateness_of(c, common::now_utc(), no_data_seconds_)));
         for (size_t i = 0; i < order_.size(); ++i) order_[i] = static_cast<int>(i);
         endResetModel();
         return;
     }
     std::vector<bool> changed(channels_.size(), false);
+    const double now_seconds = common::now_utc();
     for (size_t i = 0; i < rows.size(); ++i) {
         const ChannelView& old = channels_[i];
         const ChannelView& now = rows[i];
+        // Lateness grows while the data stand still: its colour is compared as well.
+        const int lateness = static_cast<int>(lateness_of(now, now_seconds, no_data_seconds_));
         changed[i] = old.last_data_time != now.last_data_time || old.last_onset != now.last_onset ||
                      old.in_alarm != now.in_alarm || old.state != now.state ||
-                     old.stalled != now.stalled;
+                     old.stalled != now.stalled || old.reason != now.reason ||
+                     lateness_[i] != lateness;
+        lateness_[i] = lateness;
         channels_[i] = std::move(rows[i]);
     }
     for (size_t row = 0; row < order_.size(); ++row) {
         if (!changed[static_cast<size_t>(order_[row])]) continue;
         const int r = static_cast<int>(row);
         emit dataChanged(index(r, 0), index(r, kColumns - 1),
-                         {Qt::DisplayRole, Qt::AccessibleTextRole, Qt::ToolTipRole, StateRole});
+                         {Qt::DisplayRole, Qt::AccessibleTextRole, Qt::ToolTipRole,
+                          Qt::BackgroundRole, StateRole});
     }
 }
 

@@ -54,6 +54,10 @@ public:
                                                                         : nullptr;
     }
 
+    // ALARM NODATA in seconds (0: no data watch), against which the "Last count time"
+    // cell colours how late each channel's data are.
+    void set_no_data_seconds(int seconds) { no_data_seconds_ = seconds; }
+
     // True while sort_by_header runs: no engine update is applied then.
     bool update_paused() const { return update_paused_; }
 
@@ -68,6 +72,8 @@ private:
     std::vector<int> order_;                        // displayed row -> index into channels_
     std::array<bool, kColumns> descending_next_{};  // sort direction flags
     bool update_paused_ = false;
+    std::vector<int> lateness_;  // engine order: Lateness as last told to the view
+    int no_data_seconds_ = 0;
 };
 
 }  // namespace zelvik::shell::ui

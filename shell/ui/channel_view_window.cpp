@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTableView>
@@ -51,6 +52,9 @@ ChannelViewWindow::ChannelViewWindow(const detect::ChannelSettings& settings,
     connect(&timer_, &QTimer::timeout, this, &ChannelViewWindow::refresh);
     timer_.start();
     resize(1240, 680);
+    // Escape closes the view as it closes a dialog; detection goes on regardless.
+    auto* close_key = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(close_key, &QShortcut::activated, this, &QWidget::close);
     refresh();
 }
 
@@ -81,6 +85,8 @@ void ChannelViewWindow::build_controls() {
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->verticalHeader()->hide();
+    // Each column as wide as its texts, so an amplitude and its unit are never cut.
+    list_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     list_->horizontalHeader()->setStretchLastSection(true);
     list_->setAccessibleName("Detections, newest first");
     auto* list_label = new QLabel("&Detections (newest first):", this);
@@ -101,7 +107,7 @@ void ChannelViewWindow::build_controls() {
     split->addWidget(plot_widget_);
     split->addWidget(side);
     split->setStretchFactor(0, 1);
-    split->setSizes({960, 280});
+    split->setSizes({880, 360});  // room for the list's three columns at full width
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(controls);
     layout->addWidget(split, 1);
@@ -155,6 +161,7 @@ void ChannelViewWindow::on_loaded(std::shared_ptr<const TracePlot> plot, quint64
     if (request != sent_) return;
     last_failure_.clear();
     model_->set_events(plot->snapshot.recent_events);
+    model_->add_measurements(plot->snapshot.trace.measurements);
     plot_widget_->set_message({});
     plot_widget_->set_plot(std::move(plot));
     answered(request);

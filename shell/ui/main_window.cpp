@@ -116,9 +116,11 @@ void MainWindow::build_controls() {
     connect(exit_, &QPushButton::clicked, this, &MainWindow::request_exit);
 
     // Enter belongs to the list (it opens a channel); no button may take it as default.
+    // A focused button still answers Enter as well as Space (eventFilter).
     for (QPushButton* b : {stop_alarm_, exit_}) {
         b->setAutoDefault(false);
         b->setDefault(false);
+        b->installEventFilter(this);
     }
     setTabOrder(list_, sound_);
     setTabOrder(sound_, stop_alarm_);
@@ -127,6 +129,7 @@ void MainWindow::build_controls() {
 
 void MainWindow::set_up_list() {
     model_ = new ChannelTableModel(this);
+    model_->set_no_data_seconds(setup_.no_data_seconds);
     list_->setModel(model_);
     list_->setItemDelegate(new ChannelRowDelegate(list_));
     list_->setShowGrid(true);
@@ -191,26 +194,38 @@ void MainWindow::save_widths() {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == list_ && event->type() == QEvent::KeyPress) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-            const QModelIndexList selected = list_->selectionModel()->selectedRows();
-            if (!selected.isEmpty()) {
-                const int channel = model_->channel_at(selected.front().row());
-                if (channel >= 0) emit channel_activated(channel);
-            }
-            return true;
+    if (event->type() != QEvent::KeyPress) return QDialog::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    if (enter && (watched == stop_alarm_ || watched == exit_)) {
+        static_cast<QPushButton*>(watched)->animateClick();
+        return true;
+    }
+    if (enter && watched == list_) {
+        const QModelIndexList selected = list_->selectionModel()->selectedRows();
+        if (!selected.isEmpty()) {
+            const int channel = model_->channel_at(selected.front().row());
+            if (channel >= 0) emit channel_activated(channel);
+        } else if (model_->rowCount() > 0) {
+            // Nothing chosen yet: the first Enter chooses the top row, the next opens it.
+            list_->selectRow(0);
         }
+        return true;
     }
     return QDialog::eventFilter(watched, event);
 }
 
 void MainWindow::show_rows(std::vector<ChannelView> rows) {
-    const auto stalled = static_cast<int>(
-        std::count_if(rows.begin(), rows.end(), [](const ChannelView& r) { return r.stalled; }));
+    const auto skipped = [](const ChannelView& r) {
+        return r.state == detect::ChannelState::kUnusable;
+    };
+    const auto stalled = static_cast<int>(std::count_if(
+        rows.begin(), rows.end(), [&](const ChannelView& r) { return r.stalled && !skipped(r); }));
+    const auto skipped_now = static_cast<int>(std::count_if(rows.begin(), rows.end(), skipped));
     model_->set_rows(std::move(rows));
-    if (stalled == stalled_count_) return;
+    if (stalled == stalled_count_ && skipped_now == skipped_count_) return;
     stalled_count_ = stalled;
+    skipped_count_ = skipped_now;
     refresh_info();
 }
 
@@ -219,14 +234,14 @@ void MainWindow::show_info(const QString& text) {
     refresh_info();
 }
 
-// The info label is two lines high: the stalled count takes the second, so the
-// duration and silence line keeps its place and its words.
+// The info label is two lines high: the stalled and skipped counts take the second, so
+// the duration and silence line keeps its place and its words.
 void MainWindow::refresh_info() {
-    if (stalled_count_ == 0) {
-        info_text_->setText(info_);
-        return;
-    }
-    info_text_->setText(info_ + QStringLiteral("\nstalled: ") + QString::number(stalled_count_));
+    QStringList counts;
+    if (stalled_count_ > 0) counts << QStringLiteral("stalled: ") + QString::number(stalled_count_);
+    if (skipped_count_ > 0) counts << QStringLiteral("skipped: ") + QString::number(skipped_count_);
+    info_text_->setText(counts.isEmpty() ? info_
+                                         : info_ + '\n' + counts.join(QStringLiteral("  ")));
 }
 
 void MainWindow::show_alarm(bool on, const QString& text) {

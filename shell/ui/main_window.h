@@ -35,6 +35,7 @@ struct WindowSetup {
     QString caption;          // "Zelvik (v.20140306) DSN:%s/%s Data:%s"
     QString settings_path;    // zelvik.ini as read: HDRSIZE and the editor's argument
     QStringList editor_dirs;  // looked in for zelvikcfg before PATH
+    int no_data_seconds = 0;  // ALARM NODATA: how late data may be; 0 = not watched
 };
 
 class MainWindow : public QDialog {
@@ -56,8 +57,10 @@ public:
     void show_alarm(bool on, const QString& text);
     void show_info(const QString& text);
 
-    // Channels whose data stopped, as the last rows gave them; told after the info text.
+    // Channels whose data stopped, and channels skipped, as the last rows gave them;
+    // told after the info text.
     int stalled_count() const { return stalled_count_; }
+    int skipped_count() const { return skipped_count_; }
 
     // Exit, close box and Escape: asks "Are you sure to exit Zelvik?"; on "yes" saves the
     // column widths, stops the engine, waits for it at most 10 s and closes.
@@ -126,6 +129,7 @@ private:
     int indicator_size_ = 0;                 // pixels
     QString info_ = QStringLiteral("info");  // as the engine gave it
     int stalled_count_ = 0;
+    int skipped_count_ = 0;
 };
 
 }  // namespace zelvik::shell::ui

@@ -4,6 +4,7 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <QPolygonF>
 #include <QRadialGradient>
 
 #include <array>
@@ -18,32 +19,40 @@ QPixmap transparent(int size) {
     return p;
 }
 
-QPixmap disc_picture(const QColor& fill, bool mark) {
+// Each state has its own outline (disc, triangle, square, hourglass, barred ring) as
+// well as its own colour, so the rows stay apart for a colour-blind operator and on a
+// grey-scale screen.
+QPainter& start_picture(QPainter& g, const QColor& fill) {
+    g.setRenderHint(QPainter::Antialiasing);
+    g.setPen(QPen(fill.darker(170), 1.0));
+    g.setBrush(fill);
+    return g;
+}
+
+QPixmap running_picture() {
     QPixmap p = transparent(kStatePictureSize);
     QPainter g(&p);
-    g.setRenderHint(QPainter::Antialiasing);
-    g.setPen(QPen(fill.darker(160), 1.0));
-    g.setBrush(fill);
-    g.drawEllipse(QRectF(1.5, 1.5, 13.0, 13.0));
-    if (mark) {
-        g.setPen(Qt::NoPen);
-        g.setBrush(Qt::white);
-        g.drawRect(QRectF(7.0, 4.0, 2.0, 5.5));
-        g.drawRect(QRectF(7.0, 10.5, 2.0, 2.0));
-    }
+    start_picture(g, QColor(60, 170, 75)).drawEllipse(QRectF(2.5, 2.5, 11.0, 11.0));
     return p;
 }
 
-// Amber with two dark bars, the sign of a paused feed: told apart from the other two
-// by its shape as well as its colour.
-QPixmap paused_disc_picture() {
-    const QColor fill(240, 170, 20);
+QPixmap alarm_picture() {
     QPixmap p = transparent(kStatePictureSize);
     QPainter g(&p);
-    g.setRenderHint(QPainter::Antialiasing);
-    g.setPen(QPen(fill.darker(160), 1.0));
-    g.setBrush(fill);
-    g.drawEllipse(QRectF(1.5, 1.5, 13.0, 13.0));
+    start_picture(g, QColor(220, 30, 30))
+        .drawPolygon(QPolygonF({QPointF(8.0, 0.8), QPointF(15.3, 14.5), QPointF(0.7, 14.5)}));
+    g.setPen(Qt::NoPen);
+    g.setBrush(Qt::white);
+    g.drawRect(QRectF(7.0, 5.0, 2.0, 5.0));
+    g.drawRect(QRectF(7.0, 11.0, 2.0, 2.0));
+    return p;
+}
+
+// Amber square with the two bars of a paused feed.
+QPixmap stalled_picture() {
+    QPixmap p = transparent(kStatePictureSize);
+    QPainter g(&p);
+    start_picture(g, QColor(240, 170, 20)).drawRoundedRect(QRectF(1.5, 1.5, 13.0, 13.0), 2, 2);
     g.setPen(Qt::NoPen);
     g.setBrush(QColor(70, 45, 0));
     g.drawRect(QRectF(5.0, 4.5, 2.0, 7.0));
@@ -51,16 +60,42 @@ QPixmap paused_disc_picture() {
     return p;
 }
 
+// Blue hourglass: it will start by itself.
+QPixmap waiting_picture() {
+    QPixmap p = transparent(kStatePictureSize);
+    QPainter g(&p);
+    start_picture(g, QColor(70, 130, 220))
+        .drawPolygon(QPolygonF({QPointF(3.0, 1.5), QPointF(13.0, 1.5), QPointF(8.0, 8.0),
+                                QPointF(13.0, 14.5), QPointF(3.0, 14.5), QPointF(8.0, 8.0)}));
+    return p;
+}
+
+// Grey barred ring, the "not in use" sign: this channel detects nothing.
+QPixmap skipped_picture() {
+    QPixmap p = transparent(kStatePictureSize);
+    QPainter g(&p);
+    g.setRenderHint(QPainter::Antialiasing);
+    g.setPen(QPen(QColor(95, 95, 95), 2.2));
+    g.setBrush(QColor(225, 225, 225));
+    g.drawEllipse(QRectF(2.0, 2.0, 12.0, 12.0));
+    g.drawLine(QPointF(4.2, 11.8), QPointF(11.8, 4.2));
+    return p;
+}
+
 QPixmap make_row_picture(RowState state) {
     switch (state) {
         case RowState::kAlarm:
-            return disc_picture(QColor(220, 30, 30), true);
+            return alarm_picture();
         case RowState::kStalled:
-            return paused_disc_picture();
+            return stalled_picture();
+        case RowState::kWaiting:
+            return waiting_picture();
+        case RowState::kSkipped:
+            return skipped_picture();
         case RowState::kNormal:
             break;
     }
-    return disc_picture(QColor(60, 170, 75), false);
+    return running_picture();
 }
 
 QPixmap trace_icon(bool alarm, int size) {
@@ -92,9 +127,11 @@ QPixmap trace_icon(bool alarm, int size) {
 }  // namespace
 
 const QPixmap& row_state_picture(RowState state) {
-    static const std::array<QPixmap, 3> pictures = {make_row_picture(RowState::kNormal),
-                                                    make_row_picture(RowState::kAlarm),
-                                                    make_row_picture(RowState::kStalled)};
+    static const std::array<QPixmap, kRowStates> pictures = [] {
+        std::array<QPixmap, kRowStates> all;
+        for (int i = 0; i < kRowStates; ++i) all[i] = make_row_picture(static_cast<RowState>(i));
+        return all;
+    }();
     const auto i = static_cast<size_t>(state);
     return i < pictures.size() ? pictures[i] : pictures[0];
 }

@@ -11,9 +11,9 @@ namespace zelvik::shell::ui {
 
 inline constexpr int kStatePictureSize = 16;  // pixels, both ways
 
-// The state image of a row (normal: a green disc; alarm: a red disc with a white "!";
-// stalled: an amber disc with two dark bars).
-// Built once per state and shared.
+// The state image of a row: running, a green disc; alarm, a red triangle with a white
+// "!"; stalled, an amber square with two bars; waiting, a blue hourglass; skipped, a
+// grey barred ring. Built once per state and shared.
 const QPixmap& row_state_picture(RowState state);
 
 // The alarm indicator, `size` pixels square: a dark lamp, or a lit red one.

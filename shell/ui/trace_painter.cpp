@@ -1,7 +1,8 @@
 // The picture: a title line, three panes sharing the time axis, counts on the left,
 // micrometres on the right of the filtered pane when the channel has a response. Time
 // runs left to right over [span_start, span_end); columns without samples stay empty
-// and are shaded, so a gap is never drawn as signal.
+// and are shaded, so a gap is never drawn as signal; the detection rule's warm-up after
+// the start of data or a long gap is hatched.
 #include "shell/ui/trace_painter.h"
 
 #include <QLineF>
@@ -21,7 +22,7 @@ namespace {
 constexpr int kLeft = 78, kRight = 78, kTitle = 24, kAxis = 36, kGap = 8;
 const QColor kRawColour(40, 40, 40), kFilteredColour(20, 80, 170), kRatioColour(0, 120, 60);
 const QColor kThresholdColour(200, 0, 0), kMarkerColour(230, 100, 0), kNoData(236, 236, 236);
-const QColor kPickColour(150, 0, 150);
+const QColor kPickColour(150, 0, 150), kWarmUpColour(200, 140, 0);
 
 struct Scale {
     double lo, hi;  // values at the bottom and top of the pane
@@ -77,6 +78,27 @@ void shade_gaps(QPainter& p, const QRect& pane, const detect::ChannelTrace& t) {
         covered = s.start + static_cast<double>(s.raw.size()) / t.sample_rate;
     }
     shade(covered, t.span_end);
+}
+
+// Hatches the stretches where the detection rule was still warming up, on the filtered
+// and ratio panes: a quiet ratio there means "could not detect", not "nothing came".
+void mark_warmups(QPainter& p, const TraceLayout& l, const detect::ChannelTrace& t) {
+    for (const detect::WarmUp& w : t.warmups) {
+        const double from = std::max(w.start, t.span_start), to = std::min(w.end, t.span_end);
+        if (to <= from) continue;
+        const double x0 = x_of(l.ratio, t, from), x1 = x_of(l.ratio, t, to);
+        for (const QRect* pane : {&l.filtered, &l.ratio})
+            p.fillRect(QRectF(x0, pane->top(), x1 - x0, pane->height()),
+                       QBrush(kWarmUpColour, Qt::BDiagPattern));
+        const QString label = QStringLiteral("warm-up");
+        const double width = p.fontMetrics().horizontalAdvance(label) + 6;
+        if (x1 - x0 < width) continue;
+        const double h = p.fontMetrics().height();
+        const QRectF box(x0 + 2, l.ratio.bottom() - h - 2, width, h);
+        p.fillRect(box, Qt::white);
+        p.setPen(kWarmUpColour.darker(150));
+        p.drawText(box, Qt::AlignCenter, label);
+    }
 }
 
 void value_axis(QPainter& p, const QRect& pane, const Scale& s, double factor, bool right) {
@@ -194,6 +216,7 @@ void draw_panes(QPainter& p, const TraceLayout& l, const TracePlot& plot) {
     const detect::ChannelSettings& s = plot.settings;
     const Scale raw = raw_scale(plot), filtered = filtered_scale(plot), ratio = ratio_scale(plot);
     for (const QRect* pane : {&l.raw, &l.filtered, &l.ratio}) shade_gaps(p, *pane, t);
+    mark_warmups(p, l, t);
     p.save();
     for (auto [pane, trees, scale, colour] :
          {std::tuple{&l.raw, &plot.raw, &raw, kRawColour},

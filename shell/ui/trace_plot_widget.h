@@ -28,7 +28,9 @@ public:
     QString hover_text(const QPoint& pos) const;
 
     QSize sizeHint() const override { return {1000, 560}; }
-    QSize minimumSizeHint() const override { return {420, 260}; }
+    // Low enough that a view fits above or below a centred main window on a 900-pixel
+    // screen; each of the three panes keeps about 40 pixels.
+    QSize minimumSizeHint() const override { return {420, 200}; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

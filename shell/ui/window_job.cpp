@@ -4,6 +4,7 @@
 #include "shell/ui/window_job.h"
 
 #include <QCoreApplication>
+#include <QLabel>
 #include <QTimer>
 
 #include <exception>
@@ -16,6 +17,7 @@
 #include "shell/stop_request.h"
 #include "shell/ui/channel_table_model.h"
 #include "shell/ui/channel_view_window.h"
+#include "shell/ui/channel_views.h"
 #include "shell/ui/main_window.h"
 #include "shell/ui/qt_engine_events.h"
 
@@ -42,6 +44,7 @@ int run_window_job(config::ProgramSettings& settings, db::WaveStore& store,
         setup.caption = caption_of(settings);
         setup.settings_path = QString::fromLocal8Bit(settings.settings_path().c_str());
         setup.editor_dirs = {QCoreApplication::applicationDirPath()};
+        setup.no_data_seconds = settings.alarm_no_data();
         ui::MainWindow window(setup);
         report::AlarmSound sound;
         ui::QtEngineEvents events(&window, &sound);
@@ -50,10 +53,11 @@ int run_window_job(config::ProgramSettings& settings, db::WaveStore& store,
 
         // A channel view reads on a connection of its own; the engine is not touched.
         const detect::StoreAccess access = ChannelViewWindow::access_from(settings);
+        auto* views = new ui::ChannelViews(&window, window.indicator());
         QObject::connect(&window, &ui::MainWindow::channel_activated, &window,
-                         [&window, access](int channel_index) {
+                         [&window, views, access](int channel_index) {
                              if (const ChannelView* c = window.model()->channel(channel_index))
-                                 ChannelViewWindow::open(c->settings, access, &window);
+                                 views->show(c->settings, access);
                          });
         if (!engine.start()) return 1;
 

@@ -159,6 +159,17 @@ TEST_F(ChannelTraceTest, RatioCrossesTheThresholdAtTheStoredDetectionsTriggerTim
     ASSERT_LT(k, s.ratio.size());
     EXPECT_GT(s.ratio[k], settings_.threshold);
     EXPECT_LE(s.ratio[k - 1], settings_.threshold);
+
+    // The store has no response for it: the view's own measurement of the detection is
+    // the one the detector's measurement line logged, to the digit.
+    ASSERT_EQ(snap.trace.measurements.size(), 1u);
+    const TraceMeasurement& m = snap.trace.measurements[0];
+    EXPECT_NEAR(m.onset, onset, 1e-6);
+    char logged[96];
+    std::snprintf(logged, sizeof logged, "amp(cnt):%.3f amp(mkm):-1.000000 T(s):%.4f",
+                  m.amplitude_counts, m.period);
+    EXPECT_EQ(fx_->log_count(logged), 1u) << logged << "\n" << fx_->log_text();
+    EXPECT_GT(m.amplitude_counts, 0.f);
 }
 
 TEST_F(ChannelTraceTest, WarmUpBeforeTheSpanGivesTheValuesOfALongRun) {
@@ -201,6 +212,13 @@ TEST_F(ChannelTraceTest, AGapInTheStoreIsAGapInTheTraceAndItsColumns) {
     IirFilter filter;
     ASSERT_TRUE(filter.design(3, "BP", 1.0f, 5.0f, 0.01f));
     EXPECT_EQ(b.filtered[0], static_cast<float>(filter.apply(trace_.samples[12000])));
+    // Both warm-ups, from the first sample and from the first after the gap, are marked,
+    // each as long as the rule's own.
+    const double warmup = DetectionRule::warmup_length_for(100, settings_.lta_seconds) / 100.0;
+    ASSERT_EQ(snap.trace.warmups.size(), 2u);
+    EXPECT_NEAR(snap.trace.warmups[0].start, trace_.start, 1e-6);
+    EXPECT_NEAR(snap.trace.warmups[1].start, b.start, 1e-6);
+    EXPECT_NEAR(snap.trace.warmups[1].end - snap.trace.warmups[1].start, warmup, 1e-9);
 
     // Drawn over 1000 columns of the span, the hole stays empty and nothing else does.
     std::vector<ColumnRange> columns(1000);

@@ -1,7 +1,8 @@
 # Installs the build into a fresh prefix and checks what a service needs: both
-# programs, the unit with the prefix's paths, the example settings; then
-# `systemd-analyze verify` on the installed unit where systemd-analyze exists.
-# Run with -DBUILD_DIR=... -DPREFIX=...
+# programs (and the desktop ones the build made), the unit with the prefix's paths, the
+# example settings with readable list columns; then `systemd-analyze verify` on the
+# installed unit where systemd-analyze exists.
+# Run with -DBUILD_DIR=... -DPREFIX=... [-DDESKTOP_PROGRAMS=name,...]
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
                 RESULT_VARIABLE rc OUTPUT_QUIET)
@@ -15,6 +16,16 @@ foreach(f bin/zelvik bin/zelvik-store share/zelvik/zelvik.ini.example share/doc/
     message(FATAL_ERROR "not installed: ${f}")
   endif()
 endforeach()
+string(REPLACE "," ";" desktop "${DESKTOP_PROGRAMS}")
+foreach(program IN LISTS desktop)
+  if(NOT EXISTS "${PREFIX}/bin/${program}")
+    message(FATAL_ERROR "not installed: bin/${program}")
+  endif()
+endforeach()
+file(READ "${PREFIX}/share/zelvik/zelvik.ini.example" example)
+if(NOT example MATCHES "\n\\[LISTBOXHEADER\\]\n(;[^\n]*\n)*HDRSIZE=[0-9]+(,[0-9]+)+")
+  message(FATAL_ERROR "the example settings give no list column widths (HDRSIZE)")
+endif()
 file(READ "${unit}" text)
 string(FIND "${text}" "ExecStart=${PREFIX}/bin/zelvik --headless" at)
 if(at EQUAL -1)

@@ -52,6 +52,7 @@ std::vector<ChannelView> two_channels() {
     rows[0].settings.station = "ZZZ";
     rows[1].settings.index = 1;
     rows[1].settings.station = "AAA";
+    for (ChannelView& r : rows) r.state = zelvik::detect::ChannelState::kRunning;
     return rows;
 }
 
