@@ -34,6 +34,11 @@ void ChannelDetector::setup(const std::string& settings_path, int n, double star
     (void)prepare();
 }
 
+void ChannelDetector::configure(const ChannelSettings& settings, double start) {
+    settings_ = settings;
+    reader_.set_position(start);
+}
+
 void ChannelDetector::set_state(ChannelState next, const std::string& reason) {
     state_reason_ = reason;
     const ChannelState before = state_.exchange(next);
