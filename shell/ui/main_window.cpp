@@ -219,14 +219,20 @@ void MainWindow::show_info(const QString& text) {
     refresh_info();
 }
 
-// The info label is two lines high: the stalled count takes the second, so the
-// duration and silence line keeps its place and its words.
+void MainWindow::show_settings_note(const QString& text) {
+    settings_note_ = text;
+    refresh_info();
+}
+
+// The info label is two lines high: the stalled count and the settings note share the
+// second, so the duration and silence line keeps its place and its words.
 void MainWindow::refresh_info() {
-    if (stalled_count_ == 0) {
-        info_text_->setText(info_);
-        return;
-    }
-    info_text_->setText(info_ + QStringLiteral("\nstalled: ") + QString::number(stalled_count_));
+    QString second = settings_note_.section(QStringLiteral(": "), 0, 0);
+    if (stalled_count_ != 0)
+        second = QStringLiteral("stalled: ") + QString::number(stalled_count_) +
+                 (second.isEmpty() ? QString() : QStringLiteral(", ") + second);
+    info_text_->setText(second.isEmpty() ? info_ : info_ + QStringLiteral("\n") + second);
+    info_text_->setToolTip(settings_note_);
 }
 
 void MainWindow::show_alarm(bool on, const QString& text) {

@@ -55,6 +55,10 @@ public:
     void show_rows(std::vector<ChannelView> rows);
     void show_alarm(bool on, const QString& text);
     void show_info(const QString& text);
+    // The settings were applied or refused while running ("settings applied hh:mm:ss",
+    // "settings refused hh:mm:ss: why"): its first part on the info text's second line,
+    // the whole of it in the tooltip.
+    void show_settings_note(const QString& text);
 
     // Channels whose data stopped, as the last rows gave them; told after the info text.
     int stalled_count() const { return stalled_count_; }
@@ -126,6 +130,7 @@ private:
     int indicator_size_ = 0;                 // pixels
     QString info_ = QStringLiteral("info");  // as the engine gave it
     int stalled_count_ = 0;
+    QString settings_note_;  // the last settings note, as the engine gave it
 };
 
 }  // namespace zelvik::shell::ui
