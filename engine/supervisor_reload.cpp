@@ -23,6 +23,7 @@ void Supervisor::take_over_values(const SupervisorSettings& s) {
     settings_.no_data_seconds = s.no_data_seconds;
     settings_.coincidence = s.coincidence;
     settings_.window_seconds = s.window_seconds;
+    if (!(s.mail == settings_.mail)) sender_.change_mail(s.mail);
     settings_.mail = s.mail;
     board_.set_durations(s.max_duration_seconds, s.silence_seconds);
 }
@@ -122,8 +123,11 @@ bool Supervisor::apply_settings(const SettingsUpdate& update, std::chrono::milli
     board_.remap(plan.old_of_new);
     readings_.resize(count);
     backlog_end_ = remap_rows(backlog_end_, plan.old_of_new, 0.0);
-    const bool watch_changed = next.no_data_seconds != settings_.no_data_seconds;
+    const bool was_ready = sender_.ready();
+    const bool no_data_changed = next.no_data_seconds != settings_.no_data_seconds;
     take_over_values(next);
+    // The NO DATA mail exists only while the report sender runs.
+    const bool watch_changed = no_data_changed || was_ready != sender_.ready();
     if (watch_changed) {
         build_watch();
     } else {
