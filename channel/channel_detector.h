@@ -109,7 +109,8 @@ public:
     void finish_open_measurements();
 
     ChannelState state() const { return state_.load(); }
-    const ChannelSettings& settings() const { return settings_; }  // fixed after setup
+    // Fixed after setup, but for the section number (renumber()).
+    const ChannelSettings& settings() const { return settings_; }
     double last_data_time() const { return chain_.last_data_time(); }
     double last_onset() const { return chain_.last_onset(); }
     // Detections made since setup. Any thread.

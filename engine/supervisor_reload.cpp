@@ -99,7 +99,12 @@ bool Supervisor::apply_settings(const SettingsUpdate& update, std::chrono::milli
             store.disconnect();
             for (const auto& [name, value] : update.connection)
                 if (store.set_param(name, value) != 0) common::log_write(store.last_error());
-            link_.mark_lost();
+            // This thread owns the connection; a failure is the link's to retry and log.
+            if (store.connect())
+                common::log_printf("Reconnected to the store. ODBC: %s",
+                                   store.data_source_name().c_str());
+            else
+                link_.mark_lost();
         }
         // Their open measurements are finished with the samples they have, so their
         // lines are logged and their rows stored.

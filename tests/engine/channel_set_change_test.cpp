@@ -154,6 +154,32 @@ TEST(ChannelSetChange, ChannelAddedAndOneRemovedWhileAnAlarmIsOn) {
     EXPECT_EQ(fx.event_rows("RB"), 1);
 }
 
+TEST(ChannelSetChange, ConnectionValuesApplyByReconnecting) {
+    test::EngineFixture fx;
+    fx.add_channel("RA", "HHZ", 100);
+    fx.add_segment("RA", "HHZ", kT0, 100, test::synthetic_samples(600, 100, {}, 100));
+    fx.add_thread(0, "RA", "HHZ");
+    auto ws = fx.connect_store();
+    Supervisor sup(live_settings(fx, 1), *ws);
+    (void)sup.start_up();
+    ASSERT_TRUE(run_until(sup, kT0 + 600));
+    const ChannelDetector* ra = sup.detectors()[0].get();
+    const test::TestStore& st = fx.store();
+    SettingsUpdate u{sup.settings(),
+                     channels_in(fx, 1),
+                     {{"ODBC", st.dsn()},
+                      {"USER", st.user()},
+                      {"PASSWORD", st.password()},
+                      {"DATA", st.data_dir()}}};
+    ASSERT_TRUE(sup.apply_settings(u));
+    EXPECT_EQ(sup.detectors()[0].get(), ra);
+    fx.add_segment("RA", "HHZ", kT0 + 600, 100, test::synthetic_samples(60, 100, {}, 100));
+    EXPECT_TRUE(run_until(sup, kT0 + 660));
+    sup.shut_down();
+    EXPECT_EQ(fx.log_count("Reconnected to the store. ODBC: " + st.dsn()), 1u);
+    EXPECT_EQ(fx.log_count("Connection lost"), 0u);
+}
+
 TEST(ChannelSetChange, PlanKeepsEqualSectionsUnderNewNumbers) {
     auto ch = [](int n, const char* sta, double thr = 4) {
         ChannelSettings c;
