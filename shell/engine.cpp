@@ -51,8 +51,11 @@ void Engine::offer_settings(detect::SettingsUpdate update, std::string what) {
 }
 
 void Engine::refuse_settings(std::string why) {
+    const std::string at = common::format_local(common::now_utc_seconds(), "%H:%M:%S");
+    std::string note = why.empty() ? "settings file back to the settings in force " + at
+                                   : "settings refused " + at + ": " + why;
     const common::MutexLock lock(offer_mutex_);
-    refusal_ = std::move(why);
+    note_ = std::move(note);
 }
 
 void Engine::show_durations() {
@@ -65,16 +68,13 @@ void Engine::show_durations() {
 
 void Engine::take_settings() {
     std::optional<Offer> offer;
-    std::string refusal;
+    std::string note;
     {
         const common::MutexLock lock(offer_mutex_);
         offer.swap(offer_);
-        refusal.swap(refusal_);
+        note.swap(note_);
     }
-    if (!refusal.empty())
-        events_.settings_changed("settings refused " +
-                                 common::format_local(common::now_utc_seconds(), "%H:%M:%S") +
-                                 ": " + refusal);
+    if (!note.empty()) events_.settings_changed(note);
     if (!offer) return;
     if (!supervisor_.apply_settings(offer->update)) {
         // A pass of the worker outlasted the wait: the offer is tried again at the next

@@ -54,7 +54,8 @@ public:
     // is replaced by a later one.
     void offer_settings(detect::SettingsUpdate update, std::string what);
     // Any thread: settings read again and refused (logged already) because of `why`;
-    // front ends hear it from the supervisor thread.
+    // front ends hear it from the supervisor thread. An empty `why`: the file is back
+    // to the settings in force after a refusal.
     void refuse_settings(std::string why);
 
     // One supervisor pass (loop body), for tests that drive the engine by hand. Takes
@@ -75,7 +76,7 @@ private:
     // Guards the settings offered or refused by the settings watch.
     common::Mutex offer_mutex_;
     std::optional<Offer> offer_ GUARDED_BY(offer_mutex_);
-    std::string refusal_ GUARDED_BY(offer_mutex_);
+    std::string note_ GUARDED_BY(offer_mutex_);  // for the front end, stamped when it came
 
     detect::Supervisor supervisor_;
     EngineEvents& events_;

@@ -118,6 +118,11 @@ void SettingsReload::reread(bool asked) noexcept {
         const SettingsContent content = read_settings_content(copy.path());
         if (content == content_) {
             if (asked) common::log_write("Settings read again on SIGHUP: nothing changed");
+            // A refusal shown in the window would otherwise stay there.
+            if (std::exchange(refused_, false)) {
+                common::log_write("Settings file is back to the settings in force");
+                engine_.refuse_settings({});
+            }
             return;
         }
         take(copy.path(), content);
@@ -142,6 +147,7 @@ void SettingsReload::take(const std::string& copy, const SettingsContent& conten
         common::log_write(line);
         if (err_ != nullptr) std::fprintf(err_, "zelvik: %s\n", line.c_str());
         engine_.refuse_settings(problem);
+        refused_ = true;
         return;
     }
     detect::SettingsUpdate update;
@@ -154,6 +160,7 @@ void SettingsReload::take(const std::string& copy, const SettingsContent& conten
     content_ = content;
     channels_ = std::move(wanted);
     connection_ = connection;
+    refused_ = false;
 }
 
 std::string SettingsReload::validate(const std::string& copy, const config::ProgramSettings& fresh,

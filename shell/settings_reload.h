@@ -52,6 +52,7 @@ private:
     SettingsContent content_;
     std::vector<detect::ChannelSettings> channels_;
     Params connection_;
+    bool refused_ = false;  // the file's content at the last reading was refused
 };
 
 // The watch and the re-reading together, as a main job runs them beside its engine.

@@ -169,7 +169,11 @@ TEST_F(SettingsReloadTest, RefusedFilesChangeNothingAndSayWhy) {
         EXPECT_NE(notes.back().find("settings refused"), std::string::npos) << notes.back();
         EXPECT_NE(notes.back().find(c.why), std::string::npos) << notes.back();
         EXPECT_NE(stderr_text().find(c.why), std::string::npos);
-        write_in_place(edited(c.to, c.from));  // back as it was: nothing to apply
+        // Back as it was: nothing to apply, and the window no longer says "refused".
+        write_in_place(edited(c.to, c.from));
+        const std::vector<std::string> back = events_.notes(++seen, 3s);
+        ASSERT_EQ(back.size(), seen);
+        EXPECT_EQ(back.back().rfind("settings file back to the settings in force", 0), 0u);
     }
     std::this_thread::sleep_for(500ms);
     EXPECT_EQ(events_.notes(0, 0ms).size(), seen);
