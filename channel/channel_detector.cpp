@@ -39,6 +39,11 @@ std::string ChannelDetector::state_reason() const {
     return state_reason_;
 }
 
+void ChannelDetector::configure(const ChannelSettings& settings, double start) {
+    settings_ = settings;
+    reader_.set_position(start);
+}
+
 void ChannelDetector::set_state(ChannelState next, const std::string& reason) {
     {
         common::MutexLock lock(reason_mutex_);

@@ -55,6 +55,15 @@ public:
     // runs prepare(). Called once, before the worker visits this detector.
     void setup(const std::string& settings_path, int n, double start);
 
+    // setup() without the store: takes `settings` and the read position `start`; the
+    // worker's first visit prepares the channel. For channels started while the worker
+    // runs (the worker, not the caller, owns the store connection then).
+    void configure(const ChannelSettings& settings, double start);
+
+    // Worker thread, between passes: the section number changed, nothing else (the
+    // editor renumbers the sections after one it deletes).
+    void renumber(int n) { settings_.index = n; }
+
     // The store-dependent part of setup: sample rate, checks, filters, trigger and the
     // response. Logs one line when the channel cannot run and one when it runs again;
     // nothing while the state stays the same. Worker thread once the worker runs.
@@ -109,7 +118,8 @@ public:
     size_t open_measurements() const { return chain_.open_measurements(); }
 
     ChannelState state() const { return state_.load(); }
-    const ChannelSettings& settings() const { return settings_; }  // fixed after setup
+    // Fixed after setup, but for the section number (renumber()).
+    const ChannelSettings& settings() const { return settings_; }
     double last_data_time() const { return chain_.last_data_time(); }
     double last_onset() const { return chain_.last_onset(); }
     // Detections made since setup. Any thread.

@@ -3,6 +3,8 @@
 // "newer than shown" and so raises the alarm in the first pass after the silence.
 #include "engine/alarm_board.h"
 
+#include "engine/channel_set_change.h"
+
 #include <algorithm>
 
 namespace zelvik::detect {
@@ -10,12 +12,21 @@ namespace zelvik::detect {
 AlarmBoard::AlarmBoard(int max_duration_s, int silence_s)
     : max_duration_(std::max(0, max_duration_s)), silence_(std::max(0, silence_s)) {}
 
+void AlarmBoard::remap(const std::vector<int>& old_of_new) {
+    states_ = remap_rows(states_, old_of_new);
+}
+
+void AlarmBoard::set_durations(int max_duration_s, int silence_s) {
+    max_duration_ = std::max(0, max_duration_s);
+    silence_.store(std::max(0, silence_s));
+}
+
 void AlarmBoard::resize(size_t count) {
     states_.resize(count);
 }
 
 void AlarmBoard::silence(int64_t now, int seconds) {
-    silence_until_.store(now + (seconds < 0 ? silence_ : seconds));
+    silence_until_.store(now + (seconds < 0 ? silence_.load() : seconds));
 }
 
 AlarmPass AlarmBoard::pass(const std::vector<ChannelReading>& readings, int64_t now) {

@@ -45,6 +45,13 @@ public:
     // Supervisor thread. Grows or shrinks the states to `count` channels (before passes).
     void resize(size_t count);
 
+    // Supervisor thread, between passes: the states in the order of a changed channel
+    // set (old_of_new[i]: the channel that row i continues, -1 = a new one).
+    void remap(const std::vector<int>& old_of_new);
+    // Supervisor thread: MAXDURATION and SILENCE changed while running; an alarm on
+    // keeps its end, the next detection gets the new duration.
+    void set_durations(int max_duration_s, int silence_s);
+
     // Supervisor thread. One pass at `now` (whole seconds since 1970) over `readings`,
     // which must have one entry per state.
     AlarmPass pass(const std::vector<ChannelReading>& readings, int64_t now);
@@ -59,11 +66,11 @@ public:
     // Supervisor thread.
     const std::vector<ChannelAlarmState>& states() const { return states_; }
     int max_duration() const { return max_duration_; }
-    int silence_length() const { return silence_; }
+    int silence_length() const { return silence_.load(); }
 
 private:
-    int max_duration_;
-    int silence_;
+    int max_duration_;                       // supervisor thread only
+    std::atomic<int> silence_;               // set by the supervisor, read by silence()
     std::atomic<int64_t> silence_until_{0};  // written by any thread, read by the pass
     std::atomic<bool> sound_enabled_{true};  // the front end's sound switch
     std::vector<ChannelAlarmState> states_;  // supervisor thread only

@@ -8,6 +8,7 @@
 #include "common/channel_id.h"
 #include "common/civil_time.h"
 #include "common/log.h"
+#include "engine/channel_set_change.h"
 #include "engine/event_store_sink.h"
 #include "report/detection_report.h"
 
@@ -22,6 +23,30 @@ void AlertGate::set_channels(std::vector<std::string> names, double fresh_from, 
     reports_ = reports;
     cleared_ = std::make_unique<std::atomic<double>[]>(names_.size());
     for (size_t i = 0; i < names_.size(); ++i) cleared_[i].store(0.0);
+}
+
+void AlertGate::remap(std::vector<std::string> names, const std::vector<int>& old_of_new,
+                      bool reports) {
+    auto cleared = std::make_unique<std::atomic<double>[]>(names.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+        const int from = old_of_new[i];
+        const bool kept = from >= 0 && static_cast<size_t>(from) < names_.size();
+        cleared[i].store(kept ? cleared_[static_cast<size_t>(from)].load() : 0.0);
+    }
+    const std::vector<int> to = new_of_old(old_of_new, names_.size());
+    {
+        const common::MutexLock lock(mutex_);
+        std::map<std::pair<int, double>, Trigger> moved;
+        for (const auto& [key, trigger] : triggers_) {
+            const int c = key.first;
+            if (c >= 0 && static_cast<size_t>(c) < to.size() && to[static_cast<size_t>(c)] >= 0)
+                moved[{to[static_cast<size_t>(c)], key.second}] = trigger;
+        }
+        triggers_ = std::move(moved);
+    }
+    names_ = std::move(names);
+    cleared_ = std::move(cleared);
+    reports_ = reports;
 }
 
 void AlertGate::detection(int channel, double onset, double sta_variance, float ratio) {

@@ -34,6 +34,11 @@ public:
     // the gate only passes the measurements on.
     void set_channels(std::vector<std::string> names, double fresh_from, bool reports);
 
+    // Between passes, the worker waiting or running the change: the channels in the
+    // order of a changed set (old_of_new[i]: the channel that i continues, -1 = new);
+    // `reports` as in set_channels().
+    void remap(std::vector<std::string> names, const std::vector<int>& old_of_new, bool reports);
+
     // Worker thread: a new detection's trigger values, kept for its report.
     void detection(int channel, double onset, double sta_variance, float ratio);
 
@@ -58,9 +63,10 @@ private:
 
     EventStoreSink& sink_;
     report::ReportSender& sender_;
-    double fresh_from_ = 0.0;         // fixed before the worker starts
-    bool reports_ = true;             // fixed before the worker starts
-    std::vector<std::string> names_;  // fixed before the worker starts
+    double fresh_from_ = 0.0;  // fixed before the worker starts
+    // Set before the worker starts; changed only by remap(), between passes.
+    bool reports_ = true;
+    std::vector<std::string> names_;
     // Per channel: the latest replayed onset whose row was new (0 = none). Written by the
     // storing thread, read by the supervisor.
     std::unique_ptr<std::atomic<double>[]> cleared_;

@@ -5,6 +5,8 @@
 // so), so the groups are found by a plain scan.
 #include "engine/coincidence_rule.h"
 
+#include "engine/channel_set_change.h"
+
 #include <algorithm>
 #include <set>
 
@@ -12,6 +14,22 @@ namespace zelvik::detect {
 
 CoincidenceRule::CoincidenceRule(int stations, double window_s, size_t channels)
     : stations_(std::max(1, stations)), window_(std::max(0.0, window_s)), confirmed_(channels) {}
+
+void CoincidenceRule::remap(const std::vector<int>& old_of_new) {
+    const std::vector<int> to = new_of_old(old_of_new, confirmed_.size());
+    const auto moved = [&to](NetworkDetection& d) {
+        const bool known = d.channel >= 0 && static_cast<size_t>(d.channel) < to.size();
+        d.channel = known ? to[static_cast<size_t>(d.channel)] : -1;
+        return d.channel < 0;
+    };
+    {
+        const common::MutexLock lock(queue_mutex_);
+        std::erase_if(queued_, moved);
+    }
+    std::erase_if(kept_, [&moved](Kept& k) { return moved(k.d); });
+    confirmed_ = remap_rows(confirmed_, old_of_new);
+    if (!previous_.empty()) previous_ = remap_rows(previous_, old_of_new);
+}
 
 void CoincidenceRule::add(NetworkDetection d) {
     const common::MutexLock lock(queue_mutex_);

@@ -50,6 +50,11 @@ public:
     // detectors, for confirmed_onset().
     CoincidenceRule(int stations, double window_s, size_t channels);
 
+    // Between passes, the worker waiting: the channels in the order of a changed set
+    // (old_of_new[i]: the channel that i continues, -1 = a new one). Detections of
+    // channels that went are dropped with them.
+    void remap(const std::vector<int>& old_of_new);
+
     // Worker thread: queues a detection for the next pass. Never waits for the pass.
     void add(NetworkDetection d);
 

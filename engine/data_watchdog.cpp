@@ -8,6 +8,7 @@
 
 #include "common/civil_time.h"
 #include "common/log.h"
+#include "engine/channel_set_change.h"
 
 namespace zelvik::detect {
 namespace {
@@ -24,6 +25,12 @@ DataWatchdog::DataWatchdog(int no_data_s, bool watch, std::vector<std::string> l
       labels_(std::move(labels)),
       tracked_(labels_.size()),
       states_(labels_.size()) {}
+
+void DataWatchdog::remap(const std::vector<int>& old_of_new, std::vector<std::string> labels) {
+    labels_ = std::move(labels);
+    tracked_ = remap_rows(tracked_, old_of_new);
+    states_ = remap_rows(states_, old_of_new);
+}
 
 void DataWatchdog::say(const std::string& line) {
     (void)common::log_write(line);

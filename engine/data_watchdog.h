@@ -35,6 +35,10 @@ public:
     // but still names data times in the future. `labels[i]` is "Channel n (STA.CHA.LOC)".
     DataWatchdog(int no_data_s, bool watch, std::vector<std::string> labels);
 
+    // Between passes: the channels in the order of a changed set (old_of_new[i]: the
+    // channel that i continues, -1 = a new one, watched from its first data on).
+    void remap(const std::vector<int>& old_of_new, std::vector<std::string> labels);
+
     // One pass at `now` (the run clock, which times NODATA), with data times judged
     // against `wall` (the system clock; 0 takes `now`). `store_down`: the store
     // connection is lost and not yet back. True when some channel's stalled state changed.
@@ -61,7 +65,7 @@ private:
 
     const int no_data_;
     const bool watch_;
-    const std::vector<std::string> labels_;
+    std::vector<std::string> labels_;
     std::vector<Tracked> tracked_;
     std::vector<WatchState> states_;
     double outage_since_ = 0.0;  // clock time the store was first seen down; 0 = up

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "common/civil_time.h"
+#include "engine/channel_set_change.h"
 
 namespace zelvik::detect {
 namespace {
@@ -16,6 +17,11 @@ std::string data_time_text(double t) {
 
 NoDataMail::NoDataMail(std::vector<std::string> names, int no_data_s)
     : names_(std::move(names)), no_data_(no_data_s), mailed_(names_.size()) {}
+
+void NoDataMail::remap(const std::vector<int>& old_of_new, std::vector<std::string> names) {
+    names_ = std::move(names);
+    mailed_ = remap_rows(mailed_, old_of_new);
+}
 
 std::string NoDataMail::due(const std::vector<WatchState>& states, int64_t now) {
     const auto t = static_cast<double>(now);

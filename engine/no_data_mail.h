@@ -20,6 +20,9 @@ public:
     // `names[i]` is "STA.CHA.LOC" of channel i; `no_data_s` is NODATA, for the text.
     NoDataMail(std::vector<std::string> names, int no_data_s);
 
+    // Between passes: the channels in the order of a changed set (see DataWatchdog).
+    void remap(const std::vector<int>& old_of_new, std::vector<std::string> names);
+
     // The body to mail for the watchdog states after a pass at `now`, or "" when nothing
     // is due. A channel named in the body counts as mailed from `now` on.
     std::string due(const std::vector<WatchState>& states, int64_t now);
@@ -30,7 +33,7 @@ private:
         double at = -kPerChannelInterval;
     };
 
-    const std::vector<std::string> names_;
+    std::vector<std::string> names_;
     const int no_data_;
     std::vector<Mailed> mailed_;
 };

@@ -76,8 +76,9 @@ int64_t Supervisor::start_up() {
                        common::format_local(start_time_, "%H:%M:%S %d.%m.%Y").c_str());
     if (sender_.start()) common::log_write("Detection report sender started");
 
+    started_at_ = now;
     const int count = clamp_thread_count();
-    check_alarm_settings();
+    check_alarm_settings(settings_);
     if (settings_.coincidence > 1) {
         coincidence_ = std::make_unique<CoincidenceRule>(
             settings_.coincidence, settings_.window_seconds, static_cast<size_t>(count));
@@ -86,17 +87,14 @@ int64_t Supervisor::start_up() {
     }
     (void)link_.ensure_connected(false, settings_.reconnect_pause_ms);
     for (int n = 0; n < count && !stop_.requested(); ++n) {
-        auto detector = std::make_unique<ChannelDetector>(link_, &gate_, detection_hook(n));
+        hook_index_.push_back(std::make_shared<int>(n));
+        auto detector =
+            std::make_unique<ChannelDetector>(link_, &gate_, detection_hook(hook_index_.back()));
         detector->setup(settings_.settings_path, n, static_cast<double>(start_time_));
         detectors_.push_back(std::move(detector));
     }
-    std::vector<std::string> names;
-    for (const auto& d : detectors_) {
-        const ChannelSettings& s = d->settings();
-        names.push_back(common::channel_id(s.station, s.channel, s.location));
-    }
     // Data before this moment may have been seen by an earlier run.
-    gate_.set_channels(std::move(names), static_cast<double>(now), !coincidence_);
+    gate_.set_channels(channel_names(), static_cast<double>(now), !coincidence_);
     backlog_end_.assign(detectors_.size(), 0.0);
     board_.resize(detectors_.size());
     readings_.resize(detectors_.size());
@@ -125,8 +123,7 @@ int64_t Supervisor::start_up() {
     return start_time_;
 }
 
-void Supervisor::check_alarm_settings() {
-    SupervisorSettings& s = settings_;
+void Supervisor::check_alarm_settings(SupervisorSettings& s) {
     if (s.coincidence < 1) {
         common::log_printf("COINCIDENCE %d below 1: every detection raises the alarm",
                            s.coincidence);
@@ -142,34 +139,48 @@ void Supervisor::check_alarm_settings() {
     }
 }
 
-DetectionHook Supervisor::detection_hook(int channel) {
-    if (!coincidence_) {
-        // One station is enough: every detection is reported with its measurement.
-        return [this, channel](const std::string&, double onset, double sta_variance, float ratio) {
+DetectionHook Supervisor::detection_hook(std::shared_ptr<int> index) {
+    // Worker thread. The rule and the list change only between passes, on this thread.
+    return [this, index](const std::string& station, double onset, double sta_variance,
+                         float ratio) {
+        const int channel = *index;
+        if (!coincidence_) {
+            // One station is enough: every detection is reported with its measurement.
             gate_.detection(channel, onset, sta_variance, ratio);
-        };
-    }
-    // Worker thread: the detector's settings are fixed once its setup has run.
-    return [this, channel](const std::string& station, double onset, double sta_variance,
-                           float ratio) {
+            return;
+        }
         const ChannelSettings& s = detectors_[static_cast<size_t>(channel)]->settings();
         coincidence_->add({channel, station, common::channel_id(s.station, s.channel, s.location),
                            onset, sta_variance, ratio});
     };
 }
 
-void Supervisor::build_watch() {
-    std::vector<std::string> labels, names;
+std::vector<std::string> Supervisor::channel_names() const {
+    std::vector<std::string> names;
     for (const auto& d : detectors_) {
         const ChannelSettings& s = d->settings();
         names.push_back(common::channel_id(s.station, s.channel, s.location));
-        labels.push_back("Channel " + std::to_string(s.index) + " (" + names.back() + ")");
     }
+    return names;
+}
+
+std::vector<std::string> Supervisor::watch_labels() const {
+    std::vector<std::string> labels;
+    for (const auto& d : detectors_) {
+        const ChannelSettings& s = d->settings();
+        labels.push_back("Channel " + std::to_string(s.index) + " (" +
+                         common::channel_id(s.station, s.channel, s.location) + ")");
+    }
+    return labels;
+}
+
+void Supervisor::build_watch() {
     // Archive times of a catch-up run say nothing about a live feed.
     const bool watch = settings_.no_data_seconds > 0 && !settings_.stop_when_idle;
-    watchdog_ = std::make_unique<DataWatchdog>(settings_.no_data_seconds, watch, labels);
+    watchdog_ = std::make_unique<DataWatchdog>(settings_.no_data_seconds, watch, watch_labels());
+    no_data_mail_.reset();
     if (watch && sender_.ready())
-        no_data_mail_ = std::make_unique<NoDataMail>(names, settings_.no_data_seconds);
+        no_data_mail_ = std::make_unique<NoDataMail>(channel_names(), settings_.no_data_seconds);
 }
 
 void Supervisor::summarise() {

@@ -48,6 +48,16 @@ struct SupervisorSettings {
     int reconnect_pause_ms = 2000;                   // pause of the reconnect protocol
 };
 
+// Settings read again while running, already validated: what a running supervisor
+// takes over from them.
+struct SettingsUpdate {
+    SupervisorSettings settings;            // the new values (path and arguments kept)
+    std::vector<ChannelSettings> channels;  // THREAD0.. as the file now describes them
+    // ODBC, USER, PASSWORD, DATA and USE_TEND when one of them changed: the store is
+    // given them and reconnects. Empty: the connection stays.
+    std::vector<std::pair<std::string, std::string>> connection;
+};
+
 // One row of the channel list: a copy, safe to hand to another thread.
 struct ChannelRow {
     ChannelSettings settings;
@@ -118,6 +128,15 @@ public:
     // Copies of the rows as the last pass showed them. Supervisor thread.
     std::vector<ChannelRow> rows() const;
 
+    // Supervisor thread, between passes: takes over `update` with the least disturbance.
+    // Channels whose settings did not change keep their detectors (filters, trigger,
+    // open measurements) and alarm states; a changed one restarts at its read position,
+    // a new one as far back as the run started; those that go finish their open
+    // measurements. The worker makes the change between two passes while this thread
+    // waits (at most `wait`); false when it did not get there (nothing changed then).
+    [[nodiscard]] bool apply_settings(const SettingsUpdate& update,
+                                      std::chrono::milliseconds wait = std::chrono::seconds(30));
+
     // Bounded shutdown: waits for the worker, finishes open measurements, stores
     // waiting rows, stops the report sender and waits for it. Idempotent.
     void shut_down();
@@ -135,15 +154,21 @@ public:
     const std::vector<SkippedSegment>& skipped_segments() const { return skipped_; }
 
     const SupervisorSettings& settings() const { return settings_; }
-    const Worker::DetectorList& detectors() const { return detectors_; }  // fixed after start_up
+    // Supervisor thread; changed only by apply_settings().
+    const Worker::DetectorList& detectors() const { return detectors_; }
     const AlarmBoard& alarm_board() const { return board_; }
     EventStoreSink& event_sink() { return sink_; }
     report::ReportSender& report_sender() { return sender_; }
 
 private:
     int clamp_thread_count() const;
-    void check_alarm_settings();
-    DetectionHook detection_hook(int channel);
+    static void check_alarm_settings(SupervisorSettings& s);
+    // The hook reads the channel's index from `index`, which a change of the channel
+    // set renumbers (worker thread, between passes).
+    DetectionHook detection_hook(std::shared_ptr<int> index);
+    std::vector<std::string> channel_names() const;
+    std::vector<std::string> watch_labels() const;
+    void take_over_values(const SupervisorSettings& s);
     void build_watch();
     void watch_pass(int64_t now, double wall, bool& rows_changed);
     void coincidence_pass(int64_t now, bool final);
@@ -164,6 +189,7 @@ private:
     AlertGate gate_;  // the detectors' measurement sink: reports, then sink_
     // Filled by start_up() before the worker starts; changed again only after it ended.
     Worker::DetectorList detectors_;
+    std::vector<std::shared_ptr<int>> hook_index_;  // per detector, its index for its hook
     // Per detector, supervisor thread: filled by start_up() once the worker runs.
     std::vector<double> backlog_end_;
     AlarmBoard board_;  // supervisor thread, except silence/sound switch
@@ -176,6 +202,7 @@ private:
     std::vector<std::string> watch_lines_;
     std::vector<SkippedSegment> skipped_;  // filled by shut_down()
     int64_t start_time_ = 0;
+    int64_t started_at_ = 0;  // clock time of start_up(): channels added later look as far back
     WatchSummary watch_;
     std::vector<ChannelOutcome> outcomes_;
     std::atomic<bool> overran_{false};

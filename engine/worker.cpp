@@ -14,8 +14,8 @@
 
 namespace zelvik::detect {
 
-Worker::Worker(const DetectorList& detectors, StoreLink& link, EventStoreSink* sink,
-               StopSignal& stop, int sleep_seconds, int reconnect_pause_ms, bool beside)
+Worker::Worker(DetectorList& detectors, StoreLink& link, EventStoreSink* sink, StopSignal& stop,
+               int sleep_seconds, int reconnect_pause_ms, bool beside)
     : detectors_(detectors),
       link_(link),
       sink_(sink),
@@ -31,6 +31,8 @@ Worker::~Worker() {
 bool Worker::run_pass() {
     bool any = false;
     retry_pending_ = false;
+    // Between passes: the lane is idle and nothing is held, so the list may change.
+    (void)handover_.run_offered();
     reached_store_ = link_.ensure_connected(false, reconnect_pause_ms_);
     if (reached_store_) {
         if (sink_ != nullptr) (void)sink_->flush();
@@ -106,13 +108,15 @@ bool Worker::start(bool stop_when_idle) {
 }
 
 bool Worker::idle_pause() {
-    // SLEEP seconds in slices of at most 2 s; SLEEP 0 or 1 still pauses kMinIdlePause,
-    // so an idle store is not asked again at once, at the cost of a whole core. A stop
-    // ends the wait at once.
+    // SLEEP seconds in slices of at most 100 ms; SLEEP 0 or 1 still pauses
+    // kMinIdlePause, so an idle store is not asked again at once, at the cost of a whole
+    // core. A stop ends the wait at once, a settings change within a slice.
     using std::chrono::milliseconds;
-    milliseconds left = std::max(milliseconds(int64_t{sleep_seconds_} * 1000), kMinIdlePause);
+    milliseconds left =
+        std::max(milliseconds(int64_t{sleep_seconds_.load()} * 1000), kMinIdlePause);
     while (left.count() > 0) {
-        const milliseconds slice = std::min(left, milliseconds(2000));
+        if (handover_.waiting()) return false;
+        const milliseconds slice = std::min(left, milliseconds(100));
         if (stop_.wait_for(slice)) return true;
         left -= slice;
     }

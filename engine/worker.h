@@ -1,6 +1,7 @@
 // The worker thread: visits every channel detector in list order, one step each, and
-// pauses by SLEEP when no channel had new data. The detector list is complete before
-// the thread starts and is not changed until it has ended, so it is walked unlocked.
+// pauses by SLEEP when no channel had new data. The detector list changes only between
+// two passes, by a change the supervisor hands over (and waits for), so it is walked
+// unlocked.
 // With a second core, the chain of every other channel with samples runs on a compute
 // lane beside the next channel's read and chain; what both hand on is held and released
 // in list order, so the log, the rows and the reports come out as from one thread.
@@ -15,6 +16,7 @@
 
 #include "channel/channel_detector.h"
 #include "common/finish_latch.h"
+#include "engine/channel_set_change.h"
 
 namespace zelvik::detect {
 
@@ -29,10 +31,11 @@ public:
     static constexpr std::chrono::milliseconds kMinIdlePause{500};
 
     // None of the references is owned; all must outlive the worker. `sink` may be null.
+    // `detectors` is changed only by changes run through handover().
     // sleep_seconds: SLEEP; an idle pass waits that long, at least kMinIdlePause.
     // reconnect_pause_ms: the pause of the reconnect protocol before each attempt.
     // beside: run channels' chains on a compute lane too (default: with two cores or more).
-    Worker(const DetectorList& detectors, StoreLink& link, EventStoreSink* sink, StopSignal& stop,
+    Worker(DetectorList& detectors, StoreLink& link, EventStoreSink* sink, StopSignal& stop,
            int sleep_seconds, int reconnect_pause_ms = 2000, bool beside = second_core());
     ~Worker();  // joins (without a time limit) when the thread still runs
     Worker(const Worker&) = delete;
@@ -63,6 +66,12 @@ public:
     // than storing them cut short.
     void finish_measurements(std::chrono::milliseconds completion_budget = {});
 
+    // Changes of the channel set (and of what the worker reads of the settings) reach
+    // the worker here; it runs them at the start of a pass or during its idle pause.
+    ChangeHandover& handover() { return handover_; }
+    // SLEEP, from the next idle pause on. Any thread.
+    void set_sleep_seconds(int seconds) { sleep_seconds_.store(seconds); }
+
     static bool second_core() { return std::thread::hardware_concurrency() >= 2; }
 
 private:
@@ -75,11 +84,11 @@ private:
     // Releases every held detector's output into its direct one, in list order.
     void release_held();
 
-    const DetectorList& detectors_;
+    DetectorList& detectors_;
     StoreLink& link_;
     EventStoreSink* sink_;
     StopSignal& stop_;
-    const int sleep_seconds_;
+    std::atomic<int> sleep_seconds_;
     const int reconnect_pause_ms_;
     const bool beside_;
     bool reached_store_ = false;  // worker thread only: the last pass found the store
@@ -91,6 +100,7 @@ private:
     std::atomic<bool> idle_{false};
     common::FinishLatch finished_;
     std::atomic<int> passes_{0};
+    ChangeHandover handover_;
     std::thread thread_;
 };
 

@@ -91,7 +91,7 @@ ReportSender::ReportSender(MailSettings mail) : ReportSender(std::move(mail), Ti
 ReportSender::ReportSender(MailSettings mail, Timing timing)
     : mail_(std::move(mail)),
       timing_(timing),
-      delivery_(mail_, timing.retry, timing.smtp_timeout, &abort_) {}
+      delivery_(std::in_place, mail_, timing.retry, timing.smtp_timeout, &abort_) {}
 
 ReportSender::~ReportSender() {
     if (thread_.joinable()) {
@@ -189,9 +189,9 @@ std::vector<std::string> ReportSender::keep_queued() {
     const std::vector<ReportEntry> entries = take_entries();
     if (!entries.empty()) {
         const std::string id = Outbox::new_id(now);
-        delivery_.keep(id, "ALERT", static_cast<int>(entries.size()),
-                       format_report_body(entries, mail_.network),
-                       report_json(id, entries, mail_.network), now);
+        delivery_->keep(id, "ALERT", static_cast<int>(entries.size()),
+                        format_report_body(entries, mail_.network),
+                        report_json(id, entries, mail_.network), now);
         ids.push_back(id);
     }
     std::vector<QueuedMail> mails;
@@ -201,7 +201,7 @@ std::vector<std::string> ReportSender::keep_queued() {
     }
     for (const QueuedMail& m : mails) {
         const std::string id = Outbox::new_id(now);
-        delivery_.keep(id, m.subject, 0, m.body, notice_json(id, m.subject, m.body), now);
+        delivery_->keep(id, m.subject, 0, m.body, notice_json(id, m.subject, m.body), now);
         ids.push_back(id);
     }
     return ids;
@@ -227,22 +227,22 @@ void ReportSender::log_attempt(const ReportDelivery::Attempt& a) {
                                  : notice + (mail ? "not sent" : "not posted") + to + via;
     char line[common::kLogLineBytes];
     std::snprintf(line, sizeof line, "%s: %s; %zu waiting in the outbox", what.c_str(),
-                  a.result.answer.c_str(), delivery_.backlog());
+                  a.result.answer.c_str(), delivery_->backlog());
     failed(line);
 }
 
 void ReportSender::deliver(const std::vector<std::string>* only_ids) {
     for (const ReportDelivery::Attempt& a :
-         delivery_.deliver_due(common::now_utc(), abort_, only_ids)) {
+         delivery_->deliver_due(common::now_utc(), abort_, only_ids)) {
         (a.result.ok ? mails_sent_ : mails_failed_).fetch_add(1);
         log_attempt(a);
     }
-    backlog_.store(delivery_.backlog());
+    backlog_.store(delivery_->backlog());
 }
 
 void ReportSender::wait_for_round() {
     auto wait = mail_.prompt() ? std::min(timing_.period, timing_.prompt_period) : timing_.period;
-    const double next = delivery_.next_due();
+    const double next = delivery_->next_due();
     if (next >= 0.0) {
         const auto until_due = std::chrono::milliseconds(
             static_cast<long long>(std::max(0.1, next - common::now_utc()) * 1000.0));
@@ -250,15 +250,50 @@ void ReportSender::wait_for_round() {
     }
     std::unique_lock<std::mutex> lock(wake_mutex_);
     wake_.wait_for(lock, wait, [this] {
-        return stop_.load(std::memory_order_acquire) || abort_.load(std::memory_order_acquire);
+        return stop_.load(std::memory_order_acquire) || abort_.load(std::memory_order_acquire) ||
+               mail_changed_.load(std::memory_order_acquire);
     });
+}
+
+void ReportSender::change_mail(MailSettings mail) {
+    if (!thread_.joinable()) {
+        mail_ = std::move(mail);
+        delivery_.emplace(mail_, timing_.retry, timing_.smtp_timeout, &abort_);
+        if (start()) (void)common::log_write("Detection report sender started");
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(queue_mutex_);
+        changed_mail_ = std::move(mail);
+    }
+    {
+        std::lock_guard<std::mutex> lock(wake_mutex_);
+        mail_changed_.store(true, std::memory_order_release);
+    }
+    wake_.notify_all();
+}
+
+void ReportSender::take_changed_mail() {
+    std::optional<MailSettings> mail;
+    {
+        std::lock_guard<std::mutex> lock(queue_mutex_);
+        mail.swap(changed_mail_);
+        mail_changed_.store(false, std::memory_order_release);
+    }
+    if (!mail) return;
+    // What the old delivery kept waits in the outbox directory and is read in again;
+    // a report kept only in memory (no OUTBOX directory) goes with it.
+    mail_ = std::move(*mail);
+    delivery_.emplace(mail_, timing_.retry, timing_.smtp_timeout, &abort_);
+    (void)delivery_->load(common::now_utc());
 }
 
 void ReportSender::run() noexcept {
     try {
-        if (delivery_.load(common::now_utc()) > 0) deliver(nullptr);
+        if (delivery_->load(common::now_utc()) > 0) deliver(nullptr);
         for (;;) {
             wait_for_round();
+            take_changed_mail();
             const bool stopping =
                 stop_.load(std::memory_order_acquire) || abort_.load(std::memory_order_acquire);
             // Also after the stop flag: what is queued then is offered once; older reports

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -92,6 +93,12 @@ public:
     // client and settings, never waiting on the caller's thread. False when not ready.
     bool queue_mail(std::string subject, std::string body);
 
+    // Mail settings changed while running (one thread at a time: the supervisor's). A
+    // running sender takes them at once, at the start of its next round, and offers
+    // what waits in the outbox by them; a sender that was not started starts with them
+    // when they name a path (see ready()).
+    void change_mail(MailSettings mail);
+
     // The report stop flag. Raising it wakes the sender at once; what is queued
     // then is still mailed once before the thread ends. Any thread.
     void request_stop();
@@ -113,6 +120,7 @@ public:
 private:
     void run() noexcept;
     void wait_for_round();
+    void take_changed_mail();
     // Moves what is queued into the outbox; returns the ids of the reports made.
     std::vector<std::string> keep_queued();
     void deliver(const std::vector<std::string>* only_ids);
@@ -121,7 +129,8 @@ private:
     void failed(const std::string& line);
     std::vector<ReportEntry> take_entries();
 
-    const MailSettings mail_;                                 // read-only after construction
+    // Sender thread once started (replaced there by a change); before, the owner's.
+    MailSettings mail_;
     std::function<void(const std::string&)> failure_notice_;  // set before start()
     const Timing timing_;
 
@@ -131,7 +140,7 @@ private:
     std::atomic<int> mails_sent_{0};
     std::atomic<int> mails_failed_{0};
     std::atomic<size_t> backlog_{0};
-    ReportDelivery delivery_;  // sender thread only, once started
+    std::optional<ReportDelivery> delivery_;  // sender thread only, once started
 
     struct QueuedMail {
         std::string subject, body;
@@ -140,6 +149,8 @@ private:
     std::mutex queue_mutex_;
     std::vector<ReportEntry> entries_;
     std::vector<QueuedMail> mails_;
+    std::optional<MailSettings> changed_mail_;  // taken by the sender at its next round
+    std::atomic<bool> mail_changed_{false};     // ends the sender's wait for a round
 
     // Guards the wake-up and end-of-thread signalling (stop_ is also set under it so
     // a wake-up cannot be missed).

@@ -29,6 +29,8 @@ struct MailSettings {
     std::string outbox_dir = "";  // where unsent reports wait; empty = in memory for this run only
     int outbox_hours = 24;        // an unsent report older than this is dropped
 
+    bool operator==(const MailSettings&) const = default;
+
     bool mail_enabled() const { return !server.empty() && !recipient.empty(); }
     bool any_path() const { return mail_enabled() || !webhook.empty(); }
     // Paths that should leave within seconds rather than with the minute of the old mail.

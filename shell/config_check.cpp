@@ -18,6 +18,7 @@
 #include "common/channel_id.h"
 #include "common/civil_time.h"
 #include "common/clock.h"
+#include "common/log.h"
 #include "common/text.h"
 #include "config/ini_file.h"
 #include "config/known_keys.h"
@@ -166,31 +167,8 @@ bool check_channel(const config::ProgramSettings& s, detect::StoreLink& link, in
     return runs;
 }
 
-// Keys and sections nothing reads, each with the name that was probably meant.
 void check_keys(const std::string& path, int thread_count, std::FILE* out) {
-    std::vector<std::string> notes;
-    std::set<std::string> seen;
-    for (const std::string& section : config::ini::read_section_names(path)) {
-        if (!seen.insert(common::to_upper(section)).second) continue;
-        const int n = config::channel_section_number(section);
-        if (n >= thread_count) {
-            notes.push_back("section [" + section + "] lies beyond THREADS=" +
-                            std::to_string(thread_count) + " and is not read");
-            continue;
-        }
-        if (!config::is_known_section(section)) {
-            const std::string near = config::nearest_section(section);
-            notes.push_back("section [" + section + "] is not read" +
-                            (near.empty() ? "" : "; did you mean [" + near + "]?"));
-            continue;
-        }
-        for (const auto& [key, value] : config::ini::read_section(path, section)) {
-            if (config::is_known_key(section, key)) continue;
-            const std::string near = config::nearest_key(section, key);
-            notes.push_back("[" + section + "] " + key + " is not read" +
-                            (near.empty() ? "" : "; did you mean " + near + "?"));
-        }
-    }
+    const std::vector<std::string> notes = unread_key_notes(path, thread_count, true);
     say(out, "Keys:");
     if (notes.empty()) say(out, "  every key is one Zelvik reads");
     for (const std::string& note : notes) say(out, "  " + note);
@@ -304,6 +282,61 @@ int check(config::ProgramSettings& s, std::FILE* out) {
 }
 
 }  // namespace
+
+// Keys and sections nothing reads, each with the name that was probably meant.
+std::vector<std::string> unread_key_notes(const std::string& path, int thread_count, bool beyond) {
+    std::vector<std::string> notes;
+    std::set<std::string> seen;
+    for (const std::string& section : config::ini::read_section_names(path)) {
+        if (!seen.insert(common::to_upper(section)).second) continue;
+        const int n = config::channel_section_number(section);
+        if (n >= thread_count) {
+            if (beyond)
+                notes.push_back("section [" + section + "] lies beyond THREADS=" +
+                                std::to_string(thread_count) + " and is not read");
+            continue;
+        }
+        if (!config::is_known_section(section)) {
+            const std::string near = config::nearest_section(section);
+            notes.push_back("section [" + section + "] is not read" +
+                            (near.empty() ? "" : "; did you mean [" + near + "]?"));
+            continue;
+        }
+        for (const auto& [key, value] : config::ini::read_section(path, section)) {
+            if (config::is_known_key(section, key)) continue;
+            const std::string near = config::nearest_key(section, key);
+            notes.push_back("[" + section + "] " + key + " is not read" +
+                            (near.empty() ? "" : "; did you mean " + near + "?"));
+        }
+    }
+    return notes;
+}
+
+namespace {
+// Nothing a check on the side says belongs in the run's log.
+class Discard final : public common::LogHold {
+public:
+    void hold(std::string_view) override {}
+};
+}  // namespace
+
+std::string channel_run_problem(const std::string& path, int n, detect::StoreLink& link) {
+    Discard discard;
+    const common::ScopedLogHold quiet(&discard);
+    detect::ChannelDetector detector(link, nullptr, {});
+    detector.setup(path, n, common::now_utc());
+    const detect::ChannelSettings& c = detector.settings();
+    const std::string name =
+        "THREAD" + std::to_string(n) + " " + common::channel_id(c.station, c.channel, c.location);
+    switch (detector.state()) {
+        case detect::ChannelState::kRunning:
+            return {};
+        case detect::ChannelState::kWaitingForData:
+            return name + " is not in the store (no SITECHAN row)";
+        default:
+            return name + ": " + detector.state_reason();
+    }
+}
 
 int run_config_check(config::ProgramSettings& settings, std::FILE* out) {
     try {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "common/civil_time.h"
 #include "common/clock.h"
 #include "common/log.h"
 
@@ -46,7 +47,54 @@ void Engine::set_sound_enabled(bool on) {
     supervisor_.set_sound_enabled(on);
 }
 
+void Engine::offer_settings(detect::SettingsUpdate update, std::string what) {
+    const common::MutexLock lock(offer_mutex_);
+    offer_ = Offer{std::move(update), std::move(what)};
+}
+
+void Engine::refuse_settings(std::string why) {
+    const std::string at = common::format_local(common::now_utc_seconds(), "%H:%M:%S");
+    std::string note = why.empty() ? "settings file back to the settings in force " + at
+                                   : "settings refused " + at + ": " + why;
+    const common::MutexLock lock(offer_mutex_);
+    note_ = std::move(note);
+}
+
+void Engine::show_durations() {
+    const detect::SupervisorSettings& s = supervisor_.settings();
+    char info[64];
+    std::snprintf(info, sizeof info, "duration: %d  silence: %d", s.max_duration_seconds,
+                  s.silence_seconds);
+    events_.info_changed(info);
+}
+
+void Engine::take_settings() {
+    std::optional<Offer> offer;
+    std::string note;
+    {
+        const common::MutexLock lock(offer_mutex_);
+        offer.swap(offer_);
+        note.swap(note_);
+    }
+    if (!note.empty()) events_.settings_changed(note);
+    if (!offer) return;
+    if (!supervisor_.apply_settings(offer->update)) {
+        // A pass of the worker outlasted the wait: the offer is tried again at the next
+        // pass, unless a newer one came meanwhile.
+        common::log_write("Settings not applied yet: the worker is busy with a long pass");
+        const common::MutexLock lock(offer_mutex_);
+        if (!offer_) offer_ = std::move(offer);
+        return;
+    }
+    common::log_write("Settings applied: " + offer->what);
+    show_durations();
+    events_.settings_changed("settings applied " +
+                             common::format_local(common::now_utc_seconds(), "%H:%M:%S"));
+    events_.channels_changed(supervisor_.rows());
+}
+
 void Engine::run_pass(int64_t now, double wall) {
+    take_settings();
     // An empty message only makes sure today's log file exists, so a quiet station still
     // gets its new file, with the day header, soon after midnight.
     (void)common::log_write("");
@@ -65,11 +113,7 @@ void Engine::body() noexcept {
     try {
         supervisor_.start_up();
         events_.watch_summary(supervisor_.watch_summary().text);
-        const detect::SupervisorSettings& s = supervisor_.settings();
-        char info[64];
-        std::snprintf(info, sizeof info, "duration: %d  silence: %d", s.max_duration_seconds,
-                      s.silence_seconds);
-        events_.info_changed(info);
+        show_durations();
         events_.channels_changed(supervisor_.rows());
         for (;;) {
             // A catch-up run shows its final state in one more pass, then ends.

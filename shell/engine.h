@@ -6,9 +6,12 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "common/finish_latch.h"
+#include "common/mutex.h"
 #include "engine/supervisor.h"
 #include "shell/engine_events.h"
 
@@ -46,13 +49,34 @@ public:
     void silence_for(int seconds);  // negative: the configured silence
     void set_sound_enabled(bool on);
 
-    // One supervisor pass (loop body), for tests that drive the engine by hand.
+    // Any thread: settings read again and checked. The supervisor thread takes them over
+    // before its next pass and logs "Settings applied: <what>"; an offer not yet taken
+    // is replaced by a later one.
+    void offer_settings(detect::SettingsUpdate update, std::string what);
+    // Any thread: settings read again and refused (logged already) because of `why`;
+    // front ends hear it from the supervisor thread. An empty `why`: the file is back
+    // to the settings in force after a refusal.
+    void refuse_settings(std::string why);
+
+    // One supervisor pass (loop body), for tests that drive the engine by hand. Takes
+    // over offered settings first.
     void run_pass(int64_t now, double wall);  // run clock and system clock
 
     detect::Supervisor& supervisor() { return supervisor_; }
 
 private:
     void body() noexcept;
+    void take_settings();
+    void show_durations();
+
+    struct Offer {
+        detect::SettingsUpdate update;
+        std::string what;
+    };
+    // Guards the settings offered or refused by the settings watch.
+    common::Mutex offer_mutex_;
+    std::optional<Offer> offer_ GUARDED_BY(offer_mutex_);
+    std::string note_ GUARDED_BY(offer_mutex_);  // for the front end, stamped when it came
 
     detect::Supervisor supervisor_;
     EngineEvents& events_;

@@ -40,6 +40,10 @@ public:
     // channels were set up; the engine has logged it already.
     virtual void watch_summary(const std::string& text) { (void)text; }
 
+    // The settings file was read again while running: "settings applied hh:mm:ss", or
+    // "settings refused hh:mm:ss: <why>" (the engine runs on as it did). Logged already.
+    virtual void settings_changed(const std::string& text) { (void)text; }
+
     // A mail (detection report or NO DATA) that could not be sent (logged already). Called on the
     // report sender thread, once per failed mail.
     virtual void mail_failed(const std::string& text) { (void)text; }

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <exception>
+#include <memory>
 
 #include "common/channel_id.h"
 #include "common/log.h"
@@ -13,6 +14,7 @@
 #include "shell/catch_up_summary.h"
 #include "shell/engine.h"
 #include "shell/headless_events.h"
+#include "shell/settings_reload.h"
 #include "shell/skipped_data_report.h"
 #include "shell/stop_request.h"
 
@@ -53,8 +55,15 @@ int run_engine_headless(const config::ProgramSettings& settings, db::WaveStore& 
         HeadlessEvents events(err, &sound, until_caught_up);
         Engine engine(engine_settings(settings, until_caught_up), store, events);
         if (!engine.start()) return 1;
+        // A catch-up run reads an archive through once: its settings stay as they were.
+        std::unique_ptr<LiveSettings> live;
+        if (!until_caught_up) {
+            live = std::make_unique<LiveSettings>(settings, engine, err);
+            (void)live->start();
+        }
         while (!engine.finished() && !stop.wait_for(kPoll)) {
         }
+        live.reset();
         engine.request_stop();
         const bool ended = engine.wait(kShutdownWait);
         if (!ended) return 1;  // the supervisor still runs: nothing of it may be read

@@ -31,7 +31,10 @@ sigset_t watched_signals() {
 }  // namespace
 
 SignalWatcher::SignalWatcher(StopRequest& stop) : stop_(stop) {
-    const sigset_t set = watched_signals();
+    sigset_t set = watched_signals();
+    // SIGHUP (re-read the settings) is blocked everywhere too, and taken by the
+    // settings watch through its own descriptor; unblocked, it would end the process.
+    sigaddset(&set, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &set, &previous_mask_);
     thread_ = std::thread([this] { body(); });
 }

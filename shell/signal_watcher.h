@@ -1,6 +1,7 @@
 // Turns SIGINT and SIGTERM into a StopRequest. The signals are blocked in the creating
 // thread (and so in every thread started after it) and taken by one watcher thread
-// with sigwait, so no code runs inside a signal handler.
+// with sigwait, so no code runs inside a signal handler. SIGHUP is blocked as well and
+// left to the settings watch.
 #pragma once
 
 #include <atomic>

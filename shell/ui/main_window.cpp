@@ -234,14 +234,35 @@ void MainWindow::show_info(const QString& text) {
     refresh_info();
 }
 
-// The info label is two lines high: the stalled and skipped counts take the second, so
-// the duration and silence line keeps its place and its words.
+void MainWindow::show_log_trouble(const QString& text) {
+    // The text that says writing works again ends the trouble.
+    log_trouble_ = text.contains(QStringLiteral(" again")) ? QString() : text;
+    refresh_info();
+}
+
+void MainWindow::show_settings_note(const QString& text) {
+    settings_note_ = text;
+    refresh_info();
+}
+
+// The info label is two lines high: the stalled and skipped counts and the settings note
+// share the second, so the duration and silence line keeps its place and its words.
 void MainWindow::refresh_info() {
     QStringList counts;
     if (stalled_count_ > 0) counts << QStringLiteral("stalled: ") + QString::number(stalled_count_);
     if (skipped_count_ > 0) counts << QStringLiteral("skipped: ") + QString::number(skipped_count_);
-    info_text_->setText(counts.isEmpty() ? info_
-                                         : info_ + '\n' + counts.join(QStringLiteral("  ")));
+    QString second = counts.join(QStringLiteral("  "));
+    const QString settings = settings_note_.section(QStringLiteral(": "), 0, 0);
+    if (!settings.isEmpty())
+        second += (second.isEmpty() ? QString() : QStringLiteral(", ")) + settings;
+    if (!log_trouble_.isEmpty())
+        second += (second.isEmpty() ? QString() : QStringLiteral(", ")) +
+                  QStringLiteral("log not written");
+    info_text_->setText(second.isEmpty() ? info_ : info_ + QStringLiteral("\n") + second);
+    QStringList tip;
+    if (!settings_note_.isEmpty()) tip << settings_note_;
+    if (!log_trouble_.isEmpty()) tip << log_trouble_;
+    info_text_->setToolTip(tip.join(QStringLiteral("\n")));
 }
 
 void MainWindow::show_alarm(bool on, const QString& text) {

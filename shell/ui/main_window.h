@@ -56,6 +56,13 @@ public:
     void show_rows(std::vector<ChannelView> rows);
     void show_alarm(bool on, const QString& text);
     void show_info(const QString& text);
+    // The settings were applied or refused while running ("settings applied hh:mm:ss",
+    // "settings refused hh:mm:ss: why"): its first part on the info text's second line,
+    // the whole of it in the tooltip.
+    void show_settings_note(const QString& text);
+    // Log lines stopped reaching the log file, or reach it again: while they cannot be
+    // written, "log not written" on the info text's second line, the reason in its tooltip.
+    void show_log_trouble(const QString& text);
 
     // Channels whose data stopped, and channels skipped, as the last rows gave them;
     // told after the info text.
@@ -130,6 +137,8 @@ private:
     QString info_ = QStringLiteral("info");  // as the engine gave it
     int stalled_count_ = 0;
     int skipped_count_ = 0;
+    QString settings_note_;  // the last settings note, as the engine gave it
+    QString log_trouble_;    // why log lines are lost; empty while the log is written
 };
 
 }  // namespace zelvik::shell::ui

@@ -34,6 +34,20 @@ void QtEngineEvents::info_changed(const std::string& text) {
         window, [window, shown] { window->show_info(shown); }, Qt::QueuedConnection);
 }
 
+void QtEngineEvents::log_trouble(const std::string& text) {
+    MainWindow* window = window_;
+    const QString shown = QString::fromStdString(text);
+    QMetaObject::invokeMethod(
+        window, [window, shown] { window->show_log_trouble(shown); }, Qt::QueuedConnection);
+}
+
+void QtEngineEvents::settings_changed(const std::string& text) {
+    MainWindow* window = window_;
+    const QString shown = QString::fromLocal8Bit(text.c_str());
+    QMetaObject::invokeMethod(
+        window, [window, shown] { window->show_settings_note(shown); }, Qt::QueuedConnection);
+}
+
 void QtEngineEvents::play_alarm(const std::string& wav_path) {
     if (sound_ != nullptr) (void)sound_->play(wav_path);
 }

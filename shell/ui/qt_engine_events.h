@@ -25,6 +25,8 @@ public:
     void channels_changed(std::vector<ChannelView> rows) override;
     void alarm_changed(bool on, const std::string& text) override;
     void info_changed(const std::string& text) override;
+    void settings_changed(const std::string& text) override;
+    void log_trouble(const std::string& text) override;
     void play_alarm(const std::string& wav_path) override;
 
 private:

@@ -14,6 +14,7 @@
 #include "report/alarm_sound.h"
 #include "shell/engine.h"
 #include "shell/headless_runner.h"
+#include "shell/settings_reload.h"
 #include "shell/stop_request.h"
 #include "shell/ui/channel_table_model.h"
 #include "shell/ui/channel_view_window.h"
@@ -60,6 +61,8 @@ int run_window_job(config::ProgramSettings& settings, db::WaveStore& store,
                                  views->show(c->settings, access);
                          });
         if (!engine.start()) return 1;
+        LiveSettings live(settings, engine, stderr);
+        (void)live.start();
 
         // The signal watcher raises `stop` on its own thread; the GUI thread looks at it
         // between events, so the window ends the run in its own thread.

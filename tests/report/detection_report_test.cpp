@@ -186,6 +186,30 @@ TEST(ReportSender, DetectionsOnEitherSideOfAWakeUpGoInTwoMails) {
     }
 }
 
+// Mail settings changed while running: a sender that had no server starts with the
+// new ones, and a running one mails by the newer ones from its next round on.
+TEST(ReportSender, ChangedMailSettingsTakeEffectAtOnce) {
+    test::TempDir dir_a, dir_b;
+    SmtpSinkProcess a(dir_a.path()), b(dir_b.path());
+    ASSERT_NE(a.port(), 0) << a.error();
+    ASSERT_NE(b.port(), 0) << b.error();
+    ReportSender sender(MailSettings{}, {1h, 10s});
+    ASSERT_FALSE(sender.start());
+    sender.change_mail(mail_to(a.port()));
+    ASSERT_TRUE(sender.ready());
+    ASSERT_TRUE(sender.report_detection("AAA", kOnset, 1.0, 2.0f));
+    sender.change_mail(mail_to(b.port()));  // wakes the sender: AAA goes by the new server
+    ASSERT_EQ(b.wait_for_mails(1, 10s), 1u);
+    ASSERT_TRUE(sender.report_detection("BBB", kOnset, 1.0, 2.0f));
+    sender.request_stop();
+    ASSERT_TRUE(sender.join(10s));
+    EXPECT_EQ(a.mails().size(), 0u);
+    const auto mails = b.mails();
+    ASSERT_EQ(mails.size(), 2u);
+    EXPECT_EQ(arrival_lines(mails[0].content)[0].substr(10, 3), "AAA");
+    EXPECT_EQ(arrival_lines(mails[1].content)[0].substr(10, 3), "BBB");
+}
+
 TEST(ReportSender, FailedMailIsLoggedOnceWithTheReason) {
     LogCapture log;
     ASSERT_TRUE(log.enabled());

@@ -128,6 +128,36 @@ TEST_F(ZelvikProgramTest, SignalEndsANormalRun) {
     }
 }
 
+// `systemctl reload`: SIGHUP re-reads the settings (and does not end the run), and a
+// changed file is taken over without a restart.
+TEST_F(ZelvikProgramTest, SighupAndAChangedFileReachARunningProgram) {
+    test::SqliteTestStore store;
+    const std::string ini = settings(dir_.file("log"));
+    Child child({ZELVIK_BINARY, "--headless", "--config", ini, "ODBC=" + store.dsn(),
+                 "PASSWORD=s3cret", "DATA=" + store.data_dir()});
+    ASSERT_TRUE(child.started());
+    const auto wait_for = [this](const std::string& text) {
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (whole_log().find(text) == std::string::npos &&
+               std::chrono::steady_clock::now() < give_up) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return whole_log().find(text) != std::string::npos;
+    };
+    ASSERT_TRUE(wait_for("Catalog with data"));
+    // A SIGHUP before the watch runs waits, blocked, until the watch takes it.
+    child.signal(SIGHUP);
+    EXPECT_TRUE(wait_for("Settings read again on SIGHUP: nothing changed"));
+    dir_.write("zelvik.ini.new",
+               "[LOG]\nDIR=" + dir_.file("log") + "\nLEVEL=DEBUG\n[ALARM]\nSILENCE=45\n");
+    std::filesystem::rename(dir_.file("zelvik.ini.new"), ini);
+    EXPECT_TRUE(wait_for("Settings applied: [ALARM] SILENCE \"\" -> \"45\""));
+    child.signal(SIGTERM);
+    const ChildResult r = child.finish();
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_NE(r.err.find("stopped by signal " + std::to_string(SIGTERM)), std::string::npos);
+}
+
 #ifdef ZELVIK_WINDOW_TESTS
 // Window mode (offscreen): a signal ends the run as Exit "yes" does, without the
 // question: the column widths are saved, the closing line written, the status is 0.

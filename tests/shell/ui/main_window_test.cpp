@@ -339,6 +339,29 @@ void MainWindowTest::stalled_rows_show_their_picture_tooltip_and_count() {
     QCOMPARE(w.stalled_count(), 0);
     QCOMPARE(w.info_text()->text(), QString("duration: 120  silence: 30"));
     QVERIFY(!m->index(0, 0).data(Qt::ToolTipRole).isValid());
+
+    // A settings note shares the second line with the stall count; its reason is in
+    // the tooltip.
+    const QString refused("settings refused 17:33:23: [THREAD0] Treshold is not read");
+    w.show_settings_note(refused);
+    QCOMPARE(w.info_text()->text(),
+             QString("duration: 120  silence: 30\nsettings refused 17:33:23"));
+    QCOMPARE(w.info_text()->toolTip(), refused);
+    rows[0].stalled = true;
+    w.show_rows(rows);
+    QCOMPARE(w.info_text()->text(),
+             QString("duration: 120  silence: 30\nstalled: 1, settings refused 17:33:23"));
+
+    // A log that cannot be written is said there too until it is written again.
+    const QString full(
+        "log lines cannot be written to /var/log/zelvik/10122026.log: No space "
+        "left on device; they are lost until writing works again");
+    w.show_log_trouble(full);
+    QCOMPARE(w.info_text()->text(), QString("duration: 120  silence: 30\nstalled: 1, settings "
+                                            "refused 17:33:23, log not written"));
+    QCOMPARE(w.info_text()->toolTip(), refused + "\n" + full);
+    w.show_log_trouble("log lines are written to /var/log/zelvik/10122026.log again; 3 were lost");
+    QCOMPARE(w.info_text()->toolTip(), refused);
 }
 
 QTEST_MAIN(MainWindowTest)
