@@ -235,8 +235,8 @@ void MainWindow::show_info(const QString& text) {
 }
 
 void MainWindow::show_log_trouble(const QString& text) {
-    // The text that says writing works again ends the trouble.
-    log_trouble_ = text.contains(QStringLiteral(" again")) ? QString() : text;
+    // Only the text that says lines are lost starts the trouble; the next one ends it.
+    log_trouble_ = text.startsWith(QStringLiteral("log lines cannot")) ? text : QString();
     refresh_info();
 }
 
