@@ -21,11 +21,15 @@ namespace {
 
 constexpr double kFirstBackoff = 1.0, kLastBackoff = 30.0;  // seconds
 
-// Sleeps `seconds` in steps, returning early on a stop.
-void pause(double seconds, const std::atomic<bool>& stop) {
+// Sleeps `seconds` in steps, returning early on a stop; the heartbeat goes on, as
+// waiting for the store is no hang.
+void pause(double seconds, const std::atomic<bool>& stop, const Heartbeat& heartbeat) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!stop.load() && std::chrono::steady_clock::now() < until)
+    int steps = 0;
+    while (!stop.load() && std::chrono::steady_clock::now() < until) {
+        if (heartbeat && steps++ % 5 == 0) heartbeat(false);
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 }
 
 }  // namespace
@@ -86,7 +90,7 @@ int run_follow(const FollowOptions& options, const std::atomic<bool>& stop, cons
         link.drop();
         pacer.drop();
         rewind();
-        pause(backoff, stop);
+        pause(backoff, stop, options.heartbeat);
         backoff = std::min(backoff * 2, kLastBackoff);
     };
 
@@ -98,6 +102,7 @@ int run_follow(const FollowOptions& options, const std::atomic<bool>& stop, cons
             }
             store = std::make_unique<LiveStore>(link.writer(), options.target.data_dir, log);
         }
+        if (options.heartbeat) options.heartbeat(true);
         bool failed = false;
         follower.poll(kCommitInterval, [&](const std::string& file, int64_t offset,
                                            const unsigned char* bytes, size_t length) {
@@ -174,7 +179,7 @@ int run_seedlink(const SeedLinkOptions& options, const std::atomic<bool>& stop, 
         if (!link.ensure()) {
             log(link.last_error() + "; trying again in " +
                 std::to_string(static_cast<int>(backoff)) + " s");
-            pause(backoff, stop);
+            pause(backoff, stop, options.heartbeat);
             backoff = std::min(backoff * 2, kLastBackoff);
             continue;
         }
@@ -208,6 +213,7 @@ int run_seedlink(const SeedLinkOptions& options, const std::atomic<bool>& stop, 
                 if (!failure.empty()) client->request_stop();
             };
             auto tick = [&] {
+                if (options.heartbeat) options.heartbeat(failure.empty());
                 if (stop.load() || !failure.empty()) client->request_stop();
                 if (failure.empty() && pacer.due()) commit();
                 if (!failure.empty()) client->request_stop();
@@ -223,7 +229,7 @@ int run_seedlink(const SeedLinkOptions& options, const std::atomic<bool>& stop, 
             std::to_string(static_cast<int>(backoff)) + " s");
         pacer.drop();
         link.drop();
-        pause(backoff, stop);
+        pause(backoff, stop, options.heartbeat);
         backoff = std::min(backoff * 2, kLastBackoff);
     }
     if (const std::string line = pacer.summary(true); !line.empty()) log(line);

@@ -20,6 +20,11 @@ struct StoredRecord;
 
 using Logger = std::function<void(const std::string&)>;
 
+// Called on the loop's thread at every turn of the loop (a few times a second, also
+// while the store is waited for): `storing` is false while the store does not answer.
+// A loop stuck in a store call stops calling it, which a service watchdog can see.
+using Heartbeat = std::function<void(bool storing)>;
+
 // At most this long between a record's arrival and its commit.
 inline constexpr double kCommitInterval = 0.25;  // seconds
 
@@ -32,6 +37,7 @@ struct FollowOptions {
     std::string folder;            // followed recursively
     std::string state_file;        // byte offset and record end time per file
     double summary_seconds = 600;  // between the lines saying what was stored
+    Heartbeat heartbeat;           // optional
 };
 
 // Runs until `stop`; 0 after a clean stop, 1 when the folder or the state file cannot
@@ -43,6 +49,7 @@ struct SeedLinkOptions {
     ClientOptions client;          // server, streams, time-outs; its log and tick are set here
     std::string state_file;        // next sequence number and record end time per station
     double summary_seconds = 600;  // between the lines saying what was stored
+    Heartbeat heartbeat;           // optional
 };
 
 // Runs until `stop`; 0 after a clean stop, 1 when the state file cannot be used.

@@ -8,6 +8,7 @@
 
 #include "common/clock.h"
 #include "common/log.h"
+#include "shell/service_health.h"
 
 namespace zelvik::shell {
 
@@ -60,8 +61,11 @@ void Engine::run_pass(int64_t now) {
 }
 
 void Engine::body() noexcept {
+    std::unique_ptr<ServiceHealth> health;
     try {
+        health = std::make_unique<ServiceHealth>(supervisor_.settings().metrics_directory);
         supervisor_.start_up();
+        health->started(supervisor_);
         events_.watch_summary(supervisor_.watch_summary().text);
         const detect::SupervisorSettings& s = supervisor_.settings();
         char info[64];
@@ -73,6 +77,7 @@ void Engine::body() noexcept {
             // A catch-up run shows its final state in one more pass, then ends.
             const bool done = supervisor_.caught_up();
             run_pass(common::now_utc_seconds());
+            health->pass(supervisor_, common::now_utc(), std::chrono::steady_clock::now());
             if (done) {
                 common::log_write("All channels caught up: no new data in the last pass");
                 break;
@@ -88,11 +93,14 @@ void Engine::body() noexcept {
         common::log_write("Supervisor stopped by an unknown error");
     }
     try {
+        if (health) health->stopping(supervisor_);
         supervisor_.shut_down();
         if (display_on_) events_.alarm_changed(false, "");
     } catch (...) {
         common::log_write("Supervisor shutdown failed");
     }
+    // The last metrics file is written while the thread still counts as running.
+    health.reset();
     finished_.mark();
 }
 

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +18,7 @@
 
 #include "acquire/acquisition_loop.h"
 #include "acquire/stream_selector.h"
+#include "service/service_notifier.h"
 
 namespace zelvik::tools {
 
@@ -109,6 +111,25 @@ bool data_directory_usable(const acquire::StoreTarget& target, std::ostream& err
     return false;
 }
 
+// Tells systemd (when it started us) how the loop goes: READY at the first turn, when
+// the state file is read and the source is open; a watchdog ping at every turn, so a
+// store call that never returns gets the process restarted (the state file follows the
+// commits, so the restart asks again for exactly what was not stored); STATUS on change.
+acquire::Heartbeat service_heartbeat(service::ServiceNotifier& notifier,
+                                     const std::string& source) {
+    return [&notifier, source, first = true](bool storing) mutable {
+        const std::string status =
+            storing ? "storing from " + source : "waiting for the store; source " + source;
+        if (first) {
+            notifier.ready(status);
+            first = false;
+        } else {
+            notifier.status(status);
+        }
+        notifier.watchdog(std::chrono::steady_clock::now());
+    };
+}
+
 std::string safe_name(const std::string& text) {
     std::string out;
     for (const char c : text) out.push_back(std::isalnum(static_cast<unsigned char>(c)) ? c : '_');
@@ -165,7 +186,10 @@ int run_seedlink_command(const acquire::StoreTarget& target, const std::vector<s
     const acquire::Logger log = stderr_logger(err);
     log("following " + std::to_string(options.client.streams.size()) + " stream selection(s) of " +
         args[0] + " into \"" + target.dsn + "\", state in " + options.state_file);
+    service::ServiceNotifier notifier;
+    options.heartbeat = service_heartbeat(notifier, args[0]);
     const int status = acquire::run_seedlink(options, stop, log);
+    notifier.stopping();
     log("stopped");
     return status;
 }
@@ -195,7 +219,10 @@ int run_follow_command(const acquire::StoreTarget& target, const std::vector<std
     const acquire::Logger log = stderr_logger(err);
     log("following " + options.folder + " into \"" + target.dsn + "\", state in " +
         options.state_file);
+    service::ServiceNotifier notifier;
+    options.heartbeat = service_heartbeat(notifier, options.folder);
     const int status = acquire::run_follow(options, stop, log);
+    notifier.stopping();
     log("stopped");
     return status;
 }
