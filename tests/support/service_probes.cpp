@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <thread>
+#include <utility>
 
 extern char** environ;
 
@@ -34,6 +35,7 @@ NotifySocket::NotifySocket(long long watchdog_usec) {
         ::close(fd_);
         fd_ = -1;
     }
+    if (fd_ >= 0) reader_ = std::thread([this] { drain(); });
     ::setenv("NOTIFY_SOCKET", path_.c_str(), 1);
     ::unsetenv("WATCHDOG_PID");
     if (watchdog_usec > 0)
@@ -43,6 +45,11 @@ NotifySocket::NotifySocket(long long watchdog_usec) {
 }
 
 NotifySocket::~NotifySocket() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    if (reader_.joinable()) reader_.join();
     ::unsetenv("NOTIFY_SOCKET");
     ::unsetenv("WATCHDOG_USEC");
     if (fd_ >= 0) ::close(fd_);
@@ -50,38 +57,53 @@ NotifySocket::~NotifySocket() {
     if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
 }
 
-std::vector<std::string> NotifySocket::receive(std::chrono::milliseconds wait) {
-    std::vector<std::string> lines;
-    const auto until = std::chrono::steady_clock::now() + wait;
+void NotifySocket::drain() noexcept {
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            until - std::chrono::steady_clock::now());
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (stop_) return;
+        }
         pollfd p{fd_, POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+        if (::poll(&p, 1, 50) <= 0) continue;
         char buf[4096];
         const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-        if (n <= 0) break;
-        std::string text(buf, static_cast<size_t>(n));
+        if (n <= 0) continue;
+        const std::string text(buf, static_cast<size_t>(n));
+        std::lock_guard<std::mutex> lock(mutex_);
         size_t start = 0;
         while (start < text.size()) {
             size_t end = text.find('\n', start);
             if (end == std::string::npos) end = text.size();
-            lines.push_back(text.substr(start, end - start));
+            lines_.push_back(text.substr(start, end - start));
             start = end + 1;
         }
     }
-    return lines;
+}
+
+std::vector<std::string> NotifySocket::receive(std::chrono::milliseconds wait) {
+    std::this_thread::sleep_for(wait);
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::exchange(lines_, {});
 }
 
 std::string NotifySocket::wait_for(const std::string& line, std::chrono::milliseconds wait) {
     const auto until = std::chrono::steady_clock::now() + wait;
     const bool prefix = !line.empty() && line.back() == '=';
-    while (std::chrono::steady_clock::now() < until) {
-        for (const std::string& got : receive(std::chrono::milliseconds(100))) {
-            if (got == line || (prefix && got.rfind(line, 0) == 0)) return got;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            for (size_t i = 0; i < lines_.size(); ++i) {
+                const std::string got = lines_[i];
+                if (got == line || (prefix && got.rfind(line, 0) == 0)) {
+                    lines_.erase(lines_.begin(), lines_.begin() + static_cast<long>(i) + 1);
+                    return got;
+                }
+            }
+            lines_.clear();
         }
+        if (std::chrono::steady_clock::now() >= until) return "";
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return "";
 }
 
 namespace {

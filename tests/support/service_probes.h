@@ -6,13 +6,17 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace zelvik::test {
 
 // Binds a datagram socket in a temp dir and points NOTIFY_SOCKET (and WATCHDOG_USEC
-// when `watchdog_usec` > 0, WATCHDOG_PID unset) at it; the destructor unsets them.
+// when `watchdog_usec` > 0, WATCHDOG_PID unset) at it; the destructor unsets them. A
+// thread of its own drains the socket at once, as systemd does (a full socket would
+// block the sender).
 class NotifySocket {
 public:
     explicit NotifySocket(long long watchdog_usec = 0);
@@ -21,15 +25,22 @@ public:
     NotifySocket& operator=(const NotifySocket&) = delete;
 
     bool ok() const { return fd_ >= 0; }
-    // Every datagram that arrives within `wait`, each split into its lines.
+    // Waits `wait`, then takes every line received so far (each datagram split into
+    // its lines).
     std::vector<std::string> receive(std::chrono::milliseconds wait);
     // Waits up to `wait` for a line equal to `line` (or starting with it when it ends
-    // in '='); returns the matching line or "" when none came.
+    // in '='), taking the lines up to it; returns the matching line or "" when none came.
     std::string wait_for(const std::string& line, std::chrono::milliseconds wait);
 
 private:
+    void drain() noexcept;
+
     std::string dir_, path_;
     int fd_ = -1;
+    std::mutex mutex_;                // guards lines_ and stop_
+    std::vector<std::string> lines_;  // received, not yet taken
+    bool stop_ = false;
+    std::thread reader_;
 };
 
 // prometheus-node-exporter on a free loopback port with only the textfile collector,
