@@ -4,6 +4,9 @@
 // in the store yet and one is refused by its settings.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <thread>
@@ -159,6 +162,67 @@ TEST(ServiceHealth, LiveRunSpeaksToSystemdAndTheNodeExporter) {
     engine.request_stop();
     EXPECT_FALSE(systemd.wait_for("STOPPING=1", seconds(15)).empty());
     EXPECT_TRUE(engine.wait(seconds(15)));
+}
+
+// Sends `sig` to every process of the server; SIGCONT again when it goes out of scope,
+// so a failing test never leaves a frozen server behind.
+class ServerFreeze {
+public:
+    explicit ServerFreeze(const test::PostgresServer& server) : pids_(server.process_ids()) {
+        for (const pid_t pid : pids_) ::kill(pid, SIGSTOP);
+    }
+    ~ServerFreeze() { thaw(); }
+    void thaw() {
+        for (const pid_t pid : pids_) ::kill(pid, SIGCONT);
+        pids_.clear();
+    }
+    size_t processes() const { return pids_.size(); }
+
+private:
+    std::vector<pid_t> pids_;
+};
+
+// The worker waits in a store call that never returns (the PostgreSQL server frozen):
+// the pings stop within one watchdog period although the supervisor runs on, and
+// resume when the server does.
+TEST(ServiceHealth, WorkerHungInAStoreCallStopsTheWatchdogPings) {
+    auto server = test::PostgresServer::start_private();
+    if (!server->available()) GTEST_SKIP() << server->reason();
+    test::EngineFixture fx(std::make_unique<test::PostgresTestStore>(true, *server));
+    const double now = std::floor(common::now_utc());
+    fx.add_channel("HB1", "HHZ", 100);
+    fx.add_segment("HB1", "HHZ", now - 300, 100, test::synthetic_samples(298, 100, {}));
+    fx.add_thread(0, "HB1", "HHZ");
+    auto ws = fx.connect_store();
+    test::NotifySocket systemd(2'000'000);
+    ASSERT_TRUE(systemd.ok());
+
+    detect::SupervisorSettings s;
+    s.settings_path = fx.ini();
+    s.arguments = {"zelvik", "BEGIN=-300"};
+    s.thread_count = 1;
+    s.sleep_seconds = 0;  // a pass, with its store calls, every half second
+    s.reconnect_pause_ms = 0;
+    QuietEvents events;
+    Engine engine(s, *ws, events);
+    ASSERT_TRUE(engine.start());
+    ASSERT_FALSE(systemd.wait_for("READY=1", seconds(20)).empty()) << fx.log_text();
+    ASSERT_FALSE(systemd.wait_for("WATCHDOG=1", seconds(5)).empty());
+
+    ServerFreeze freeze(*server);
+    ASSERT_GE(freeze.processes(), 2u);
+    // Pings of the first second may still come (the worker's last progress was
+    // recent); after one period there are none.
+    (void)systemd.receive(milliseconds(2000));
+    const std::vector<std::string> later = systemd.receive(milliseconds(2500));
+    EXPECT_EQ(std::count(later.begin(), later.end(), "WATCHDOG=1"), 0);
+    EXPECT_EQ(fx.log_count("watchdog pings stop"), 1u) << fx.log_text();
+
+    freeze.thaw();
+    EXPECT_FALSE(systemd.wait_for("WATCHDOG=1", seconds(10)).empty());
+    EXPECT_EQ(fx.log_count("watchdog pings resume"), 1u);
+    engine.request_stop();
+    EXPECT_TRUE(engine.wait(seconds(20)));
 }
 
 }  // namespace
