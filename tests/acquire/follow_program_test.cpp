@@ -4,6 +4,7 @@
 // PostgreSQL goes away for half a minute.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <ctime>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include <thread>
 
 #include "tests/acquire/live_test_support.h"
+#include "tests/support/service_probes.h"
 
 namespace zelvik::test {
 namespace {
@@ -110,6 +112,24 @@ TEST_F(FollowProgram, ArchiveWrittenRecordByRecordEqualsImport) {
     auto follow = start_follow(live);
     while (feed.write_next()) std::this_thread::sleep_for(15ms);
     stop_and_compare(live, *follow, 30s);
+}
+
+// Started as a Type=notify unit: READY once it follows, a status line, watchdog pings
+// while it stores, STOPPING at SIGTERM.
+TEST_F(FollowProgram, TellsItsServiceManagerThatItIsReadyAndAlive) {
+    SqliteTestStore live;
+    SdsFeed feed(sds_, 3);
+    NotifySocket systemd(2'000'000);
+    ASSERT_TRUE(systemd.ok());
+    auto follow = start_follow(live);
+    EXPECT_FALSE(systemd.wait_for("READY=1", 10s).empty()) << follow->output();
+    while (feed.write_next()) std::this_thread::sleep_for(5ms);
+    EXPECT_TRUE(wait_for_samples(live, expected_, 30s)) << follow->output();
+    const std::vector<std::string> heard = systemd.receive(1500ms);
+    EXPECT_GE(std::count(heard.begin(), heard.end(), "WATCHDOG=1"), 2);
+    follow->signal(SIGTERM);
+    EXPECT_FALSE(systemd.wait_for("STOPPING=1", 10s).empty());
+    EXPECT_EQ(follow->wait_exit(10s), 0) << follow->output();
 }
 
 TEST_F(FollowProgram, TwentySigkillsAtRandomMomentsLoseAndDoubleNothing) {
