@@ -25,6 +25,7 @@ MetricsSnapshot snapshot_of(int channels) {
     s.started_at = 1796900000;
     for (int i = 0; i < channels; ++i) {
         ChannelMetrics c;
+        c.thread = i;
         c.station = "S" + std::to_string(i);
         c.channel = i % 3 == 0 ? "HHZ" : (i % 3 == 1 ? "HHN" : "HHE");
         c.location = "00";

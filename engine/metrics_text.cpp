@@ -38,8 +38,8 @@ void family(std::string& out, const char* name, const char* type, const char* he
     out += '\n';
 }
 
-// `name{station="..",channel="..",location=".."` without the closing brace, so a
-// caller can add a label.
+// `name{station="..",channel="..",location="..",thread="n"` without the closing brace,
+// so a caller can add a label.
 void channel_series(std::string& out, const char* name, const ChannelMetrics& c) {
     out += name;
     out += "{station=\"";
@@ -48,6 +48,8 @@ void channel_series(std::string& out, const char* name, const ChannelMetrics& c)
     append_escaped(out, c.channel);
     out += "\",location=\"";
     append_escaped(out, c.location);
+    out += "\",thread=\"";
+    out += std::to_string(c.thread);
     out += '"';
 }
 

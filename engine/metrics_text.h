@@ -19,6 +19,8 @@ enum class MetricsState { kRunning, kWaiting, kStalled, kSkipped };
 const char* to_string(MetricsState state);  // "running", "waiting", "stalled", "skipped"
 
 struct ChannelMetrics {
+    int thread = 0;                          // n of its THREADn section: one channel may
+                                             // be watched by two sections
     std::string station, channel, location;  // as configured
     MetricsState state = MetricsState::kWaiting;
     double data_end = 0.0;  // seconds since 1970; 0 = no data processed yet
@@ -42,7 +44,8 @@ struct MetricsSnapshot {
 };
 
 // The whole file: # HELP and # TYPE before each family, labels escaped as the format
-// asks (backslash, double quote, line feed), times and durations in seconds. A channel
+// asks (backslash, double quote, line feed), times and durations in seconds. Channel
+// series carry station, channel, location and thread (the section's number). A channel
 // without data has no latency and no data end sample.
 std::string metrics_text(const MetricsSnapshot& snapshot);
 

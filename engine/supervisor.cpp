@@ -288,7 +288,7 @@ MetricsSnapshot Supervisor::metrics_snapshot(double now) const {
         } else if (d.state() == ChannelState::kUnusable) {
             state = MetricsState::kSkipped;
         }
-        m.channels.push_back({s.station, s.channel, s.location, state, d.last_data_time(),
+        m.channels.push_back({s.index, s.station, s.channel, s.location, state, d.last_data_time(),
                               d.detections(), alarms_[i]});
     }
     m.store_up = !link_.down();

@@ -76,7 +76,7 @@ std::string format(const char* fmt, double a, double b = 0.0, double c = 0.0) {
 
 std::string status_text(const std::string& text, const std::string& source, double now,
                         bool& fresh) {
-    using Key = std::tuple<std::string, std::string, std::string>;
+    using Key = std::tuple<std::string, std::string, std::string, std::string>;
     std::map<Key, ChannelStatus> channels;
     std::vector<Key> order;
     std::map<std::string, double> process;
@@ -89,7 +89,8 @@ std::string status_text(const std::string& text, const std::string& source, doub
             if (s.name.rfind("zelvik_channel_", 0) != 0) {
                 process[s.name] = s.value;
             } else {
-                const Key key{s.labels["station"], s.labels["channel"], s.labels["location"]};
+                const Key key{s.labels["thread"], s.labels["station"], s.labels["channel"],
+                              s.labels["location"]};
                 if (!channels.count(key)) order.push_back(key);
                 ChannelStatus& c = channels[key];
                 if (s.name == "zelvik_channel_state" && s.value == 1.0) c.state = s.labels["state"];
@@ -111,23 +112,25 @@ std::string status_text(const std::string& text, const std::string& source, doub
         out +=
             format("  the file is %.0f s old: Zelvik does not run, or no longer writes it\n", age);
     out += std::string("  store ") + (process["zelvik_store_up"] == 1.0 ? "up" : "DOWN") +
-           format(", %.0f outages; worker pass %.3f s, last progress %.1f s ago\n",
-                  process["zelvik_store_outages_total"], process["zelvik_worker_pass_seconds"],
+           format(", %.0f outages; worker pass %.1f ms, last progress %.1f s ago\n",
+                  process["zelvik_store_outages_total"],
+                  process["zelvik_worker_pass_seconds"] * 1000.0,
                   process["zelvik_worker_quiet_seconds"]);
     out += format("  %.0f samples processed; outbox %.0f reports; %.0f alert failures\n",
                   process["zelvik_samples_processed_total"], process["zelvik_outbox_reports"],
                   process["zelvik_alert_failures_total"]);
     char line[256];
-    std::snprintf(line, sizeof line, "%-24s %-8s %12s %10s %7s\n", "Channel", "State", "Latency",
-                  "Detections", "Alarms");
+    std::snprintf(line, sizeof line, "%-9s %-20s %-8s %12s %10s %7s\n", "Section", "Channel",
+                  "State", "Latency", "Detections", "Alarms");
     out += line;
     for (const Key& key : order) {
         const ChannelStatus& c = channels[key];
+        const std::string section = "THREAD" + std::get<0>(key);
         const std::string name =
-            common::channel_id(std::get<0>(key), std::get<1>(key), std::get<2>(key));
+            common::channel_id(std::get<1>(key), std::get<2>(key), std::get<3>(key));
         const std::string latency = c.latency < 0 ? "-" : format("%.1f s", c.latency);
-        std::snprintf(line, sizeof line, "%-24s %-8s %12s %10.0f %7.0f\n", name.c_str(),
-                      c.state.c_str(), latency.c_str(), c.detections, c.alarms);
+        std::snprintf(line, sizeof line, "%-9s %-20s %-8s %12s %10.0f %7.0f\n", section.c_str(),
+                      name.c_str(), c.state.c_str(), latency.c_str(), c.detections, c.alarms);
         out += line;
     }
     return out;

@@ -33,11 +33,11 @@ public:
     void play_alarm(const std::string&) override {}
 };
 
-// The node exporter sorts labels by name.
+// The node exporter sorts labels by name. Station HAn is in section THREADn-1.
 std::string series(const char* name, const std::string& station, const std::string& state = {}) {
     std::string s = std::string(name) + "{channel=\"HHZ\",location=\"??\"";
     if (!state.empty()) s += ",state=\"" + state + "\"";
-    return s + ",station=\"" + station + "\"}";
+    return s + ",station=\"" + station + "\",thread=\"" + std::to_string(station[2] - '1') + "\"}";
 }
 
 // Scrapes until `done` holds for the exposition, at most `wait`; returns the last one.
