@@ -88,6 +88,12 @@ TEST(ServiceHealth, LiveRunSpeaksToSystemdAndTheNodeExporter) {
     Engine engine(s, *ws, events);
     ASSERT_TRUE(engine.start());
     EXPECT_FALSE(systemd.wait_for("READY=1", seconds(20)).empty()) << fx.log_text();
+    // READY only once every section is set up: the watch summary is logged before it,
+    // and the status sent with it counts the channels.
+    EXPECT_EQ(fx.log_count("watching 2 of 4 channels"), 1u) << fx.log_text();
+    EXPECT_FALSE(
+        systemd.wait_for("STATUS=watching 2 of 4 channels; 0 stalled; outbox 0", seconds(1))
+            .empty());
 
     // HA1's feed goes on: one more second of samples every half second.
     std::atomic<bool> feeding{true};
