@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <memory>
 
 #include "common/clock.h"
 #include "common/log.h"
@@ -100,7 +101,11 @@ void Engine::body() noexcept {
         common::log_write("Supervisor shutdown failed");
     }
     // The last metrics file is written while the thread still counts as running.
-    health.reset();
+    try {
+        health.reset();
+    } catch (...) {
+        common::log_write("Metrics writer did not end cleanly");
+    }
     finished_.mark();
 }
 
