@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -20,10 +21,17 @@ struct StoredRecord;
 
 using Logger = std::function<void(const std::string&)>;
 
+// How the loop goes, as its heartbeat reports it.
+struct LoopHealth {
+    bool storing = false;            // the store answers
+    uint64_t records_committed = 0;  // since the loop began
+    double data_end = 0.0;           // newest record end committed, seconds since 1970
+};
+
 // Called on the loop's thread at every turn of the loop (a few times a second, also
-// while the store is waited for): `storing` is false while the store does not answer.
-// A loop stuck in a store call stops calling it, which a service watchdog can see.
-using Heartbeat = std::function<void(bool storing)>;
+// while the store is waited for). A loop stuck in a store call stops calling it, which
+// a service watchdog can see.
+using Heartbeat = std::function<void(const LoopHealth& health)>;
 
 // At most this long between a record's arrival and its commit.
 inline constexpr double kCommitInterval = 0.25;  // seconds

@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <cctype>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -18,7 +17,7 @@
 
 #include "acquire/acquisition_loop.h"
 #include "acquire/stream_selector.h"
-#include "service/service_notifier.h"
+#include "tools/acquisition_health.h"
 
 namespace zelvik::tools {
 
@@ -111,25 +110,6 @@ bool data_directory_usable(const acquire::StoreTarget& target, std::ostream& err
     return false;
 }
 
-// Tells systemd (when it started us) how the loop goes: READY at the first turn, when
-// the state file is read and the source is open; a watchdog ping at every turn, so a
-// store call that never returns gets the process restarted (the state file follows the
-// commits, so the restart asks again for exactly what was not stored); STATUS on change.
-acquire::Heartbeat service_heartbeat(service::ServiceNotifier& notifier,
-                                     const std::string& source) {
-    return [&notifier, source, first = true](bool storing) mutable {
-        const std::string status =
-            storing ? "storing from " + source : "waiting for the store; source " + source;
-        if (first) {
-            notifier.ready(status);
-            first = false;
-        } else {
-            notifier.status(status);
-        }
-        notifier.watchdog(std::chrono::steady_clock::now());
-    };
-}
-
 std::string safe_name(const std::string& text) {
     std::string out;
     for (const char c : text) out.push_back(std::isalnum(static_cast<unsigned char>(c)) ? c : '_');
@@ -143,7 +123,7 @@ std::string default_state_file(const std::string& data_dir, const std::string& s
 }
 
 int run_seedlink_command(const acquire::StoreTarget& target, const std::vector<std::string>& given,
-                         std::ostream& err) {
+                         std::ostream& err, const std::string& metrics_directory) {
     std::vector<std::string> args = given;
     acquire::SeedLinkOptions options;
     options.target = target;
@@ -186,16 +166,18 @@ int run_seedlink_command(const acquire::StoreTarget& target, const std::vector<s
     const acquire::Logger log = stderr_logger(err);
     log("following " + std::to_string(options.client.streams.size()) + " stream selection(s) of " +
         args[0] + " into \"" + target.dsn + "\", state in " + options.state_file);
-    service::ServiceNotifier notifier;
-    options.heartbeat = service_heartbeat(notifier, args[0]);
+    // Tells systemd (when it started us) how the loop goes; the state file follows the
+    // commits, so a restart by the watchdog asks again for exactly what was not stored.
+    AcquisitionHealth health(args[0], metrics_directory);
+    options.heartbeat = health.heartbeat();
     const int status = acquire::run_seedlink(options, stop, log);
-    notifier.stopping();
+    health.stopping();
     log("stopped");
     return status;
 }
 
 int run_follow_command(const acquire::StoreTarget& target, const std::vector<std::string>& given,
-                       std::ostream& err) {
+                       std::ostream& err, const std::string& metrics_directory) {
     std::vector<std::string> args = given;
     acquire::FollowOptions options;
     options.target = target;
@@ -219,10 +201,10 @@ int run_follow_command(const acquire::StoreTarget& target, const std::vector<std
     const acquire::Logger log = stderr_logger(err);
     log("following " + options.folder + " into \"" + target.dsn + "\", state in " +
         options.state_file);
-    service::ServiceNotifier notifier;
-    options.heartbeat = service_heartbeat(notifier, options.folder);
+    AcquisitionHealth health(options.folder, metrics_directory);
+    options.heartbeat = health.heartbeat();
     const int status = acquire::run_follow(options, stop, log);
-    notifier.stopping();
+    health.stopping();
     log("stopped");
     return status;
 }
