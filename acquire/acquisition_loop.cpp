@@ -21,11 +21,30 @@ namespace {
 
 constexpr double kFirstBackoff = 1.0, kLastBackoff = 30.0;  // seconds
 
-// Sleeps `seconds` in steps, returning early on a stop.
-void pause(double seconds, const std::atomic<bool>& stop) {
+using Beat = std::function<void(bool storing)>;
+
+// Sleeps `seconds` in steps, returning early on a stop; the heartbeat goes on, as
+// waiting for the store is no hang.
+void pause(double seconds, const std::atomic<bool>& stop, const Beat& beat) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!stop.load() && std::chrono::steady_clock::now() < until)
+    int steps = 0;
+    while (!stop.load() && std::chrono::steady_clock::now() < until) {
+        if (steps++ % 5 == 0) beat(false);
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+// The loop's heartbeat over its state file and pacer (both must outlive it).
+Beat make_beat(const Heartbeat& heartbeat, const SourceState& state, const CommitPacer& pacer) {
+    return [&heartbeat, &state, &pacer](bool storing) {
+        if (!heartbeat) return;
+        LoopHealth health;
+        health.storing = storing;
+        health.records_committed = pacer.records_committed();
+        for (const auto& [key, position] : state.positions())
+            health.data_end = std::max(health.data_end, position.end_time);
+        heartbeat(health);
+    };
 }
 
 }  // namespace
@@ -76,6 +95,7 @@ int run_follow(const FollowOptions& options, const std::atomic<bool>& stop, cons
     std::unique_ptr<LiveStore> store;
     CommitPacer pacer(state, kCommitInterval);
     pacer.set_summary_seconds(options.summary_seconds);
+    const Beat beat = make_beat(options.heartbeat, state, pacer);
     double backoff = kFirstBackoff;
     std::string error;
 
@@ -86,7 +106,7 @@ int run_follow(const FollowOptions& options, const std::atomic<bool>& stop, cons
         link.drop();
         pacer.drop();
         rewind();
-        pause(backoff, stop);
+        pause(backoff, stop, beat);
         backoff = std::min(backoff * 2, kLastBackoff);
     };
 
@@ -98,6 +118,7 @@ int run_follow(const FollowOptions& options, const std::atomic<bool>& stop, cons
             }
             store = std::make_unique<LiveStore>(link.writer(), options.target.data_dir, log);
         }
+        beat(true);
         bool failed = false;
         follower.poll(kCommitInterval, [&](const std::string& file, int64_t offset,
                                            const unsigned char* bytes, size_t length) {
@@ -169,12 +190,13 @@ int run_seedlink(const SeedLinkOptions& options, const std::atomic<bool>& stop, 
     StoreWriterLink link(options.target);
     CommitPacer pacer(state, kCommitInterval);
     pacer.set_summary_seconds(options.summary_seconds);
+    const Beat beat = make_beat(options.heartbeat, state, pacer);
     double backoff = kFirstBackoff;
     while (!stop.load()) {
         if (!link.ensure()) {
             log(link.last_error() + "; trying again in " +
                 std::to_string(static_cast<int>(backoff)) + " s");
-            pause(backoff, stop);
+            pause(backoff, stop, beat);
             backoff = std::min(backoff * 2, kLastBackoff);
             continue;
         }
@@ -208,6 +230,7 @@ int run_seedlink(const SeedLinkOptions& options, const std::atomic<bool>& stop, 
                 if (!failure.empty()) client->request_stop();
             };
             auto tick = [&] {
+                beat(failure.empty());
                 if (stop.load() || !failure.empty()) client->request_stop();
                 if (failure.empty() && pacer.due()) commit();
                 if (!failure.empty()) client->request_stop();
@@ -223,7 +246,7 @@ int run_seedlink(const SeedLinkOptions& options, const std::atomic<bool>& stop, 
             std::to_string(static_cast<int>(backoff)) + " s");
         pacer.drop();
         link.drop();
-        pause(backoff, stop);
+        pause(backoff, stop, beat);
         backoff = std::min(backoff * 2, kLastBackoff);
     }
     if (const std::string line = pacer.summary(true); !line.empty()) log(line);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -20,6 +21,18 @@ struct StoredRecord;
 
 using Logger = std::function<void(const std::string&)>;
 
+// How the loop goes, as its heartbeat reports it.
+struct LoopHealth {
+    bool storing = false;            // the store answers
+    uint64_t records_committed = 0;  // since the loop began
+    double data_end = 0.0;           // newest record end committed, seconds since 1970
+};
+
+// Called on the loop's thread at every turn of the loop (a few times a second, also
+// while the store is waited for). A loop stuck in a store call stops calling it, which
+// a service watchdog can see.
+using Heartbeat = std::function<void(const LoopHealth& health)>;
+
 // At most this long between a record's arrival and its commit.
 inline constexpr double kCommitInterval = 0.25;  // seconds
 
@@ -32,6 +45,7 @@ struct FollowOptions {
     std::string folder;            // followed recursively
     std::string state_file;        // byte offset and record end time per file
     double summary_seconds = 600;  // between the lines saying what was stored
+    Heartbeat heartbeat;           // optional
 };
 
 // Runs until `stop`; 0 after a clean stop, 1 when the folder or the state file cannot
@@ -43,6 +57,7 @@ struct SeedLinkOptions {
     ClientOptions client;          // server, streams, time-outs; its log and tick are set here
     std::string state_file;        // next sequence number and record end time per station
     double summary_seconds = 600;  // between the lines saying what was stored
+    Heartbeat heartbeat;           // optional
 };
 
 // Runs until `stop`; 0 after a clean stop, 1 when the state file cannot be used.

@@ -41,6 +41,7 @@ CommitPacer::Result CommitPacer::commit(LiveStore& store, std::string& error) {
     arrivals_.clear();
     for (const auto& [key, position] : pending_) state_.set(key, position);
     pending_.clear();
+    committed_ += records_;
     records_ = 0;
     if (!state_.save()) {
         error = state_.last_error();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -33,6 +34,8 @@ public:
     };
     // Commits the store, then saves the state; `error` says what failed.
     [[nodiscard]] Result commit(LiveStore& store, std::string& error);
+    // Records committed since the pacer was made.
+    uint64_t records_committed() const { return committed_; }
     // Forgets what waits, after the store dropped it.
     void drop() {
         pending_.clear();
@@ -51,6 +54,7 @@ private:
     std::chrono::steady_clock::duration interval_;
     size_t max_records_;
     size_t records_ = 0;
+    uint64_t committed_ = 0;
     std::chrono::steady_clock::time_point first_;
     std::map<std::string, SourcePosition> pending_;
     std::vector<std::chrono::steady_clock::time_point> arrivals_;  // of the records waiting

@@ -26,6 +26,7 @@ void ProgramSettings::load_system() {
     sleep_ = number(settings_path(), Setting::kSystemSleep);
     storage_time_ = number(settings_path(), Setting::kSystemStorageTime);
     thread_count_ = number(settings_path(), Setting::kSystemThreads);
+    metrics_directory_ = text(settings_path(), Setting::kSystemMetrics);
 }
 
 void ProgramSettings::load_mail() {
@@ -74,8 +75,9 @@ bool ProgramSettings::lookup_param(std::string_view name, std::string& out) cons
         const char* name;
         const std::string* value;
     } texts[] = {
-        {"SERVER", &mail_server_},   {"RECIPIENT", &mail_recipient_}, {"SENDER", &mail_sender_},
-        {"NETWORK", &mail_network_}, {"WAVFILE", &wav_file_},
+        {"SERVER", &mail_server_}, {"RECIPIENT", &mail_recipient_},
+        {"SENDER", &mail_sender_}, {"NETWORK", &mail_network_},
+        {"WAVFILE", &wav_file_},   {"METRICS", &metrics_directory_},
     };
     for (const auto& t : texts) {
         if (common::iequals(name, t.name)) {

@@ -21,7 +21,7 @@ public:
     using ConnectionConfig::ConnectionConfig;
 
     // SYSTEM SLEEP (default "40"), STORAGE_TIME ("30"), THREADS ("0"): leading-number
-    // conversion, so "40ms" gives 40 and an empty value 0.
+    // conversion, so "40ms" gives 40 and an empty value 0; METRICS (empty) as text.
     void load_system();
     // MAIL SERVER, RECIPIENT, SENDER, NETWORK (default empty, 511 characters), SECURITY
     // ("none"), USER, PASSWORD, CAFILE, WEBHOOK (empty) and OUTBOX_HOURS ("24").
@@ -33,6 +33,8 @@ public:
     int sleep_time() const { return sleep_; }           // worker pause, as SYSTEM SLEEP
     int storage_time() const { return storage_time_; }  // days; <= 0 keeps events forever
     int thread_count() const { return thread_count_; }  // number of THREADn sections
+    // [SYSTEM] METRICS: where zelvik.prom is kept; empty: no metrics file.
+    std::string metrics_directory() const { return metrics_directory_; }
     std::string mail_server() const { return mail_server_; }
     std::string mail_recipient() const { return mail_recipient_; }
     std::string mail_sender() const { return mail_sender_; }
@@ -69,6 +71,7 @@ private:
     int sleep_ = 0;
     int storage_time_ = 0;
     int thread_count_ = 0;
+    std::string metrics_directory_;
     std::string wav_file_;
     int silence_ = 0;
     int max_duration_ = 0;

@@ -59,6 +59,7 @@ int Supervisor::clamp_thread_count() const {
 int64_t Supervisor::start_up() {
     started_ = true;
     const int64_t now = common::now_utc_seconds();
+    run_started_ = now;
     const std::string begin =
         config::ini::read_string(settings_.settings_path, "SYSTEM", "BEGIN", "1800", 32);
     const BeginTime chosen = detection_start_time(settings_.arguments, begin, now);
@@ -97,6 +98,7 @@ int64_t Supervisor::start_up() {
     gate_.set_channels(channel_names(), static_cast<double>(now), !coincidence_);
     backlog_end_.assign(detectors_.size(), 0.0);
     board_.resize(detectors_.size());
+    alarms_.assign(detectors_.size(), 0);
     readings_.resize(detectors_.size());
     build_watch();
     summarise();
@@ -224,6 +226,7 @@ AlarmPass Supervisor::run_once(int64_t now, double wall) {
             readings_[i].last_onset = coincidence_->confirmed_onset(i);
     }
     AlarmPass pass = board_.pass(readings_, now);
+    for (const int i : pass.entered) ++alarms_[static_cast<size_t>(i)];
     pass.rows_changed = pass.rows_changed || watch_changed;
     return pass;
 }
@@ -279,6 +282,48 @@ std::vector<ChannelRow> Supervisor::rows() const {
                        detectors_[i]->detections(), detectors_[i]->state_reason()});
     }
     return out;
+}
+
+MetricsSnapshot Supervisor::metrics_snapshot(double now) const {
+    MetricsSnapshot m;
+    m.taken_at = now;
+    m.started_at = static_cast<double>(run_started_);
+    m.channels.reserve(detectors_.size());
+    for (size_t i = 0; i < detectors_.size(); ++i) {
+        const ChannelDetector& d = *detectors_[i];
+        const ChannelSettings& s = d.settings();
+        MetricsState state = MetricsState::kWaiting;
+        if (d.state() == ChannelState::kRunning) {
+            const bool stalled = watchdog_ && watchdog_->states()[i].stalled;
+            state = stalled ? MetricsState::kStalled : MetricsState::kRunning;
+        } else if (d.state() == ChannelState::kUnusable) {
+            state = MetricsState::kSkipped;
+        }
+        m.channels.push_back({s.index, s.station, s.channel, s.location, state, d.last_data_time(),
+                              d.detections(), alarms_[i]});
+    }
+    m.store_up = !link_.down();
+    // An outage counts from its beginning, not only once it has ended.
+    m.store_outages = link_.outages_ended() + (link_.down() ? 1 : 0);
+    if (worker_) {
+        m.worker_pass_seconds = worker_->last_pass_seconds();
+        m.worker_passes = worker_->passes();
+        m.worker_quiet_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() -
+                                                               worker_->last_progress())
+                                     .count();
+        m.samples_processed = worker_->samples_read();
+    }
+    m.outbox_reports = sender_.backlog();
+    m.alert_failures = sender_.mails_failed();
+    m.alert_deliveries = sender_.mails_sent();
+    return m;
+}
+
+std::chrono::steady_clock::time_point Supervisor::worker_progress(
+    std::chrono::steady_clock::time_point now) const {
+    // A worker that ended by an error (not a caught-up run) makes no more progress:
+    // the service manager is to restart the process.
+    return worker_ && !worker_->idle() ? worker_->last_progress() : now;
 }
 
 void Supervisor::silence(int seconds) {

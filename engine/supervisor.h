@@ -19,6 +19,7 @@
 #include "engine/coincidence_rule.h"
 #include "engine/data_watchdog.h"
 #include "engine/event_store_sink.h"
+#include "engine/metrics_text.h"
 #include "engine/no_data_mail.h"
 #include "engine/watch_summary.h"
 #include "engine/worker.h"
@@ -46,6 +47,7 @@ struct SupervisorSettings {
     bool stop_when_idle = false;         // catch-up run: end after the first pass without data
     std::chrono::milliseconds shutdown_wait{10000};  // each bounded wait of the shutdown
     int reconnect_pause_ms = 2000;                   // pause of the reconnect protocol
+    std::string metrics_directory;  // [SYSTEM] METRICS, for the shell's service health; "" = none
 };
 
 // Settings read again while running, already validated: what a running supervisor
@@ -137,6 +139,15 @@ public:
     [[nodiscard]] bool apply_settings(const SettingsUpdate& update,
                                       std::chrono::milliseconds wait = std::chrono::seconds(30));
 
+    // The channels and the process as the last pass found them, for the metrics file
+    // and the service status; `now` in seconds since 1970. Supervisor thread.
+    MetricsSnapshot metrics_snapshot(double now) const;
+
+    // The worker's last sign of progress (Worker::last_progress); `now` when no worker
+    // runs, as nothing can hang then. Supervisor thread.
+    std::chrono::steady_clock::time_point worker_progress(
+        std::chrono::steady_clock::time_point now) const;
+
     // Bounded shutdown: waits for the worker, finishes open measurements, stores
     // waiting rows, stops the report sender and waits for it. Idempotent.
     void shut_down();
@@ -202,7 +213,9 @@ private:
     std::vector<std::string> watch_lines_;
     std::vector<SkippedSegment> skipped_;  // filled by shut_down()
     int64_t start_time_ = 0;
-    int64_t started_at_ = 0;  // clock time of start_up(): channels added later look as far back
+    int64_t started_at_ = 0;    // clock time of start_up(): channels added later look as far back
+    int64_t run_started_ = 0;   // wall time of start_up(), seconds since 1970
+    std::vector<long> alarms_;  // per detector: times it went into alarm; supervisor thread
     WatchSummary watch_;
     std::vector<ChannelOutcome> outcomes_;
     std::atomic<bool> overran_{false};

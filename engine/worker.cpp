@@ -9,6 +9,7 @@
 #include "channel/stop_signal.h"
 #include "channel/store_link.h"
 #include "common/log.h"
+#include "db/wave_store.h"
 #include "engine/compute_lane.h"
 #include "engine/event_store_sink.h"
 
@@ -29,6 +30,8 @@ Worker::~Worker() {
 }
 
 bool Worker::run_pass() {
+    const auto began = std::chrono::steady_clock::now();
+    mark_progress();
     bool any = false;
     retry_pending_ = false;
     // Between passes: the lane is idle and nothing is held, so the list may change.
@@ -57,18 +60,25 @@ bool Worker::run_pass() {
         settle();
         if (sink_ != nullptr) (void)sink_->end_pass();
     }
+    pass_seconds_.store(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
     passes_.fetch_add(1);
+    mark_progress();
     return any;
 }
 
 bool Worker::visit(ChannelDetector& detector) {
     // While the lane runs a channel, this one holds what it hands on, to be released
     // after the lane's channel; the worker runs its chain itself, then both settle.
+    mark_progress();
     const bool lane_busy = lane_ && lane_->busy();
     if (lane_busy) hold(detector);
     StepBuffers& buffers = buffers_[free_buffer_];
     const WindowRead read = detector.read_window(buffers);
     if (read == WindowRead::kSamples) {
+        uint64_t count = 0;
+        for (const db::FilledRange& f : buffers.filled) count += f.count;
+        samples_.fetch_add(count, std::memory_order_relaxed);
         if (lane_ && !lane_busy) {
             hold(detector);
             lane_->run([&detector, &buffers] { detector.process_window(buffers); });
@@ -116,6 +126,7 @@ bool Worker::idle_pause() {
         std::max(milliseconds(int64_t{sleep_seconds_.load()} * 1000), kMinIdlePause);
     while (left.count() > 0) {
         if (handover_.waiting()) return false;
+        mark_progress();
         const milliseconds slice = std::min(left, milliseconds(100));
         if (stop_.wait_for(slice)) return true;
         left -= slice;

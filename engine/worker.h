@@ -10,6 +10,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -59,6 +60,16 @@ public:
     bool finished() const { return finished_.is_set(); }
     int passes() const { return passes_.load(); }  // passes completed
 
+    // The worker's last sign of progress on the monotonic clock: the start of a pass or
+    // of a channel's step, the end of a pass, each slice of its idle pause. A worker
+    // stuck in a store call stops moving it; the service watchdog reads it. Any thread.
+    std::chrono::steady_clock::time_point last_progress() const {
+        return std::chrono::steady_clock::time_point(
+            std::chrono::steady_clock::duration(progress_.load()));
+    }
+    double last_pass_seconds() const { return pass_seconds_.load(); }  // last complete pass
+    uint64_t samples_read() const { return samples_.load(); }  // into the chains, any thread
+
     // Worker thread or after it ended: finishes open measurements of every channel and
     // stores rows that wait. With a `completion_budget` (a stop), each channel first
     // completes its open measurements from samples already in the store; a channel the
@@ -83,6 +94,9 @@ private:
     void hold(ChannelDetector& detector);
     // Releases every held detector's output into its direct one, in list order.
     void release_held();
+    void mark_progress() {
+        progress_.store(std::chrono::steady_clock::now().time_since_epoch().count());
+    }
 
     DetectorList& detectors_;
     StoreLink& link_;
@@ -101,6 +115,10 @@ private:
     common::FinishLatch finished_;
     std::atomic<int> passes_{0};
     ChangeHandover handover_;
+    std::atomic<std::chrono::steady_clock::rep> progress_{
+        std::chrono::steady_clock::now().time_since_epoch().count()};
+    std::atomic<double> pass_seconds_{0.0};
+    std::atomic<uint64_t> samples_{0};
     std::thread thread_;
 };
 

@@ -15,13 +15,14 @@ declare -A MAY_USE=(
   [report]="config common"
   [channel]="signal db report config common"
   [engine]="channel signal db report config common"
-  [shell]="engine channel signal db report config common"
-  [shell/ui]="shell engine channel signal db report config common"
-  [shell/app]="shell/ui shell engine channel signal db report config common"
+  [shell]="engine service channel signal db report config common"
+  [shell/ui]="shell engine service channel signal db report config common"
+  [shell/app]="shell/ui shell engine service channel signal db report config common"
   [editor]="db config common"
   [editor/ui]="editor db config common"
   [acquire]="db config common"
-  [tools]="acquire signal db config common"
+  [service]="config common"
+  [tools]="acquire service signal db config common"
 )
 for dir in "${!MAY_USE[@]}"; do
   [[ -d $dir ]] || continue
@@ -42,7 +43,7 @@ for dir in "${!MAY_USE[@]}"; do
   done < <(find "$dir" -maxdepth 1 -name '*.h' -o -maxdepth 1 -name '*.cpp')
 done
 
-qt=$(grep -rl '#include <Q' common config signal db report channel engine acquire shell editor tools 2>/dev/null |
+qt=$(grep -rl '#include <Q' common config service signal db report channel engine acquire shell editor tools 2>/dev/null |
      grep -v '/ui/' || true)
 if [[ -n $qt ]]; then
   echo "Qt outside */ui/:"; echo "$qt"; status=1

@@ -40,7 +40,7 @@ fi
 if [[ $tsan_status -eq 0 ]]; then
   echo "zelvik: engine thread tests under ThreadSanitizer" >&2
   TSAN_OPTIONS="halt_on_error=1 exitcode=66 ${TSAN_OPTIONS:-}" \
-    "$TSAN_DIR/tests/shell/zelvik_shell_test" --gtest_filter='EngineThreads.*:SettingsReloadTest.*' || tsan_status=$?
+    "$TSAN_DIR/tests/shell/zelvik_shell_test" --gtest_filter='EngineThreads.*:SettingsReloadTest.*:ServiceHealth.*' || tsan_status=$?
   TSAN_OPTIONS="halt_on_error=1 exitcode=66 ${TSAN_OPTIONS:-}" \
     "$TSAN_DIR/tests/engine/zelvik_engine_test" \
     --gtest_filter='Worker.ChannelsRunBeside*:ComputeLane.*:Supervisor.CatchUp*:ChannelSetChange.*' ||

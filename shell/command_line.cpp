@@ -44,6 +44,8 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine& out, std
             out.check = true;
         } else if (arg == "--test-alert") {
             out.test_alert = true;
+        } else if (arg == "--status") {
+            out.status = true;
         } else if (arg == "--config" || arg.substr(0, 9) == "--config=") {
             std::string_view value = arg.size() > 8 ? arg.substr(9) : std::string_view();
             if (arg.size() == 8) {
@@ -74,7 +76,7 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine& out, std
 std::string usage_text() {
     return "Usage: zelvik [ODBC=name] [USER=name] [PASSWORD=text] [DATA=dir] [/use_tend]\n"
            "              [BEGIN=date | BEGIN=-seconds] [--headless] [--until-caught-up]\n"
-           "              [--check] [--test-alert] [--config FILE]\n"
+           "              [--check] [--test-alert] [--status] [--config FILE]\n"
            "              [--log-missing=continue|stop]\n"
            "              [--help | -h] [--version]\n"
            "\n"
@@ -95,6 +97,10 @@ std::string usage_text() {
            "  --test-alert                 send one test report through every configured\n"
            "                               alert path (mail, webhook), print each answer\n"
            "                               and exit: 0 only when every path took it\n"
+           "  --status                     print the running Zelvik's metrics file ([SYSTEM]\n"
+           "                               METRICS/zelvik.prom): store, worker, outbox and\n"
+           "                               one line per channel with state and latency;\n"
+           "                               1 when it is missing or older than 30 s\n"
            "  --config FILE                settings file instead of zelvik.ini beside the\n"
            "                               program; it must exist and be readable\n"
            "  --log-missing=continue|stop  headless answer when the log directory cannot be\n"

@@ -1,5 +1,5 @@
 // Zelvik's own command-line options (--headless, --until-caught-up, --check, --test-alert,
-// --config, --log-missing, --help, --version).
+// --status, --config, --log-missing, --help, --version).
 // Everything else (ODBC=, USER=, PASSWORD=, DATA=, /use_tend, BEGIN=...) is passed on
 // untouched to the settings, which ignore what they do not know.
 #pragma once
@@ -19,6 +19,7 @@ struct CommandLine {
     bool version = false;     // --version
     bool check = false;       // --check: report on the configuration instead of running
     bool test_alert = false;  // --test-alert: one test report through every alert path
+    bool status = false;      // --status: print the running Zelvik's metrics file
     std::string config_path;  // --config FILE; empty: zelvik.ini beside the program
     LogMissingAnswer log_missing = LogMissingAnswer::kContinue;
     std::vector<std::string> arguments;  // program name first, own options removed

@@ -3,6 +3,8 @@
 // cannot pass a configuration a run would refuse, nor the other way round.
 #include "shell/config_check.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <exception>
@@ -251,6 +253,23 @@ void check_sound(const config::ProgramSettings& s, std::FILE* out) {
     say(out, "Alarm sound: " + wav + (problem.empty() ? " is a readable WAV file" : " " + problem));
 }
 
+// A METRICS directory the service user cannot write to is named; it does not fail the
+// check, as detection runs without the file.
+void check_metrics(const config::ProgramSettings& s, std::FILE* out) {
+    const std::string dir = s.metrics_directory();
+    if (dir.empty()) {
+        say(out, "Metrics: none (SYSTEM METRICS is empty)");
+        return;
+    }
+    std::error_code ec;
+    if (!std::filesystem::is_directory(dir, ec))
+        say(out, "Metrics: " + dir + ": DOES NOT EXIST (no zelvik.prom will be written)");
+    else if (::access(dir.c_str(), W_OK) != 0)
+        say(out, "Metrics: " + dir + ": NOT WRITABLE by this user (no zelvik.prom)");
+    else
+        say(out, "Metrics: " + dir + "/zelvik.prom, replaced every 5 s");
+}
+
 int check(config::ProgramSettings& s, std::FILE* out) {
     say(out, "Settings file: " + s.settings_path());
     s.resolve_connection();
@@ -272,6 +291,7 @@ int check(config::ProgramSettings& s, std::FILE* out) {
     check_begin(s, out);
     check_mail(s, out);
     check_sound(s, out);
+    check_metrics(s, out);
     const bool passed = store_ok && verdict.data_directory_exists && count > 0 && runnable == count;
     std::string verdict_text = passed ? "" : "; NOT READY";
     if (store_ok && !verdict.data_directory_exists)

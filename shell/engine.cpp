@@ -5,10 +5,12 @@
 
 #include <cstdio>
 #include <exception>
+#include <memory>
 
 #include "common/civil_time.h"
 #include "common/clock.h"
 #include "common/log.h"
+#include "shell/service_health.h"
 
 namespace zelvik::shell {
 
@@ -110,8 +112,11 @@ void Engine::run_pass(int64_t now, double wall) {
 }
 
 void Engine::body() noexcept {
+    std::unique_ptr<ServiceHealth> health;
     try {
+        health = std::make_unique<ServiceHealth>(supervisor_.settings().metrics_directory);
         supervisor_.start_up();
+        health->started(supervisor_);
         events_.watch_summary(supervisor_.watch_summary().text);
         show_durations();
         events_.channels_changed(supervisor_.rows());
@@ -119,6 +124,7 @@ void Engine::body() noexcept {
             // A catch-up run shows its final state in one more pass, then ends.
             const bool done = supervisor_.caught_up();
             run_pass(common::now_run_seconds(), common::now_utc());
+            health->pass(supervisor_, common::now_utc(), std::chrono::steady_clock::now());
             if (done) {
                 common::log_write("All channels caught up: no new data in the last pass");
                 break;
@@ -134,10 +140,17 @@ void Engine::body() noexcept {
         common::log_write("Supervisor stopped by an unknown error");
     }
     try {
+        if (health) health->stopping(supervisor_);
         supervisor_.shut_down();
         if (display_on_) events_.alarm_changed(false, "");
     } catch (...) {
         common::log_write("Supervisor shutdown failed");
+    }
+    // The last metrics file is written while the thread still counts as running.
+    try {
+        health.reset();
+    } catch (...) {
+        common::log_write("Metrics writer did not end cleanly");
     }
     finished_.mark();
 }

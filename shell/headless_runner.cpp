@@ -45,6 +45,7 @@ detect::SupervisorSettings engine_settings(const config::ProgramSettings& settin
     s.mail = alert_settings(settings, problem);
     if (!problem.empty()) common::log_write(problem);
     s.stop_when_idle = until_caught_up;
+    s.metrics_directory = settings.metrics_directory();
     return s;
 }
 

@@ -17,6 +17,7 @@
 
 #include "acquire/acquisition_loop.h"
 #include "acquire/stream_selector.h"
+#include "tools/acquisition_health.h"
 
 namespace zelvik::tools {
 
@@ -122,7 +123,7 @@ std::string default_state_file(const std::string& data_dir, const std::string& s
 }
 
 int run_seedlink_command(const acquire::StoreTarget& target, const std::vector<std::string>& given,
-                         std::ostream& err) {
+                         std::ostream& err, const std::string& metrics_directory) {
     std::vector<std::string> args = given;
     acquire::SeedLinkOptions options;
     options.target = target;
@@ -165,13 +166,18 @@ int run_seedlink_command(const acquire::StoreTarget& target, const std::vector<s
     const acquire::Logger log = stderr_logger(err);
     log("following " + std::to_string(options.client.streams.size()) + " stream selection(s) of " +
         args[0] + " into \"" + target.dsn + "\", state in " + options.state_file);
+    // Tells systemd (when it started us) how the loop goes; the state file follows the
+    // commits, so a restart by the watchdog asks again for exactly what was not stored.
+    AcquisitionHealth health(args[0], metrics_directory);
+    options.heartbeat = health.heartbeat();
     const int status = acquire::run_seedlink(options, stop, log);
+    health.stopping();
     log("stopped");
     return status;
 }
 
 int run_follow_command(const acquire::StoreTarget& target, const std::vector<std::string>& given,
-                       std::ostream& err) {
+                       std::ostream& err, const std::string& metrics_directory) {
     std::vector<std::string> args = given;
     acquire::FollowOptions options;
     options.target = target;
@@ -195,7 +201,10 @@ int run_follow_command(const acquire::StoreTarget& target, const std::vector<std
     const acquire::Logger log = stderr_logger(err);
     log("following " + options.folder + " into \"" + target.dsn + "\", state in " +
         options.state_file);
+    AcquisitionHealth health(options.folder, metrics_directory);
+    options.heartbeat = health.heartbeat();
     const int status = acquire::run_follow(options, stop, log);
+    health.stopping();
     log("stopped");
     return status;
 }

@@ -6,6 +6,7 @@
 
 #include "common/text.h"
 #include "config/connection_config.h"
+#include "config/settings_schema.h"
 #include "tools/live_commands.h"
 #include "tools/store_commands.h"
 
@@ -133,8 +134,11 @@ int run_store_tool(const std::vector<std::string>& args, std::ostream& out, std:
     if (live) {
         const acquire::StoreTarget target{cfg.data_source_name(), cfg.user_name(), cfg.password(),
                                           cfg.data_directory()};
-        return command == "seedlink" ? run_seedlink_command(target, rest, err)
-                                     : run_follow_command(target, rest, err);
+        const config::SettingSpec& metrics = config::spec_of(config::Setting::kSystemMetrics);
+        const std::string metrics_dir =
+            config::zelvik_text(cfg.settings_path(), metrics.section, metrics);
+        return command == "seedlink" ? run_seedlink_command(target, rest, err, metrics_dir)
+                                     : run_follow_command(target, rest, err, metrics_dir);
     }
     StoreSession session(cfg.data_source_name(), cfg.user_name(), cfg.password(),
                          cfg.data_directory());

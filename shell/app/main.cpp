@@ -16,6 +16,7 @@
 #include "shell/signal_watcher.h"
 #include "shell/startup.h"
 #include "shell/startup_ui.h"
+#include "shell/status_report.h"
 #include "shell/stop_request.h"
 #include "shell/test_alert.h"
 #ifdef ZELVIK_HAS_QT_UI
@@ -94,6 +95,11 @@ int main(int argc, char** argv) {
     if (options.check) {
         config::ProgramSettings settings(options.arguments, options.config_path);
         return shell::run_config_check(settings, stdout);
+    }
+    if (options.status) {
+        config::ProgramSettings settings(options.arguments, options.config_path);
+        settings.load_system();
+        return shell::run_status_report(settings, stdout);
     }
     if (options.test_alert) {
         config::ProgramSettings settings(options.arguments, options.config_path);

@@ -4,6 +4,7 @@
 // PostgreSQL goes away for half a minute.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <ctime>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include <thread>
 
 #include "tests/acquire/live_test_support.h"
+#include "tests/support/service_probes.h"
 
 namespace zelvik::test {
 namespace {
@@ -110,6 +112,42 @@ TEST_F(FollowProgram, ArchiveWrittenRecordByRecordEqualsImport) {
     auto follow = start_follow(live);
     while (feed.write_next()) std::this_thread::sleep_for(15ms);
     stop_and_compare(live, *follow, 30s);
+}
+
+// Started as a Type=notify unit: READY once it follows, a status line, watchdog pings
+// while it stores, STOPPING at SIGTERM; with METRICS set, its metrics file read by the
+// node exporter says how much it stored and how far the data has come.
+TEST_F(FollowProgram, TellsItsServiceManagerAndTheNodeExporterHowItGoes) {
+    SqliteTestStore live;
+    SdsFeed feed(sds_, 3);
+    const std::string metrics = dir_.file("metrics");
+    std::filesystem::create_directories(metrics);
+    const std::string ini = dir_.write("zelvik.ini", "[SYSTEM]\nMETRICS=" + metrics + "\n");
+    NotifySocket systemd(2'000'000);
+    ASSERT_TRUE(systemd.ok());
+    NodeExporter exporter(metrics);
+    auto follow = std::make_unique<ProgramProcess>(
+        store_command(live, {"--config", ini, "follow", sds_}), dir_.file("follow.out"));
+    EXPECT_FALSE(systemd.wait_for("READY=1", 10s).empty()) << follow->output();
+    while (feed.write_next()) std::this_thread::sleep_for(5ms);
+    EXPECT_TRUE(wait_for_samples(live, expected_, 30s)) << follow->output();
+    const std::vector<std::string> heard = systemd.receive(1500ms);
+    EXPECT_GE(std::count(heard.begin(), heard.end(), "WATCHDOG=1"), 2);
+    follow->signal(SIGTERM);
+    EXPECT_FALSE(systemd.wait_for("STOPPING=1", 10s).empty());
+    EXPECT_EQ(follow->wait_exit(10s), 0) << follow->output();
+
+    // The last file, written at the stop, counts every record stored.
+    if (!exporter.ok()) GTEST_SKIP() << exporter.why();
+    const std::string text = exporter.scrape();
+    const std::string source = "{source=\"" + sds_ + "\"}";
+    EXPECT_EQ(sample_value(text, "node_textfile_scrape_error"), 0) << text;
+    EXPECT_EQ(sample_value(text, "zelvik_acquire_store_up" + source), 1) << text;
+    size_t records = 0;
+    for (const std::string& f : real_files()) records += real_records(f).size();
+    EXPECT_EQ(sample_value(text, "zelvik_acquire_records_committed_total" + source),
+              static_cast<double>(records));
+    EXPECT_GT(sample_value(text, "zelvik_acquire_data_end_timestamp_seconds" + source), 1e9);
 }
 
 TEST_F(FollowProgram, TwentySigkillsAtRandomMomentsLoseAndDoubleNothing) {

@@ -108,6 +108,7 @@ TEST_F(ZelvikCheckTest, GoodConfigurationPasses) {
         "Detection would start at 2020-09-13 12:26:40 UTC (settings)",
         "Mail: not configured",
         "Alarm sound: off",
+        "Metrics: none (SYSTEM METRICS is empty)",
         "Result: 1 of 1 channels can run\n",
     };
     for (const std::string& line : expected) {
@@ -121,7 +122,7 @@ TEST_F(ZelvikCheckTest, BrokenConfigurationNamesEveryProblem) {
     const std::string not_wav = dir_.write("alarm.wav", "not a sound");
     const int closed_port = closed_loopback_port();
     const std::string ini =
-        settings("THREADS=3\nTHREAD=4\n",
+        settings("THREADS=3\nTHREAD=4\nMETRICS=" + dir_.file("nowhere") + "\n",
                  channel(0, "ABC") + "Treshold=6\n" + channel(1, "XYZ") + channel(2, "ABC", "60") +
                      channel(5, "ABC") + "[ALRAM]\nSILENCE=5\n[MAIL]\nSERVER=127.0.0.1:" +
                      std::to_string(closed_port) + "\nRECIPIENT=ops@example.org\n",
@@ -138,6 +139,7 @@ TEST_F(ZelvikCheckTest, BrokenConfigurationNamesEveryProblem) {
         "  section [ALRAM] is not read; did you mean [ALARM]?",
         "Mail: server 127.0.0.1:" + std::to_string(closed_port) + " DOES NOT ANSWER",
         "Alarm sound: " + not_wav + " cannot be read",
+        "Metrics: " + dir_.file("nowhere") + ": DOES NOT EXIST (no zelvik.prom will be written)",
         "Result: 1 of 3 channels can run; NOT READY",
     };
     for (const std::string& line : expected) {

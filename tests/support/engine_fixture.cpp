@@ -38,7 +38,9 @@ std::vector<int32_t> synthetic_samples(double seconds, double sps,
     return out;
 }
 
-EngineFixture::EngineFixture() : store_(std::make_unique<SqliteTestStore>()) {
+EngineFixture::EngineFixture() : EngineFixture(std::make_unique<SqliteTestStore>()) {}
+
+EngineFixture::EngineFixture(std::unique_ptr<TestStore> store) : store_(std::move(store)) {
     ini_ = dir_.file("zelvik.ini");
     set("LOG", "DIR", dir_.file("log"));
     set("LOG", "LEVEL", "ERROR");

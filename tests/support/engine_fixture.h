@@ -30,6 +30,8 @@ std::vector<int32_t> synthetic_samples(double seconds, double sps,
 class EngineFixture {
 public:
     EngineFixture();
+    // The same over another store (a PostgreSQL database, for instance).
+    explicit EngineFixture(std::unique_ptr<TestStore> store);
     ~EngineFixture();
 
     // A SITECHAN row for the channel (location "??").
@@ -49,12 +51,12 @@ public:
     std::string log_text() const;  // today's log file
     size_t log_count(const std::string& needle) const;
 
-    SqliteTestStore& store() { return *store_; }
+    SqliteTestStore& store() { return dynamic_cast<SqliteTestStore&>(*store_); }  // default one
     const std::string& ini() const { return ini_; }
 
 private:
     TempDir dir_{"zelvik-engine"};
-    std::unique_ptr<SqliteTestStore> store_;
+    std::unique_ptr<TestStore> store_;
     std::string ini_;
     int files_ = 0;
 };

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -158,6 +159,30 @@ bool PostgresServer::stop() {
                                     "/data -m immediate -w -t 30 stop >/dev/null 2>&1"));
     if (ok) running_ = false;
     return ok;
+}
+
+std::vector<pid_t> PostgresServer::process_ids() const {
+    std::vector<pid_t> out;
+    std::ifstream pidfile(base_ + "/data/postmaster.pid");
+    pid_t postmaster = 0;
+    if (!running_ || !(pidfile >> postmaster) || postmaster <= 0) return out;
+    out.push_back(postmaster);
+    // /proc/<pid>/stat: "pid (comm) state ppid ..."; comm may hold spaces, so the fields
+    // are read after its closing parenthesis.
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string text;
+        if (!std::getline(stat, text)) continue;
+        const size_t close = text.rfind(')');
+        if (close == std::string::npos) continue;
+        char state = 0;
+        long ppid = 0;
+        if (std::sscanf(text.c_str() + close + 1, " %c %ld", &state, &ppid) == 2 &&
+            ppid == postmaster)
+            out.push_back(static_cast<pid_t>(std::stol(entry.path().filename().string())));
+    }
+    return out;
 }
 
 bool PostgresServer::admin_sql(const std::string& sql, const std::string& database) {

@@ -3,6 +3,8 @@
 // process's ODBCINI/ODBCSYSINI point at it; no system file is touched).
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -140,6 +142,9 @@ public:
     // other processes use: tests that stop a server take start_private().
     [[nodiscard]] bool stop();
     [[nodiscard]] bool start();
+    // The postmaster and every process it started (backends included), for tests that
+    // freeze the server with SIGSTOP; empty when it does not run.
+    std::vector<pid_t> process_ids() const;
     // Runs SQL through psql as the superuser; false on failure.
     bool admin_sql(const std::string& sql, const std::string& database = "postgres");
 
