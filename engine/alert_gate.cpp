@@ -66,7 +66,15 @@ void AlertGate::store(const Measurement& m) {
 }
 
 void AlertGate::verdict(const Measurement& m, bool existed) {
-    if (m.onset >= fresh_from_ || !reports_) return;  // reported when it was measured
+    if (m.onset >= fresh_from_) return;  // reported when it was measured
+    if (!reports_) {
+        // The coincidence rule reports; it asks for this verdict when it raises.
+        const common::MutexLock lock(mutex_);
+        replayed_[{common::channel_id(m.station, m.channel, m.location), m.onset}] = existed;
+        // Replayed detections that never formed a group are never asked for.
+        if (replayed_.size() > kMaxReplayed) replayed_.erase(replayed_.begin());
+        return;
+    }
     const int channel = channel_of(m);
     if (existed) {
         common::log_printf(
@@ -82,6 +90,16 @@ void AlertGate::verdict(const Measurement& m, bool existed) {
         if (m.onset > c.load()) c.store(m.onset);
     }
     report(m);
+}
+
+AlertGate::Replay AlertGate::take_replay(const std::string& name, double onset) {
+    if (onset >= fresh_from_) return Replay::kLive;
+    const common::MutexLock lock(mutex_);
+    const auto it = replayed_.find({name, onset});
+    if (it == replayed_.end()) return Replay::kPending;
+    const bool existed = it->second;
+    replayed_.erase(it);
+    return existed ? Replay::kStored : Replay::kNew;
 }
 
 double AlertGate::alarm_onset(size_t channel, double last_onset) const {

@@ -49,6 +49,13 @@ public:
     // `existed` when an earlier run had written it.
     void verdict(const Measurement& m, bool existed);
 
+    // Under the coincidence rule, whether a detection the rule raised may alarm and be
+    // reported: a live one may; a replayed one once its row turned out new, never when
+    // an earlier run stored it; kPending while its row waits for its verdict. The verdict
+    // is forgotten once it was answered. Supervisor thread.
+    enum class Replay { kLive, kPending, kNew, kStored };
+    Replay take_replay(const std::string& name, double onset);
+
     // Supervisor thread: what the alarm may show for channel i whose detector's latest
     // onset is `last_onset`: that onset when live, else the latest one found new.
     double alarm_onset(size_t channel, double last_onset) const;
@@ -73,6 +80,10 @@ private:
     // Guards triggers_.
     mutable common::Mutex mutex_;
     std::map<std::pair<int, double>, Trigger> triggers_ GUARDED_BY(mutex_);  // by channel and onset
+    // Under the coincidence rule: the verdicts on replayed rows, by "STA.CHA.LOC" and onset
+    // (names, not indices, so that a changed channel set cannot mix them up).
+    std::map<std::pair<std::string, double>, bool> replayed_ GUARDED_BY(mutex_);
+    static constexpr size_t kMaxReplayed = 10000;
 };
 
 }  // namespace zelvik::detect

@@ -99,6 +99,7 @@ int64_t Supervisor::start_up() {
     backlog_end_.assign(detectors_.size(), 0.0);
     board_.resize(detectors_.size());
     alarms_.assign(detectors_.size(), 0);
+    raised_onset_.assign(detectors_.size(), 0.0);
     readings_.resize(detectors_.size());
     build_watch();
     summarise();
@@ -222,8 +223,7 @@ AlarmPass Supervisor::run_once(int64_t now, double wall) {
     watch_pass(now, wall > 0.0 ? wall : static_cast<double>(now), watch_changed);
     if (coincidence_) {
         coincidence_pass(now, final);
-        for (size_t i = 0; i < readings_.size(); ++i)
-            readings_[i].last_onset = coincidence_->confirmed_onset(i);
+        for (size_t i = 0; i < readings_.size(); ++i) readings_[i].last_onset = raised_onset_[i];
     }
     AlarmPass pass = board_.pass(readings_, now);
     for (const int i : pass.entered) ++alarms_[static_cast<size_t>(i)];
@@ -258,17 +258,41 @@ void Supervisor::coincidence_pass(int64_t now, bool final) {
     const CoincidenceOutcome out = coincidence_->pass(progress, now, final);
     const int k = coincidence_->stations();
     const double w = coincidence_->window();
-    for (const CoincidenceOutcome::Raised& r : out.raised) {
-        const NetworkDetection& d = r.detection;
-        common::log_printf("Detection %s at %s raises the alarm: %d stations within %g s",
-                           d.name.c_str(), onset_text(d.onset).c_str(), r.stations, w);
-        (void)sender_.report_detection(d.station, d.onset, d.sta_variance, d.ratio);
-    }
+    std::vector<CoincidenceOutcome::Raised> raises;
+    raises.swap(held_raises_);
+    raises.insert(raises.end(), out.raised.begin(), out.raised.end());
+    for (const CoincidenceOutcome::Raised& r : raises)
+        if (!report_raise(r, final)) held_raises_.push_back(r);
     for (const NetworkDetection& d : out.below) {
         common::log_printf(
             "Detection %s at %s stays below the alarm rule: fewer than %d stations within %g s",
             d.name.c_str(), onset_text(d.onset).c_str(), k, w);
     }
+}
+
+bool Supervisor::report_raise(const CoincidenceOutcome::Raised& r, bool final) {
+    const NetworkDetection& d = r.detection;
+    const AlertGate::Replay replay = gate_.take_replay(d.name, d.onset);
+    // At the end of a run a verdict that never came (the store down) counts as new: a
+    // repeated report is better than a lost one.
+    if (replay == AlertGate::Replay::kPending && !final) return false;
+    if (replay == AlertGate::Replay::kStored) {
+        common::log_printf(
+            "Detection %s at %s UTC was stored by an earlier run: no alarm, no report",
+            d.name.c_str(), common::utc_text(d.onset).c_str());
+        return true;
+    }
+    common::log_printf("Detection %s at %s raises the alarm: %d stations within %g s",
+                       d.name.c_str(), onset_text(d.onset).c_str(), r.stations,
+                       coincidence_->window());
+    (void)sender_.report_detection(d.station, d.onset, d.sta_variance, d.ratio);
+    // The channel by name: a settings change may have renumbered the channels since.
+    for (size_t i = 0; i < detectors_.size(); ++i) {
+        const ChannelSettings& s = detectors_[i]->settings();
+        if (common::channel_id(s.station, s.channel, s.location) == d.name)
+            raised_onset_[i] = std::max(raised_onset_[i], d.onset);
+    }
+    return true;
 }
 
 std::vector<ChannelRow> Supervisor::rows() const {

@@ -183,6 +183,9 @@ private:
     void build_watch();
     void watch_pass(int64_t now, double wall, bool& rows_changed);
     void coincidence_pass(int64_t now, bool final);
+    // Reports a raise the rule made, unless an earlier run stored its detection; false
+    // while that is not known yet.
+    bool report_raise(const CoincidenceOutcome::Raised& r, bool final);
     void summarise();
     // A running channel's identity and sample rate, for the look-up of its data end.
     struct BacklogProbe {
@@ -216,6 +219,11 @@ private:
     int64_t started_at_ = 0;    // clock time of start_up(): channels added later look as far back
     int64_t run_started_ = 0;   // wall time of start_up(), seconds since 1970
     std::vector<long> alarms_;  // per detector: times it went into alarm; supervisor thread
+    // Under the coincidence rule, supervisor thread: per detector, the latest onset whose
+    // raise was reported (the alarm shows it); raises of replayed detections whose rows
+    // wait for the store's verdict.
+    std::vector<double> raised_onset_;
+    std::vector<CoincidenceOutcome::Raised> held_raises_;
     WatchSummary watch_;
     std::vector<ChannelOutcome> outcomes_;
     std::atomic<bool> overran_{false};

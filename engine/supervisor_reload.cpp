@@ -129,6 +129,7 @@ bool Supervisor::apply_settings(const SettingsUpdate& update, std::chrono::milli
     readings_.resize(count);
     backlog_end_ = remap_rows(backlog_end_, plan.old_of_new, 0.0);
     alarms_ = remap_rows(alarms_, plan.old_of_new, 0L);
+    raised_onset_ = remap_rows(raised_onset_, plan.old_of_new, 0.0);
     const bool was_ready = sender_.ready();
     const bool no_data_changed = next.no_data_seconds != settings_.no_data_seconds;
     take_over_values(next);
