@@ -54,7 +54,9 @@ struct SettingSpec {
     const char* zelvik_default;
     size_t capacity;
     IntRange zelvik_range;  // what a channel may hold to run
-    // The editor's side; editor_key nullptr: the editor neither reads nor writes the key.
+    // The editor's side; editor_key nullptr: the editor has no rules of its own for the
+    // key (its alerts page reads and writes the MAIL keys and ALARM NODATA, COINCIDENCE
+    // and WINDOW with Zelvik's names, defaults and ranges; the rest it leaves alone).
     const char* editor_key;  // as the editor writes it
     ValueType editor_type;
     const char* editor_default;  // for a missing key, read by editor_type's rule
