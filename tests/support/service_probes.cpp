@@ -18,6 +18,8 @@
 #include <thread>
 #include <utility>
 
+#include "tests/support/smtp_test_servers.h"
+
 extern char** environ;
 
 namespace zelvik::test {
@@ -108,20 +110,6 @@ std::string NotifySocket::wait_for(const std::string& line, std::chrono::millise
 
 namespace {
 
-int free_port() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
-    ::close(fd);
-    return port;
-}
-
 std::string http_get(int port, const std::string& path) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
@@ -157,7 +145,7 @@ NodeExporter::NodeExporter(const std::string& directory) {
         why_ = std::string(program) + " is missing (Debian prometheus-node-exporter)";
         return;
     }
-    port_ = free_port();
+    port_ = testing::unused_loopback_port();
     const std::vector<std::string> args = {
         program,
         "--web.listen-address=127.0.0.1:" + std::to_string(port_),
