@@ -78,6 +78,18 @@ AlertSettings read_alerts(const std::string& path) {
     return a;
 }
 
+// What the file holds now is what the editor shows: the base the next save compares with.
+void remember_as_loaded(EditorSettings& s) {
+    LoadedFile& l = s.loaded;
+    l.present = true;
+    l.channel_count = s.channel_count;
+    l.channels = s.channels;
+    l.wav_file = s.wav_file;
+    l.max_repeats = s.max_repeats;
+    l.pause_seconds = s.pause_seconds;
+    l.alerts = s.alerts;
+}
+
 }  // namespace
 
 AlertSettings default_alerts() {
@@ -94,15 +106,8 @@ bool differs_from_loaded(const EditorSettings& s) {
 
 void mark_saved(EditorSettings& s) {
     for (size_t n = 0; n < s.channels.size(); ++n) s.channels[n].origin = static_cast<int>(n);
-    LoadedFile& l = s.loaded;
-    l.present = true;
-    l.threads_in_file = s.channel_count;
-    l.channel_count = s.channel_count;
-    l.channels = s.channels;
-    l.wav_file = s.wav_file;
-    l.max_repeats = s.max_repeats;
-    l.pause_seconds = s.pause_seconds;
-    l.alerts = s.alerts;
+    s.loaded.threads_in_file = s.channel_count;
+    remember_as_loaded(s);
 }
 
 void load_settings(EditorSettings& s) {
@@ -123,13 +128,7 @@ void load_settings(EditorSettings& s) {
     l.threads_in_file = s.channel_count;
     s.channel_count = std::clamp(s.channel_count, 0, read);
     s.alerts = read_alerts(path);
-    l.present = true;
-    l.channel_count = s.channel_count;
-    l.channels = s.channels;
-    l.wav_file = s.wav_file;
-    l.max_repeats = s.max_repeats;
-    l.pause_seconds = s.pause_seconds;
-    l.alerts = s.alerts;
+    remember_as_loaded(s);
 }
 
 }  // namespace zelvik::editor
