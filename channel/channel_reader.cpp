@@ -56,18 +56,30 @@ double ChannelReader::window_seconds(double sample_rate) {
                              : kWindowSeconds;
 }
 
-WindowRead ChannelReader::read(StepBuffers& buffers, double sample_rate) {
-    const double window = window_seconds(sample_rate);
-    double t0 = position_;
-    double t1 = t0 + window;
-    const size_t capacity = static_cast<size_t>(sample_rate * window) + 2;
+int ChannelReader::fetch(StepBuffers& buffers, double sample_rate, double& t0, double& t1,
+                         size_t& capacity) {
+    capacity = static_cast<size_t>(sample_rate * (t1 - t0)) + 2;
     if (buffers.samples.size() < capacity) buffers.samples.resize(capacity);
     const int r = link_.store().read_samples(buffers.samples.data(), capacity, settings_.station,
                                              settings_.channel, settings_.location, t0, t1,
                                              &buffers.filled, &buffers.faults, sample_rate);
+    if (r == db::kConnectionLost) link_.mark_lost();
+    return r;
+}
+
+bool ChannelReader::delivered(const StepBuffers& buffers, size_t capacity) {
+    return std::any_of(buffers.filled.begin(), buffers.filled.end(),
+                       [&](const db::FilledRange& f) { return f.first < capacity && f.count > 0; });
+}
+
+WindowRead ChannelReader::read(StepBuffers& buffers, double sample_rate) {
+    const double window = window_seconds(sample_rate);
+    double t0 = position_;
+    double t1 = t0 + window;
+    size_t capacity = 0;
+    const int r = fetch(buffers, sample_rate, t0, t1, capacity);
     if (r == db::kNoSegment)
         return jump_to_next_data(t0 + window) ? WindowRead::kMoved : WindowRead::kStalled;
-    if (r == db::kConnectionLost) link_.mark_lost();
     if (r != 0) {
         // Retried next pass, but a lasting fault (the data directory gone) is named
         // once, with the file it stopped at, instead of leaving the channel silently stuck.
@@ -88,25 +100,16 @@ WindowRead ChannelReader::read(StepBuffers& buffers, double sample_rate) {
     buffers.capacity = capacity;
     // Progress even when the segments delivered no samples (a format that is not
     // read): a catch-up run must not take that for the end of the data.
-    const bool any =
-        std::any_of(buffers.filled.begin(), buffers.filled.end(),
-                    [&](const db::FilledRange& f) { return f.first < capacity && f.count > 0; });
-    return any ? WindowRead::kSamples : WindowRead::kMoved;
+    return delivered(buffers, capacity) ? WindowRead::kSamples : WindowRead::kMoved;
 }
 
 bool ChannelReader::read_span(StepBuffers& buffers, double sample_rate, double t0, double t1) {
     if (!(t1 > t0) || t1 - t0 > window_seconds(sample_rate)) return false;
-    const size_t capacity = static_cast<size_t>(sample_rate * (t1 - t0)) + 2;
-    if (buffers.samples.size() < capacity) buffers.samples.resize(capacity);
-    const int r = link_.store().read_samples(buffers.samples.data(), capacity, settings_.station,
-                                             settings_.channel, settings_.location, t0, t1,
-                                             &buffers.filled, &buffers.faults, sample_rate);
-    if (r == db::kConnectionLost) link_.mark_lost();
-    if (r != 0) return false;
+    size_t capacity = 0;
+    if (fetch(buffers, sample_rate, t0, t1, capacity) != 0) return false;
     buffers.window_start = t0;
     buffers.capacity = capacity;
-    return std::any_of(buffers.filled.begin(), buffers.filled.end(),
-                       [&](const db::FilledRange& f) { return f.first < capacity && f.count > 0; });
+    return delivered(buffers, capacity);
 }
 
 void ChannelReader::log_read_failure(int status, double t0,

@@ -73,6 +73,12 @@ public:
 
 private:
     std::string name() const;  // "STA.CHA.LOC"
+    // Asks the store for [t0, t1) at `sample_rate` (t1 comes back as the end delivered);
+    // `capacity`: the samples that span holds. The store's status; a lost connection is
+    // marked on the link.
+    int fetch(StepBuffers& buffers, double sample_rate, double& t0, double& t1, size_t& capacity);
+    // Whether the last fetch placed any sample within `capacity`.
+    static bool delivered(const StepBuffers& buffers, size_t capacity);
     void log_read_failure(int status, double t0, const std::vector<db::SegmentFault>& faults);
     bool accept_faults(const std::vector<db::SegmentFault>& faults);
     void log_skipped(const db::SegmentFault& fault);
