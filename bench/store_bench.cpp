@@ -90,6 +90,16 @@ std::string make_int32_hour(const fs::path& dir) {
     return path;
 }
 
+// Connects `ws` to the bench store; false (the benchmark skipped) when it cannot.
+bool connect_to(const BenchStore& store, zelvik::db::WaveStore& ws, benchmark::State& state) {
+    (void)ws.set_param("ODBC", store.dsn);
+    (void)ws.set_param("DATA", store.data());
+    (void)ws.set_param("USE_TEND", "0");
+    if (ws.connect()) return true;
+    state.SkipWithError(ws.last_error().c_str());
+    return false;
+}
+
 void BM_ReadOneHourInt32(benchmark::State& state) {
     BenchStore store;
     if (store.tool({"init"}) != 0 || store.tool({"import", make_int32_hour(store.dir)}) != 0) {
@@ -97,13 +107,7 @@ void BM_ReadOneHourInt32(benchmark::State& state) {
         return;
     }
     zelvik::db::WaveStore ws;
-    (void)ws.set_param("ODBC", store.dsn);
-    (void)ws.set_param("DATA", store.data());
-    (void)ws.set_param("USE_TEND", "0");
-    if (!ws.connect()) {
-        state.SkipWithError(ws.last_error().c_str());
-        return;
-    }
+    if (!connect_to(store, ws, state)) return;
     std::vector<float> buffer(360001);
     std::vector<zelvik::db::FilledRange> filled;
     for (auto _ : state) {
@@ -149,13 +153,7 @@ void BM_LiveWindowAfterDays(benchmark::State& state) {
         }
     }
     zelvik::db::WaveStore ws;
-    (void)ws.set_param("ODBC", store.dsn);
-    (void)ws.set_param("DATA", store.data());
-    (void)ws.set_param("USE_TEND", "0");
-    if (!ws.connect()) {
-        state.SkipWithError(ws.last_error().c_str());
-        return;
-    }
+    if (!connect_to(store, ws, state)) return;
     std::vector<float> buffer(360001);
     const double end = kHourStart + static_cast<double>(rows);
     // The first read of a connection may look over the channel's history once; the
