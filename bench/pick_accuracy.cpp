@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,14 +22,8 @@ struct Row {
 };
 
 std::vector<Row> read_rows(const std::string& csv, bool mit_only) {
-    std::ifstream in(csv);
     std::vector<Row> rows;
-    std::string line;
-    std::getline(in, line);  // header
-    while (std::getline(in, line)) {
-        std::vector<std::string> cells;
-        std::stringstream row(line);
-        for (std::string cell; std::getline(row, cell, ',');) cells.push_back(cell);
+    for (const std::vector<std::string>& cells : testing::read_csv_rows(csv)) {
         if (cells.size() < 15 || (mit_only && cells[14].rfind("MIT", 0) != 0)) continue;
         rows.push_back({cells[1], testing::parse_utc_iso(cells[11])});
     }

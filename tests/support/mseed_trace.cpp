@@ -63,15 +63,22 @@ double parse_utc_iso(const std::string& text) {
     return common::epoch_from_civil(c);
 }
 
-std::vector<Pick> read_picks(const std::string& csv_path) {
+std::vector<std::vector<std::string>> read_csv_rows(const std::string& csv_path) {
     std::ifstream in(csv_path);
-    std::vector<Pick> picks;
+    std::vector<std::vector<std::string>> rows;
     std::string line;
     std::getline(in, line);  // header
     while (std::getline(in, line)) {
-        std::vector<std::string> cells;
+        std::vector<std::string>& cells = rows.emplace_back();
         std::stringstream row(line);
         for (std::string cell; std::getline(row, cell, ',');) cells.push_back(cell);
+    }
+    return rows;
+}
+
+std::vector<Pick> read_picks(const std::string& csv_path) {
+    std::vector<Pick> picks;
+    for (const std::vector<std::string>& cells : read_csv_rows(csv_path)) {
         // trace_id, file, network, station, original_station, location, channel, start,
         // sampling_rate, n_samples, lead_in_seconds, p_arrival_utc_iso, ...
         if (cells.size() > 11) picks.push_back({cells[1], parse_utc_iso(cells[11])});

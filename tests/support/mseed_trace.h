@@ -26,6 +26,9 @@ bool read_vertical(const std::string& path, Trace& out);
 // Rows of picks.csv (columns as in the source table: file, p_arrival_utc_iso, ...).
 std::vector<Pick> read_picks(const std::string& csv_path);
 
+// The cells of every line of a comma-separated file after its header line.
+std::vector<std::vector<std::string>> read_csv_rows(const std::string& csv_path);
+
 // "2017-10-07T09:28:26.920000Z" as seconds since 1970; NaN when malformed.
 double parse_utc_iso(const std::string& text);
 
